@@ -1,0 +1,126 @@
+#include "cli/inspect_command.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "firmware/hex_image.h"
+#include "protocol/family.h"
+#include "protocol/write_order.h"
+
+namespace torvane::cli {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool ParseIdentity(const std::string& text, std::array<std::uint8_t, 8>& identity) {
+    if (text.size() != 2 * family::kIdentitySize ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+    }
+    for (std::size_t i = 0; i < family::kIdentitySize; ++i) {
+        identity[i] = static_cast<std::uint8_t>(std::stoul(text.substr(2 * i, 2), nullptr, 16));
+    }
+    identity[family::kIdentitySize] = 0;
+    return true;
+}
+
+std::string Format(const char* format, unsigned a, unsigned b = 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+// The address ranges that the written records cover, merged where they touch.
+std::string AddressRanges(const ImageTable& table) {
+    std::vector<std::pair<unsigned, unsigned>> spans;  // [first, end)
+    for (std::int32_t i = 0; i < table.imageRecordCount; ++i) {
+        const ImageRecord& record = table.imageRecords[static_cast<std::size_t>(i)];
+        if (record.length > 0) {
+            spans.emplace_back(record.Address(), record.Address() + record.length);
+        }
+    }
+    std::sort(spans.begin(), spans.end());
+    std::string text;
+    for (std::size_t i = 0; i < spans.size();) {
+        unsigned first = spans[i].first;
+        unsigned end = spans[i].second;
+        for (++i; i < spans.size() && spans[i].first <= end; ++i) {
+            end = std::max(end, spans[i].second);
+        }
+        text += (text.empty() ? "" : ", ") + Format("0x%04X-0x%04X", first, end - 1);
+    }
+    return text.empty() ? "none" : text;
+}
+
+bool HasRecordAt(const ImageTable& table, std::uint16_t address) {
+    for (std::int32_t i = 0; i < table.imageRecordCount; ++i) {
+        if (table.imageRecords[static_cast<std::size_t>(i)].Address() == address) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void PrintImage(const ImageTable& table, std::ostream& out) {
+    const std::vector<WriteStep> steps = PlanWrites(table);
+    out << "write  record  address  length  data\n";
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        const ImageRecord& record = table.imageRecords[static_cast<std::size_t>(steps[k].record)];
+        std::string line = Format("%5u  %6u", static_cast<unsigned>(k + 1),
+                                  static_cast<unsigned>(steps[k].record));
+        line += Format("   0x%04X  %6u ", record.Address(), record.length);
+        for (std::size_t i = 0; i < std::min<std::size_t>(record.length, kRecordDataSize); ++i) {
+            line += Format(" %02X", record.data[i]);
+        }
+        out << line << '\n';
+    }
+    const bool start = HasRecordAt(table, family::kStartRecordAddress);
+    out << "records: " << table.imageRecords.size() << " in the file, " << table.imageRecordCount
+        << " to write (the last record is never written)\n"
+        << "writes: " << steps.size()
+        << (start ? " (the record at 0x2000 last)\n" : " (record 0 again at the end)\n")
+        << "address ranges: " << AddressRanges(table) << '\n'
+        << "identity record (0x2100): "
+        << (HasRecordAt(table, family::kIdentityRecordAddress) ? "present" : "absent") << '\n'
+        << "start record (0x2000): " << (start ? "present" : "absent") << '\n';
+}
+
+}  // namespace
+
+int RunInspect(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    if (line.arguments.size() != 1) {
+        err << "inspect takes one FILE\n" << UsageText();
+        return kExitUsage;
+    }
+    LoadRules rules;  // a boot loader's rules unless an identity is given
+    if (line.Has("identity")) {
+        if (!ParseIdentity(line.options.at("identity"), rules.deviceIdentity)) {
+            err << "--identity takes 14 hex digits (7 bytes)\n";
+            return kExitUsage;
+        }
+        rules.bootMode = 0;
+    }
+    const std::string& path = line.arguments[0];
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        err << "FW File Load error!\n" << path << ": " << std::strerror(errno) << '\n';
+        return kExitFailed;
+    }
+    ImageTable table;
+    HexLoadError error;
+    if (!LoadHexImage(file.get(), rules, table, &error)) {
+        err << "File Parse error!\n" << path << ": " << error.Describe() << '\n';
+        return kExitFailed;
+    }
+    PrintImage(table, out);
+    return kExitOk;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,46 @@
+// Intel HEX firmware files into write records.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "firmware/image_record.h"
+
+namespace torvane {
+
+// What the loader checks a file against: in application mode the record at 0x2100 must carry
+// the identity bytes that the running application reported.
+struct LoadRules {
+    std::int32_t bootMode = 1;
+    std::array<std::uint8_t, 8> deviceIdentity{};
+};
+
+// Why a file was refused; line counts from 1, 0 stands for the file as a whole.
+struct HexLoadError {
+    int line = 0;
+    std::string reason;
+
+    std::string Describe() const;
+};
+
+// ParseHexLine results besides the record index.
+inline constexpr std::int32_t kAddressRefused = -1;
+inline constexpr std::int32_t kIdentityMismatch = -2;
+
+// Reads the open stream from its start into table. True: the table holds one record per line
+// and imageRecordCount the records to write. False: error (when given) says where and why;
+// a file refused before its records are known leaves the table as it was, a refused record
+// leaves it empty. The stream stays open.
+bool LoadHexImage(std::FILE* stream, const LoadRules& rules, ImageTable& table,
+                  HexLoadError* error = nullptr);
+
+// Fills records[index] from the text after a line's byte count field (address, type, data,
+// checksum) and the byte count n. Returns index, kAddressRefused or kIdentityMismatch.
+std::int32_t ParseHexLine(const LoadRules& rules, std::string_view text, int n, std::int32_t index,
+                          std::span<ImageRecord> records);
+
+}  // namespace torvane

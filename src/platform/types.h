@@ -1,0 +1,36 @@
+// Small value types the core uses instead of the operating system's own.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace torvane {
+
+// An open device handle; 0 means none. The Win32 backend stores a HANDLE here.
+struct DeviceHandle {
+    std::uintptr_t value = 0;
+
+    explicit operator bool() const { return value != 0; }
+    friend bool operator==(DeviceHandle, DeviceHandle) = default;
+};
+
+// A 16-byte interface class GUID, laid out as the system lays it out.
+struct Guid {
+    std::uint32_t data1 = 0;
+    std::uint16_t data2 = 0;
+    std::uint16_t data3 = 0;
+    std::array<std::uint8_t, 8> data4{};
+
+    friend bool operator==(const Guid&, const Guid&) = default;
+};
+
+// "{4D1E55B2-F16F-11CF-88CB-001111000030}" form, upper-case hex.
+std::string FormatGuid(const Guid& guid);
+
+// A system error code as the platform reports it (GetLastError, errno).
+struct SystemError {
+    std::uint32_t code = 0;
+};
+
+}  // namespace torvane

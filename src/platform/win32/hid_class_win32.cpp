@@ -1,0 +1,80 @@
+// HID class seam on HID.DLL.
+#include <windows.h>
+// hidsdi.h needs the base types above it.
+#include <hidpi.h>
+#include <hidsdi.h>
+
+#include <cstring>
+
+#include "platform/hid_class.h"
+
+namespace torvane {
+namespace {
+
+HANDLE ToHandle(DeviceHandle handle) {
+    return reinterpret_cast<HANDLE>(handle.value);
+}
+
+class Win32HidClass final : public HidClass {
+public:
+    Guid HidGuid() override {
+        GUID system{};
+        ::HidD_GetHidGuid(&system);
+        Guid guid;
+        static_assert(sizeof guid == sizeof system);
+        std::memcpy(&guid, &system, sizeof guid);
+        return guid;
+    }
+
+    bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
+        HIDD_ATTRIBUTES system{};
+        system.Size = sizeof system;
+        if (!::HidD_GetAttributes(ToHandle(handle), &system)) {
+            return false;
+        }
+        attributes.size = system.Size;
+        attributes.vendorId = system.VendorID;
+        attributes.productId = system.ProductID;
+        attributes.versionNumber = system.VersionNumber;
+        return true;
+    }
+
+    bool GetCaps(DeviceHandle handle, HidCaps& caps) override {
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        if (!::HidD_GetPreparsedData(ToHandle(handle), &preparsed)) {
+            return false;
+        }
+        HIDP_CAPS system{};
+        const bool ok = ::HidP_GetCaps(preparsed, &system) == HIDP_STATUS_SUCCESS;
+        ::HidD_FreePreparsedData(preparsed);
+        if (!ok) {
+            return false;
+        }
+        caps.usage = system.Usage;
+        caps.usagePage = system.UsagePage;
+        caps.inputReportByteLength = system.InputReportByteLength;
+        caps.outputReportByteLength = system.OutputReportByteLength;
+        caps.featureReportByteLength = system.FeatureReportByteLength;
+        return true;
+    }
+
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
+        // The driver takes a non-const buffer but only reads it.
+        return ::HidD_SetOutputReport(ToHandle(handle), const_cast<std::uint8_t*>(report.data()),
+                                      static_cast<ULONG>(report.size())) != FALSE;
+    }
+
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
+        return ::HidD_GetInputReport(ToHandle(handle), report.data(),
+                                     static_cast<ULONG>(report.size())) != FALSE;
+    }
+};
+
+}  // namespace
+
+HidClass& SystemHidClass() {
+    static Win32HidClass hid;
+    return hid;
+}
+
+}  // namespace torvane

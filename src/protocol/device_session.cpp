@@ -1,0 +1,142 @@
+#include "protocol/device_session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace torvane {
+
+DeviceSession::DeviceSession(HidClass& hid, Clock& clock, MessageSink& messages)
+    : hid_(hid), clock_(clock), messages_(messages) {}
+
+void DeviceSession::BeginReport(std::span<std::uint8_t> buffer, family::Command command) {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    buffer[0] = family::kOutputReportId;
+    buffer[1] = family::kPreamble0;
+    buffer[2] = family::kPreamble1;
+    buffer[3] = command.command;
+    buffer[4] = command.subcommand;
+}
+
+void DeviceSession::Send(std::span<const std::uint8_t> buffer) {
+    std::vector<std::uint8_t> report(sessionCaps.outputReportByteLength, 0);
+    const std::size_t kept = std::min(report.size(), buffer.size());
+    std::copy_n(buffer.begin(), kept, report.begin());
+    hid_.SetOutputReport(sessionHandle, report);
+}
+
+void DeviceSession::Receive(std::span<std::uint8_t> buffer) {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    buffer[0] = family::kInputReportId;
+    std::vector<std::uint8_t> report(sessionCaps.inputReportByteLength, 0);
+    if (report.empty()) {
+        return;
+    }
+    report[0] = family::kInputReportId;
+    if (!hid_.GetInputReport(sessionHandle, report)) {
+        return;
+    }
+    const std::size_t kept = std::min(report.size(), buffer.size());
+    std::copy_n(report.begin(), kept, buffer.begin());
+}
+
+bool DeviceSession::EnterDownloadMode() {
+    std::lock_guard lock(reportLock_);
+    if (bootMode == 0) {
+        BeginReport(bootOutputReport, family::kEnterDownload);
+        Send(bootOutputReport);
+        clock_.Sleep(family::kEnterDownloadWaitMs);
+    }
+    bootMode = 1;
+    return true;
+}
+
+bool DeviceSession::EraseFirmware() {
+    {
+        std::lock_guard lock(reportLock_);
+        BeginReport(bootOutputReport, family::kEraseStart);
+        Send(bootOutputReport);
+        clock_.Sleep(family::kEraseStartWaitMs);
+        for (int poll = 0; poll < family::kErasePolls; ++poll) {
+            BeginReport(bootOutputReport, family::kEraseStatus);
+            Send(bootOutputReport);
+            clock_.Sleep(family::kErasePollWaitMs);
+            Receive(bootInputReport);
+            if (bootInputReport[3] == family::kEraseStatusReply ||
+                bootInputReport[4] == family::kEraseDone) {
+                break;
+            }
+        }
+        if (bootInputReport[3] == family::kEraseStatusReply &&
+            bootInputReport[4] == family::kEraseDone) {
+            return true;
+        }
+    }
+    // Shown after the lock is left, so that a modal message never holds up another exchange.
+    messages_.ShowMessage("FirmWare erase failure");
+    return false;
+}
+
+bool DeviceSession::WriteRecord(ImageRecord record) {
+    std::lock_guard lock(reportLock_);
+    std::fill(bootOutputReport.begin(), bootOutputReport.end(), std::uint8_t{0xFF});
+    BeginReport(std::span(bootOutputReport).first(family::kHeaderSize), family::kWriteRecord);
+    std::memcpy(bootOutputReport.data() + family::kHeaderSize, &record, sizeof record);
+    Send(bootOutputReport);
+
+    std::array<std::uint8_t, family::kBootReportSize> expected{};
+    expected[0] = family::kInputReportId;
+    expected[1] = family::kPreamble0;
+    expected[2] = family::kPreamble1;
+    expected[3] = family::kWriteEchoReply;
+    expected[4] = family::kWriteEchoStatus;
+    expected[family::kWriteEchoAddressOffset] = record.addressLow;
+    expected[family::kWriteEchoAddressOffset + 1] = record.addressHigh;
+    const std::size_t n = std::min<std::size_t>(record.length, kRecordDataSize);
+    std::copy_n(record.data.begin(), n, expected.begin() + family::kWriteEchoDataOffset);
+
+    clock_.Sleep(family::kWriteEchoWaitMs);
+    Receive(bootInputReport);
+    return bootInputReport == expected;
+}
+
+bool DeviceSession::RunFirmware() {
+    std::lock_guard lock(reportLock_);
+    BeginReport(bootOutputReport, family::kRun);
+    Send(bootOutputReport);
+    return true;
+}
+
+bool DeviceSession::QueryFirmwareVersion(std::array<std::uint8_t, 4>& version) {
+    std::lock_guard lock(reportLock_);
+    if (bootMode != 0) {
+        for (int attempt = 0; attempt < family::kBootVersionTries; ++attempt) {
+            BeginReport(bootOutputReport, family::kBootVersion);
+            Send(bootOutputReport);
+            Receive(bootInputReport);
+            if (bootInputReport[3] == family::kBootVersionReply) {
+                std::copy_n(bootInputReport.begin() + family::kBootVersionOffset, 3,
+                            version.begin());
+                break;
+            }
+        }
+        return true;
+    }
+    BeginReport(appOutputReport, family::kAppVersion);
+    Send(appOutputReport);
+    Receive(appInputReport);
+    if (appInputReport[4] == family::kFollowUpVersionMajor) {
+        BeginReport(std::span(appOutputReport).first(family::kHeaderSize),
+                    family::kAppVersionFollowUp);
+        Send(appOutputReport);
+    }
+    if (appInputReport[3] == family::kAppVersionReply) {
+        std::copy_n(appInputReport.begin() + family::kAppVersionOffset, 4, version.begin());
+        std::copy_n(appInputReport.begin() + family::kAppIdentityOffset, family::kIdentitySize,
+                    deviceIdentity.begin());
+        deviceIdentity[family::kIdentitySize] = 0;
+    }
+    return true;
+}
+
+}  // namespace torvane

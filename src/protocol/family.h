@@ -1,0 +1,104 @@
+// The device family in data: identities, report framing, commands and waits.
+// Every front end, the engine and the simulator take them from here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#ifndef TORVANE_FAMILY_VENDOR_ID
+#error "TORVANE_FAMILY_VENDOR_ID comes from the build (CMake cache variable)"
+#endif
+
+namespace torvane::family {
+
+inline constexpr std::uint16_t kVendorId = TORVANE_FAMILY_VENDOR_ID;
+inline constexpr std::uint16_t kBootLoaderProductId = 0x1F00;
+
+struct Model {
+    std::uint16_t productId;
+    std::string_view listText;
+};
+
+// Tested in this order; the last entry is any model running its boot loader.
+inline constexpr std::array<Model, 4> kModels{{
+    {0x1F01, "QMX-S"},
+    {0x1F02, "QMX-C"},
+    {0x1F10, "TZN"},
+    {kBootLoaderProductId, "Z51-Arud"},
+}};
+
+// The list text of a family device, or an empty view for any other device.
+constexpr std::string_view ListText(std::uint16_t vendorId, std::uint16_t productId) {
+    if (vendorId != kVendorId) {
+        return {};
+    }
+    for (const Model& model : kModels) {
+        if (model.productId == productId) {
+            return model.listText;
+        }
+    }
+    return {};
+}
+
+// Report framing: ID, two preamble bytes, command (or reply code), subcommand (or status).
+inline constexpr std::uint8_t kOutputReportId = 0x03;
+inline constexpr std::uint8_t kInputReportId = 0x01;
+inline constexpr std::uint8_t kPreamble0 = 0x7E;
+inline constexpr std::uint8_t kPreamble1 = 0x5A;
+inline constexpr std::size_t kHeaderSize = 5;
+
+// Buffer sizes of the two report formats.
+inline constexpr std::size_t kBootReportSize = 40;
+inline constexpr std::size_t kAppReportSize = 128;
+
+// Commands: {command, subcommand}.
+struct Command {
+    std::uint8_t command;
+    std::uint8_t subcommand;
+};
+inline constexpr Command kEnterDownload{0x0F, 0x00};
+inline constexpr Command kEraseStart{0x01, 0x01};
+inline constexpr Command kEraseStatus{0x02, 0x02};
+inline constexpr Command kWriteRecord{0x01, 0x02};
+inline constexpr Command kRun{0x01, 0x04};
+inline constexpr Command kBootVersion{0x02, 0x0F};
+inline constexpr Command kAppVersion{0x02, 0x04};
+inline constexpr Command kAppVersionFollowUp{0x01, 0x0F};
+
+// Reply codes and status bytes.
+inline constexpr std::uint8_t kEraseStatusReply = 0x02;
+inline constexpr std::uint8_t kEraseDone = 0x01;
+inline constexpr std::uint8_t kWriteEchoReply = 0x02;
+inline constexpr std::uint8_t kWriteEchoStatus = 0x02;
+inline constexpr std::uint8_t kBootVersionReply = 0x0F;
+inline constexpr std::uint8_t kAppVersionReply = 0x04;
+inline constexpr std::uint8_t kFollowUpVersionMajor = 6;
+
+// Reply layouts.
+inline constexpr std::size_t kBootVersionOffset = 13;  // three ASCII digits
+inline constexpr std::size_t kAppVersionOffset = 4;    // four version bytes
+inline constexpr std::size_t kAppIdentityOffset = 8;   // seven identity bytes
+inline constexpr std::size_t kIdentitySize = 7;
+inline constexpr std::size_t kWriteEchoAddressOffset = 6;
+inline constexpr std::size_t kWriteEchoDataOffset = 8;
+
+// Waits of the report exchange, in milliseconds, and retry counts.
+inline constexpr std::uint32_t kEnterDownloadWaitMs = 1000;
+inline constexpr std::uint32_t kEraseStartWaitMs = 1000;
+inline constexpr std::uint32_t kErasePollWaitMs = 400;
+inline constexpr int kErasePolls = 10;
+inline constexpr std::uint32_t kWriteEchoWaitMs = 10;
+inline constexpr int kBootVersionTries = 3;
+
+// The image: the record written last, and the record carrying identity (bytes 0-6) and version
+// (bytes 7-10).
+inline constexpr std::uint16_t kStartRecordAddress = 0x2000;
+inline constexpr std::uint16_t kIdentityRecordAddress = 0x2100;
+inline constexpr std::size_t kImageVersionOffset = 7;
+inline constexpr std::size_t kImageVersionSize = 4;
+
+// An application below this major version may not be updated.
+inline constexpr std::uint8_t kMinUpdatableMajor = 3;
+
+}  // namespace torvane::family

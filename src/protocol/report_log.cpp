@@ -1,0 +1,52 @@
+#include "protocol/report_log.h"
+
+#include <string>
+
+namespace torvane {
+
+ReportLog::ReportLog(HidClass& inner, Clock& clock, std::ostream& out)
+    : inner_(inner), clock_(clock), out_(out), start_(clock.TickCount()) {}
+
+Guid ReportLog::HidGuid() {
+    return inner_.HidGuid();
+}
+
+bool ReportLog::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
+    return inner_.GetAttributes(handle, attributes);
+}
+
+bool ReportLog::GetCaps(DeviceHandle handle, HidCaps& caps) {
+    return inner_.GetCaps(handle, caps);
+}
+
+bool ReportLog::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) {
+    const bool sent = inner_.SetOutputReport(handle, report);
+    if (sent) {
+        Write("OUT", report);
+    }
+    return sent;
+}
+
+bool ReportLog::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) {
+    const bool received = inner_.GetInputReport(handle, report);
+    if (received) {
+        Write("IN", report);
+    }
+    return received;
+}
+
+void ReportLog::Write(const char* direction, std::span<const std::uint8_t> report) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string line = std::to_string(ElapsedMs(start_, clock_.TickCount()));
+    line += ' ';
+    line += direction;
+    for (const std::uint8_t byte : report) {
+        line += ' ';
+        line += kDigits[byte >> 4];
+        line += kDigits[byte & 0x0F];
+    }
+    line += '\n';
+    out_ << line << std::flush;
+}
+
+}  // namespace torvane

@@ -1,0 +1,32 @@
+// A HID class that writes every report that crosses it to a log, in front of any backend.
+// One line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in hex.
+#pragma once
+
+#include <ostream>
+
+#include "platform/clock.h"
+#include "platform/hid_class.h"
+
+namespace torvane {
+
+class ReportLog final : public HidClass {
+public:
+    // Times count from the construction; out must outlive the log.
+    ReportLog(HidClass& inner, Clock& clock, std::ostream& out);
+
+    Guid HidGuid() override;
+    bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
+    bool GetCaps(DeviceHandle handle, HidCaps& caps) override;
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override;
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override;
+
+private:
+    void Write(const char* direction, std::span<const std::uint8_t> report);
+
+    HidClass& inner_;
+    Clock& clock_;
+    std::ostream& out_;
+    std::uint32_t start_;
+};
+
+}  // namespace torvane

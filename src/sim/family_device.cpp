@@ -1,0 +1,230 @@
+#include "sim/family_device.h"
+
+#include <algorithm>
+
+#include "protocol/family.h"
+
+namespace torvane::sim {
+namespace {
+
+// True once now has reached t, right across a wrap of the tick counter.
+bool Reached(std::uint32_t now, std::uint32_t t) {
+    return static_cast<std::int32_t>(now - t) >= 0;
+}
+
+bool IsCommand(std::uint8_t command, std::uint8_t subcommand, family::Command expected) {
+    return command == expected.command && subcommand == expected.subcommand;
+}
+
+// Identity bytes of each model; a device's own image at 0x2100 carries the same.
+std::array<std::uint8_t, 7> ModelIdentity(std::uint16_t productId) {
+    switch (productId) {
+        case 0x1F01:
+            return {'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01};
+        case 0x1F02:
+            return {'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02};
+        case 0x1F10:
+            return {'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10};
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+FamilyDeviceConfig FamilyDeviceConfig::ForModel(std::uint16_t productId, std::string locationPath) {
+    FamilyDeviceConfig config;
+    config.productId = productId;
+    config.locationPath = std::move(locationPath);
+    config.identity = ModelIdentity(productId);
+    return config;
+}
+
+FamilyDevice::FamilyDevice(FamilyDeviceConfig config)
+    : config_(std::move(config)),
+      mode_(config_.startInBootLoader ? Mode::BootLoader : Mode::Application),
+      location_(config_.locationPath),
+      flash_(kFlashSize, 0xFF) {}
+
+const HidCaps& FamilyDevice::Caps() const {
+    return mode_ == Mode::BootLoader ? config_.bootCaps : config_.appCaps;
+}
+
+void FamilyDevice::Advance(std::uint32_t now) {
+    if (mode_ == Mode::Away && nextMode_ != Mode::Away && Reached(now, backAt_)) {
+        mode_ = nextMode_;
+        ++generation_;
+        reply_ = Reply::None;
+    }
+}
+
+void FamilyDevice::Leave(std::uint32_t now, std::uint32_t awayMs, Mode next) {
+    mode_ = Mode::Away;
+    nextMode_ = next;
+    backAt_ = now + awayMs;
+    reply_ = Reply::None;
+    erasing_ = false;
+}
+
+std::optional<SimInterface> FamilyDevice::Interface(std::uint32_t now) {
+    Advance(now);
+    if (mode_ != Mode::Application && mode_ != Mode::BootLoader) {
+        return std::nullopt;
+    }
+    SimInterface interface;
+    interface.classGuid = kHidClassGuid;
+    interface.locationPath = location_;
+    interface.vendorId = family::kVendorId;
+    interface.productId =
+        mode_ == Mode::BootLoader ? family::kBootLoaderProductId : config_.productId;
+    interface.versionNumber = 0x0100;
+    interface.caps = Caps();
+    interface.generation = generation_;
+    return interface;
+}
+
+void FamilyDevice::SetReply(std::uint32_t readyAt, std::initializer_list<std::uint8_t> header) {
+    replyBytes_.fill(0);
+    replyBytes_[0] = family::kInputReportId;
+    replyBytes_[1] = family::kPreamble0;
+    replyBytes_[2] = family::kPreamble1;
+    std::copy(header.begin(), header.end(), replyBytes_.begin() + 3);
+    replyAt_ = readyAt;
+    reply_ = Reply::Ready;
+}
+
+bool FamilyDevice::OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) {
+    Advance(now);
+    if ((mode_ != Mode::Application && mode_ != Mode::BootLoader) ||
+        report.size() != Caps().outputReportByteLength) {
+        return false;
+    }
+    if (report.size() < family::kHeaderSize || report[0] != family::kOutputReportId ||
+        report[1] != family::kPreamble0 || report[2] != family::kPreamble1) {
+        return true;  // not ours to answer; a real device drops it too
+    }
+    if (mode_ == Mode::Application) {
+        ApplicationCommand(now, report[3], report[4]);
+    } else {
+        BootLoaderCommand(now, report);
+    }
+    return mode_ != Mode::Unplugged;
+}
+
+void FamilyDevice::ApplicationCommand(std::uint32_t now, std::uint8_t command,
+                                      std::uint8_t subcommand) {
+    if (IsCommand(command, subcommand, family::kAppVersion)) {
+        SetReply(now, {family::kAppVersionReply});
+        std::copy(config_.appVersion.begin(), config_.appVersion.end(),
+                  replyBytes_.begin() + family::kAppVersionOffset);
+        std::copy(config_.identity.begin(), config_.identity.end(),
+                  replyBytes_.begin() + family::kAppIdentityOffset);
+    } else if (IsCommand(command, subcommand, family::kAppVersionFollowUp)) {
+        ++followUps_;
+    } else if (command == family::kEnterDownload.command) {
+        const FamilyFaults& faults = config_.faults;
+        if (!faults.returnLocationPath.empty()) {
+            location_ = faults.returnLocationPath;
+        }
+        Leave(now, config_.switchMs, faults.bootLoaderNeverAppears ? Mode::Away : Mode::BootLoader);
+    }
+}
+
+void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uint8_t> report) {
+    const std::uint8_t command = report[3];
+    const std::uint8_t subcommand = report[4];
+    if (IsCommand(command, subcommand, family::kBootVersion)) {
+        SetReply(now, {family::kBootVersionReply});
+        std::copy(config_.bootVersion.begin(), config_.bootVersion.end(),
+                  replyBytes_.begin() + family::kBootVersionOffset);
+    } else if (IsCommand(command, subcommand, family::kEraseStart)) {
+        ++erases_;
+        erasing_ = true;
+        eraseDoneAt_ = now + config_.eraseMs;
+        std::fill(flash_.begin(), flash_.end(), std::uint8_t{0xFF});
+        reply_ = Reply::None;
+    } else if (IsCommand(command, subcommand, family::kEraseStatus)) {
+        reply_ = Reply::EraseStatus;
+    } else if (IsCommand(command, subcommand, family::kWriteRecord)) {
+        Write(now, report);
+    } else if (IsCommand(command, subcommand, family::kRun)) {
+        if (!config_.faults.noReturnFromBootLoader) {
+            AdoptImage();
+            Leave(now, config_.restartMs, Mode::Application);
+        }
+    }
+}
+
+void FamilyDevice::Write(std::uint32_t now, std::span<const std::uint8_t> report) {
+    reply_ = Reply::None;
+    // A record needs the header, address, length and 32 data bytes; the flash is busy while
+    // an erase runs.
+    constexpr std::size_t kRecordEnd = family::kHeaderSize + 3 + 32;
+    if (report.size() < kRecordEnd || (erasing_ && !Reached(now, eraseDoneAt_))) {
+        return;
+    }
+    const int index = writes_++;
+    if (index == config_.faults.unplugAtRecord) {
+        mode_ = Mode::Unplugged;
+        return;
+    }
+    const std::size_t address = report[5] | static_cast<std::size_t>(report[6]) << 8;
+    const std::size_t length = std::min<std::size_t>(report[7], 32);
+    SetReply(now + config_.echoMs,
+             {family::kWriteEchoReply, family::kWriteEchoStatus, 0x00, report[5], report[6]});
+    for (std::size_t i = 0; i < length; ++i) {
+        // Programming only clears bits; what was not erased reads back wrong in the echo.
+        // Bytes past the end of the flash are not stored and echo as zero.
+        if (address + i < kFlashSize) {
+            flash_[address + i] &= report[8 + i];
+            replyBytes_[family::kWriteEchoDataOffset + i] = flash_[address + i];
+        }
+    }
+    if (index == config_.faults.wrongEchoAtRecord) {
+        replyBytes_[family::kWriteEchoDataOffset] ^= 0x01;
+    }
+}
+
+void FamilyDevice::AdoptImage() {
+    const auto record = flash_.begin() + family::kIdentityRecordAddress;
+    const auto blank = [](auto first, std::size_t n) {
+        return std::all_of(first, first + static_cast<std::ptrdiff_t>(n),
+                           [](std::uint8_t b) { return b == 0xFF; });
+    };
+    if (!blank(record, family::kIdentitySize)) {
+        std::copy_n(record, family::kIdentitySize, config_.identity.begin());
+    }
+    const auto version = record + family::kImageVersionOffset;
+    if (!blank(version, family::kImageVersionSize)) {
+        std::copy_n(version, family::kImageVersionSize, config_.appVersion.begin());
+    }
+}
+
+bool FamilyDevice::InputReport(std::uint32_t now, std::span<std::uint8_t> report) {
+    Advance(now);
+    if ((mode_ != Mode::Application && mode_ != Mode::BootLoader) ||
+        report.size() != Caps().inputReportByteLength || report.empty() ||
+        report[0] != family::kInputReportId) {
+        return false;
+    }
+    std::fill(report.begin(), report.end(), std::uint8_t{0});
+    report[0] = family::kInputReportId;
+    if (reply_ == Reply::EraseStatus) {
+        const bool done =
+            erasing_ && Reached(now, eraseDoneAt_) && !config_.faults.eraseNeverConfirmed;
+        // Busy answers carry neither the status reply code nor the done flag.
+        SetReply(now, {});
+        if (done) {
+            replyBytes_[3] = family::kEraseStatusReply;
+            replyBytes_[4] = family::kEraseDone;
+        }
+        reply_ = Reply::EraseStatus;
+    }
+    if (reply_ != Reply::None && Reached(now, replyAt_)) {
+        std::copy_n(replyBytes_.begin(), std::min(report.size(), replyBytes_.size()),
+                    report.begin());
+    }
+    return true;
+}
+
+}  // namespace torvane::sim

@@ -1,0 +1,95 @@
+// A device of the family: its application firmware and its boot loader, on the injected clock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/sim_function.h"
+
+namespace torvane::sim {
+
+inline constexpr std::size_t kFlashSize = 0x10000;
+
+// Faults a device can be given; each is off by default.
+struct FamilyFaults {
+    bool eraseNeverConfirmed = false;     // erase status polls never report done
+    int wrongEchoAtRecord = -1;           // the echo of write number k (from 0) is off by one bit
+    bool bootLoaderNeverAppears = false;  // after the switch the device stays off the bus
+    std::string returnLocationPath;       // the boot loader appears at this port instead
+    bool noReturnFromBootLoader = false;  // the run command is ignored
+    int unplugAtRecord = -1;              // the device is pulled during write number k (from 0)
+};
+
+struct FamilyDeviceConfig {
+    std::uint16_t productId = 0x1F01;  // the model, as its application enumerates
+    std::string locationPath;
+    std::array<std::uint8_t, 4> appVersion{3, 1, 0, 0};
+    std::array<std::uint8_t, 7> identity{};
+    std::array<char, 3> bootVersion{'1', '0', '2'};
+    bool startInBootLoader = false;
+    HidCaps appCaps{0x0001, 0xFF00, 64, 64, 0};
+    HidCaps bootCaps{0x0001, 0xFF00, 40, 40, 0};
+    std::uint32_t switchMs = 1500;   // off the bus from enter-download until the boot loader shows
+    std::uint32_t restartMs = 1200;  // off the bus from run until the application shows
+    std::uint32_t eraseMs = 2200;    // from the erase command until the erase is done
+    std::uint32_t echoMs = 2;        // from a write until its echo can be read
+    FamilyFaults faults;
+
+    // A device of the model with this application product ID, with that model's identity bytes.
+    static FamilyDeviceConfig ForModel(std::uint16_t productId, std::string locationPath);
+};
+
+class FamilyDevice final : public SimFunction {
+public:
+    enum class Mode { Application, BootLoader, Away, Unplugged };
+
+    explicit FamilyDevice(FamilyDeviceConfig config);
+
+    std::optional<SimInterface> Interface(std::uint32_t now) override;
+    bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) override;
+    bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) override;
+
+    // What the device holds; read these while no exchange runs.
+    Mode mode() const { return mode_; }
+    const std::vector<std::uint8_t>& flash() const { return flash_; }
+    const std::array<std::uint8_t, 4>& appVersion() const { return config_.appVersion; }
+    const std::array<std::uint8_t, 7>& identity() const { return config_.identity; }
+    const std::string& locationPath() const { return location_; }
+    int eraseCount() const { return erases_; }
+    int writeCount() const { return writes_; }
+    int followUpCount() const { return followUps_; }
+
+private:
+    enum class Reply { None, Ready, EraseStatus };
+
+    void Advance(std::uint32_t now);
+    void Leave(std::uint32_t now, std::uint32_t awayMs, Mode next);
+    void SetReply(std::uint32_t readyAt, std::initializer_list<std::uint8_t> header);
+    void ApplicationCommand(std::uint32_t now, std::uint8_t command, std::uint8_t subcommand);
+    void BootLoaderCommand(std::uint32_t now, std::span<const std::uint8_t> report);
+    void Write(std::uint32_t now, std::span<const std::uint8_t> report);
+    void AdoptImage();
+    const HidCaps& Caps() const;
+
+    FamilyDeviceConfig config_;
+    Mode mode_;
+    Mode nextMode_ = Mode::Away;
+    std::uint32_t backAt_ = 0;
+    std::string location_;
+    std::uint32_t generation_ = 1;
+    std::vector<std::uint8_t> flash_;
+    Reply reply_ = Reply::None;
+    std::array<std::uint8_t, 128> replyBytes_{};
+    std::uint32_t replyAt_ = 0;
+    bool erasing_ = false;
+    std::uint32_t eraseDoneAt_ = 0;
+    int erases_ = 0;
+    int writes_ = 0;
+    int followUps_ = 0;
+};
+
+}  // namespace torvane::sim

@@ -1,0 +1,40 @@
+// Anything that can sit on the virtual bus: what it shows the host and how it answers reports.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/hid_class.h"
+#include "platform/types.h"
+
+namespace torvane::sim {
+
+// What the bus shows of a function at one moment.
+struct SimInterface {
+    Guid classGuid;
+    std::string locationPath;  // the USB port; stays when the function re-enumerates
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t versionNumber = 0;
+    HidCaps caps;
+    std::uint32_t generation = 0;  // changes each time the function comes back on the bus
+};
+
+class SimFunction {
+public:
+    virtual ~SimFunction() = default;
+    // The interface at time now, or nullopt while the function is off the bus.
+    virtual std::optional<SimInterface> Interface(std::uint32_t now) = 0;
+    // One output report from the host, report[0] the report ID; false when refused.
+    virtual bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) = 0;
+    // One input report to the host, report[0] the report ID asked for; false when refused.
+    virtual bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) = 0;
+};
+
+// The device interface class GUID of HID interfaces, as the HID class driver names it.
+inline constexpr Guid kHidClassGuid{
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+}  // namespace torvane::sim

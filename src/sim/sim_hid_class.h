@@ -1,0 +1,29 @@
+// The HID class seam on the virtual bus.
+#pragma once
+
+#include "platform/hid_class.h"
+#include "sim/virtual_bus.h"
+
+namespace torvane::sim {
+
+class SimHidClass final : public HidClass {
+public:
+    explicit SimHidClass(VirtualBus& bus) : bus_(bus) {}
+
+    Guid HidGuid() override { return kHidClassGuid; }
+    bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
+        return bus_.GetAttributes(handle, attributes);
+    }
+    bool GetCaps(DeviceHandle handle, HidCaps& caps) override { return bus_.GetCaps(handle, caps); }
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
+        return bus_.SetOutputReport(handle, report);
+    }
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
+        return bus_.GetInputReport(handle, report);
+    }
+
+private:
+    VirtualBus& bus_;
+};
+
+}  // namespace torvane::sim

@@ -1,0 +1,68 @@
+// The virtual bus: simulated functions at fixed ports, enumerated, opened and talked to by handle.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+#include "sim/sim_function.h"
+
+namespace torvane::sim {
+
+// One present interface as an enumeration lists it.
+struct BusEntry {
+    std::string devicePath;
+    std::string locationPath;
+    std::string locationInformation;
+};
+
+class VirtualBus {
+public:
+    explicit VirtualBus(Clock& clock) : clock_(clock) {}
+    VirtualBus(const VirtualBus&) = delete;
+    VirtualBus& operator=(const VirtualBus&) = delete;
+
+    Clock& clock() { return clock_; }
+
+    // Plugs function into the next free port; ports keep their order for the bus's life.
+    void Attach(std::shared_ptr<SimFunction> function);
+
+    // The interfaces of classGuid present now, in port order.
+    std::vector<BusEntry> Enumerate(const Guid& classGuid);
+
+    // Opens the present interface with this device path; an empty handle when there is none.
+    DeviceHandle Open(std::string_view devicePath);
+    // False for a handle that is not open.
+    bool Close(DeviceHandle handle);
+
+    // HID requests on an open handle; they fail once the interface has left the bus, even when
+    // the same function has come back since.
+    bool GetAttributes(DeviceHandle handle, HidAttributes& attributes);
+    bool GetCaps(DeviceHandle handle, HidCaps& caps);
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report);
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report);
+
+private:
+    struct OpenInterface {
+        std::size_t port;
+        std::uint32_t generation;
+    };
+
+    static std::string DevicePath(std::size_t port, const SimInterface& interface);
+    // The function behind an open handle while its interface is the one that was opened.
+    SimFunction* Lookup(DeviceHandle handle, SimInterface* interface);
+
+    Clock& clock_;
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<SimFunction>> ports_;
+    std::map<std::uintptr_t, OpenInterface> handles_;
+    std::uintptr_t nextHandle_ = 0x1000;
+};
+
+}  // namespace torvane::sim

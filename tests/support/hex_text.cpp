@@ -1,0 +1,35 @@
+#include "support/hex_text.h"
+
+#include <cstdio>
+
+namespace torvane::test {
+
+std::string HexLine(std::uint16_t address, std::uint8_t type,
+                    const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()),
+                                    static_cast<std::uint8_t>(address >> 8),
+                                    static_cast<std::uint8_t>(address & 0xFF), type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (const std::uint8_t b : bytes) {
+        sum += b;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
+    std::string line = ":";
+    for (const std::uint8_t b : bytes) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02X", b);
+        line += pair;
+    }
+    return line;
+}
+
+std::string CrLfFile(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+}  // namespace torvane::test

@@ -1,0 +1,53 @@
+#include "support/temp_file.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace torvane::test {
+namespace {
+std::atomic<int> counter{0};
+}
+
+TempFile::TempFile(const std::string& contents, const std::string& suffix) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "torvane-";
+    if (info != nullptr) {
+        name += std::string(info->test_suite_name()) + "-" + info->name();
+    }
+    name += "-" + std::to_string(counter++) + suffix;
+    for (char& c : name) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::ofstream out(path_, std::ios::binary);
+    out << contents;
+}
+
+TempFile::~TempFile() {
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+}
+
+std::FILE* TempFile::Open() {
+    if (stream_ == nullptr) {
+        stream_ = std::fopen(path_.string().c_str(), "rb");
+    }
+    return stream_;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace torvane::test
