@@ -1,0 +1,280 @@
+#include "sim/family_device.h"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "protocol/device_session.h"
+#include "protocol/report_log.h"
+#include "sim/sim_hid_class.h"
+#include "sim/virtual_bus.h"
+#include "sim/virtual_clock.h"
+#include "support/recording_messages.h"
+
+namespace torvane::sim {
+namespace {
+
+constexpr const char* kPort = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
+
+ImageRecord Record(std::uint16_t address, std::vector<std::uint8_t> data) {
+    ImageRecord record;
+    record.addressLow = static_cast<std::uint8_t>(address);
+    record.addressHigh = static_cast<std::uint8_t>(address >> 8);
+    record.length = static_cast<std::uint8_t>(data.size());
+    record.data.fill(0xFF);
+    std::copy(data.begin(), data.end(), record.data.begin());
+    return record;
+}
+
+template <typename Set>
+FamilyFaults WithFault(Set set) {
+    FamilyFaults faults;
+    set(faults);
+    return faults;
+}
+
+// The engine's side of the exchange, with every report logged on the virtual clock.
+class FamilyDeviceTest : public ::testing::Test {
+protected:
+    explicit FamilyDeviceTest(FamilyFaults faults = {}) {
+        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F01, kPort);
+        config.faults = std::move(faults);
+        device = std::make_shared<FamilyDevice>(config);
+        bus.Attach(device);
+    }
+
+    // Opens the interface at location as the engine does; false when it is not on the bus.
+    bool OpenAt(const std::string& location) {
+        for (const BusEntry& entry : bus.Enumerate(kHidClassGuid)) {
+            if (entry.locationPath == location) {
+                session.sessionHandle = bus.Open(entry.devicePath);
+                hid.GetAttributes(session.sessionHandle, session.sessionAttributes);
+                hid.GetCaps(session.sessionHandle, session.sessionCaps);
+                session.bootMode = session.sessionAttributes.productId == 0x1F00;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Scans every 200 ms, at most 50 times, for an interface at location.
+    bool WaitFor(const std::string& location) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            const bool found = OpenAt(location);
+            clock.Sleep(200);
+            if (found) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(log.str());
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    VirtualClock clock;
+    VirtualBus bus{clock};
+    std::shared_ptr<FamilyDevice> device;
+    SimHidClass hid{bus};
+    std::ostringstream log;
+    ReportLog logged{hid, clock, log};
+    test::RecordingMessages messages;
+    DeviceSession session{logged, clock, messages};
+};
+
+TEST_F(FamilyDeviceTest, CompleteUpdateReachesTheFlashAndTheNewApplication) {
+    ASSERT_TRUE(OpenAt(kPort));
+    EXPECT_EQ(session.sessionAttributes.vendorId, family::kVendorId);
+    std::array<std::uint8_t, 4> version{};
+    session.QueryFirmwareVersion(version);
+    EXPECT_EQ(version, (std::array<std::uint8_t, 4>{3, 1, 0, 0}));
+    EXPECT_EQ(session.deviceIdentity,
+              (std::array<std::uint8_t, 8>{'Q', 'M', 'X', 'S', 3, 0, 1, 0}));
+
+    session.EnterDownloadMode();
+    ASSERT_TRUE(WaitFor(kPort));
+    EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
+    EXPECT_EQ(session.sessionCaps.outputReportByteLength, 40);
+    session.QueryFirmwareVersion(version);
+    EXPECT_EQ(version[0], '1');
+
+    ASSERT_TRUE(session.EraseFirmware());
+    const ImageRecord identity = Record(0x2100, {'Q', 'M', 'X', 'S', 3, 0, 1, 3, 2, 0, 0});
+    EXPECT_TRUE(session.WriteRecord(identity));
+    EXPECT_TRUE(session.WriteRecord(Record(0x2000, {0xDE, 0xAD})));
+    EXPECT_TRUE(session.RunFirmware());
+    clock.Sleep(2000);
+
+    EXPECT_EQ(device->flash()[0x2000], 0xDE);
+    EXPECT_EQ(device->flash()[0x2107], 3);
+    EXPECT_EQ(device->flash()[0x2002], 0xFF);
+    ASSERT_TRUE(OpenAt(kPort));
+    session.bootMode = 0;
+    session.QueryFirmwareVersion(version);
+    EXPECT_EQ(version, (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(FamilyDeviceTest, ReportLogShowsTheWaitsOfTheExchange) {
+    device = std::make_shared<FamilyDevice>([] {
+        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F02, "P2");
+        config.startInBootLoader = true;
+        return config;
+    }());
+    bus.Attach(device);
+    ASSERT_TRUE(OpenAt("P2"));
+    ASSERT_TRUE(session.EraseFirmware());
+    ASSERT_TRUE(session.WriteRecord(Record(0x2010, {0xAA, 0xBB})));
+
+    const std::string zeros35 = [] {
+        std::string text;
+        for (int i = 0; i < 35; ++i) {
+            text += " 00";
+        }
+        return text;
+    }();
+    const std::vector<std::string> lines = LogLines();
+    // Erase takes 2200 ms: busy at 1400 and 1800, done at 2200 (the third poll).
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[0], "0 OUT 03 7E 5A 01 01" + zeros35);
+    EXPECT_EQ(lines[1], "1000 OUT 03 7E 5A 02 02" + zeros35);
+    EXPECT_EQ(lines[2], "1400 IN 01 7E 5A 00 00" + zeros35);
+    EXPECT_EQ(lines[6], "2200 IN 01 7E 5A 02 01" + zeros35);
+    EXPECT_EQ(lines[7].substr(0, 45), "2200 OUT 03 7E 5A 01 02 10 20 02 AA BB FF FF ");
+    EXPECT_EQ(lines[8].substr(0, 44), "2210 IN 01 7E 5A 02 02 00 10 20 AA BB 00 00 ");
+}
+
+TEST_F(FamilyDeviceTest, WritesNeedAnErasedAndIdleFlash) {
+    device = std::make_shared<FamilyDevice>([] {
+        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F10, "P2");
+        config.startInBootLoader = true;
+        return config;
+    }());
+    bus.Attach(device);
+    ASSERT_TRUE(OpenAt("P2"));
+    EXPECT_TRUE(session.WriteRecord(Record(0x2200, {0x0F})));
+    // Programming clears bits only: 0x0F over 0x0F reads back 0x0F, 0xF0 then reads 0x00.
+    EXPECT_FALSE(session.WriteRecord(Record(0x2200, {0xF0})));
+    EXPECT_EQ(device->flash()[0x2200], 0x00);
+}
+
+TEST_F(FamilyDeviceTest, ReportsOfAnotherLengthThanAnnouncedAreRefused) {
+    ASSERT_TRUE(OpenAt(kPort));
+    std::array<std::uint8_t, 40> shortReport{0x03, 0x7E, 0x5A, 0x02, 0x04};
+    EXPECT_FALSE(hid.SetOutputReport(session.sessionHandle, shortReport));
+    std::array<std::uint8_t, 40> shortInput{0x01};
+    EXPECT_FALSE(hid.GetInputReport(session.sessionHandle, shortInput));
+}
+
+TEST_F(FamilyDeviceTest, HandlesGoStaleWhenTheDeviceReenumerates) {
+    ASSERT_TRUE(OpenAt(kPort));
+    const DeviceHandle application = session.sessionHandle;
+    session.EnterDownloadMode();
+    EXPECT_TRUE(bus.Enumerate(kHidClassGuid).empty());  // off the bus for 1500 ms
+    ASSERT_TRUE(WaitFor(kPort));
+    HidAttributes attributes;
+    EXPECT_FALSE(hid.GetAttributes(application, attributes));
+    EXPECT_TRUE(hid.GetAttributes(session.sessionHandle, attributes));
+    EXPECT_TRUE(bus.Close(application));
+    EXPECT_FALSE(bus.Close(application));
+}
+
+class EraseNeverConfirmed : public FamilyDeviceTest {
+protected:
+    EraseNeverConfirmed()
+        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.eraseNeverConfirmed = true; })) {}
+};
+
+TEST_F(EraseNeverConfirmed, EraseFailsWithTheMessage) {
+    ASSERT_TRUE(OpenAt(kPort));
+    session.EnterDownloadMode();
+    ASSERT_TRUE(WaitFor(kPort));
+    EXPECT_FALSE(session.EraseFirmware());
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"FirmWare erase failure"});
+    EXPECT_EQ(device->eraseCount(), 1);
+}
+
+class WrongEcho : public FamilyDeviceTest {
+protected:
+    WrongEcho() : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.wrongEchoAtRecord = 1; })) {}
+};
+
+TEST_F(WrongEcho, OnlyTheChosenRecordFails) {
+    ASSERT_TRUE(OpenAt(kPort));
+    session.EnterDownloadMode();
+    ASSERT_TRUE(WaitFor(kPort));
+    ASSERT_TRUE(session.EraseFirmware());
+    EXPECT_TRUE(session.WriteRecord(Record(0x2200, {1})));
+    EXPECT_FALSE(session.WriteRecord(Record(0x2210, {2})));
+    EXPECT_TRUE(session.WriteRecord(Record(0x2220, {3})));
+}
+
+class BootLoaderNeverAppears : public FamilyDeviceTest {
+protected:
+    BootLoaderNeverAppears()
+        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.bootLoaderNeverAppears = true; })) {}
+};
+
+TEST_F(BootLoaderNeverAppears, TheDeviceStaysOffTheBus) {
+    ASSERT_TRUE(OpenAt(kPort));
+    session.EnterDownloadMode();
+    EXPECT_FALSE(WaitFor(kPort));
+    EXPECT_TRUE(bus.Enumerate(kHidClassGuid).empty());
+}
+
+class ReturnsElsewhere : public FamilyDeviceTest {
+protected:
+    ReturnsElsewhere()
+        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.returnLocationPath = "ELSEWHERE"; })) {
+    }
+};
+
+TEST_F(ReturnsElsewhere, TheBootLoaderShowsAtTheOtherPort) {
+    ASSERT_TRUE(OpenAt(kPort));
+    session.EnterDownloadMode();
+    EXPECT_FALSE(WaitFor(kPort));
+    ASSERT_TRUE(OpenAt("ELSEWHERE"));
+    EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
+}
+
+class NoReturnFromBootLoader : public FamilyDeviceTest {
+protected:
+    NoReturnFromBootLoader()
+        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.noReturnFromBootLoader = true; })) {}
+};
+
+TEST_F(NoReturnFromBootLoader, RunLeavesTheBootLoaderInPlace) {
+    ASSERT_TRUE(OpenAt(kPort));
+    session.EnterDownloadMode();
+    ASSERT_TRUE(WaitFor(kPort));
+    session.RunFirmware();
+    clock.Sleep(5000);
+    ASSERT_TRUE(OpenAt(kPort));
+    EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
+}
+
+class Unplugged : public FamilyDeviceTest {
+protected:
+    Unplugged() : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.unplugAtRecord = 1; })) {}
+};
+
+TEST_F(Unplugged, TheDeviceIsGoneFromTheChosenRecordOn) {
+    ASSERT_TRUE(OpenAt(kPort));
+    session.EnterDownloadMode();
+    ASSERT_TRUE(WaitFor(kPort));
+    ASSERT_TRUE(session.EraseFirmware());
+    EXPECT_TRUE(session.WriteRecord(Record(0x2200, {1})));
+    EXPECT_FALSE(session.WriteRecord(Record(0x2210, {2})));
+    EXPECT_EQ(device->mode(), FamilyDevice::Mode::Unplugged);
+    clock.Sleep(60000);
+    EXPECT_TRUE(bus.Enumerate(kHidClassGuid).empty());
+}
+
+}  // namespace
+}  // namespace torvane::sim
