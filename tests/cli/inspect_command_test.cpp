@@ -51,6 +51,13 @@ TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
               "start record (0x2000): present\n");
 }
 
+TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxS) {
+    const std::string sample = TORVANE_SAMPLES_DIR "/sample.hex";
+    const CliRun run = Inspect({"inspect", sample, "--identity", "514D5853030001"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("identity record (0x2100): present"), std::string::npos);
+}
+
 TEST(InspectCommand, WithoutAStartRecordRecordZeroIsWrittenTwice) {
     test::TempFile file(CrLfFile({DataLine(0x2200, {1}), kEndOfFileLine}));
     const CliRun run = Inspect({"inspect", file.path().string()});

@@ -15,9 +15,9 @@ TempFile::TempFile(const std::string& contents, const std::string& suffix) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = "torvane-";
     if (info != nullptr) {
-        name += std::string(info->test_suite_name()) + "-" + info->name();
+        name.append(info->test_suite_name()).append("-").append(info->name());
     }
-    name += "-" + std::to_string(counter++) + suffix;
+    name.append("-").append(std::to_string(counter++)).append(suffix);
     for (char& c : name) {
         if (c == '/') {
             c = '_';

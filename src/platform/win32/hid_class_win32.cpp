@@ -1,10 +1,13 @@
 // HID class seam on HID.DLL.
 #include <windows.h>
-// hidsdi.h needs the base types above it.
-#include <hidpi.h>
+// hidsdi.h needs the base types above it; it brings hidpi.h along and, in this SDK, declares its
+// functions without C linkage of its own.
+extern "C" {
 #include <hidsdi.h>
+}
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 
 #include "platform/hid_class.h"
 
@@ -20,9 +23,8 @@ public:
     Guid HidGuid() override {
         GUID system{};
         ::HidD_GetHidGuid(&system);
-        Guid guid;
-        static_assert(sizeof guid == sizeof system);
-        std::memcpy(&guid, &system, sizeof guid);
+        Guid guid{system.Data1, system.Data2, system.Data3, {}};
+        std::copy(std::begin(system.Data4), std::end(system.Data4), guid.data4.begin());
         return guid;
     }
 

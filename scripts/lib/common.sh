@@ -1,0 +1,75 @@
+# Shared helpers for the scripts in scripts/. Source it; do not run it.
+# shellcheck shell=bash
+
+# Repository root: this file lives in scripts/lib/.
+TORVANE_ROOT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/../.." && pwd)
+export TORVANE_ROOT
+
+# Debian 12 packages for the native build, its tests and the formatting check.
+TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format)
+
+# Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
+# Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,
+# hence --no-install-recommends below; wine32:i386 is named so that apt does not pick wine64.
+TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386)
+
+torvane_log() {
+    printf '==> %s\n' "$*" >&2
+}
+
+torvane_die() {
+    printf 'error: %s\n' "$*" >&2
+    exit 1
+}
+
+# Runs a command as root: directly when already root, otherwise through sudo.
+torvane_as_root() {
+    if [[ $(id -u) -eq 0 ]]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo -- "$@"
+    else
+        torvane_die "need root (or sudo) to run: $*"
+    fi
+}
+
+# True when the package (optionally arch-qualified, e.g. wine32:i386) is installed.
+torvane_package_installed() {
+    local status
+    status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null) || return 1
+    [[ $status == ii* ]]
+}
+
+# torvane_install_packages pkg...: installs whichever of the packages are missing. Does nothing
+# (and needs no network) when all of them are installed already.
+torvane_install_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        torvane_package_installed "$pkg" || missing+=("$pkg")
+    done
+    if [[ ${#missing[@]} -eq 0 ]]; then
+        return 0
+    fi
+    command -v apt-get >/dev/null 2>&1 ||
+        torvane_die "missing packages and no apt-get to install them: ${missing[*]}"
+
+    torvane_log "installing: ${missing[*]}"
+    for pkg in "${missing[@]}"; do
+        if [[ $pkg == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386 &&
+            [[ $(dpkg --print-architecture) != i386 ]]; then
+            torvane_as_root dpkg --add-architecture i386
+            break
+        fi
+    done
+    torvane_as_root apt-get update -q
+    torvane_as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+torvane_install_native_packages() {
+    torvane_install_packages "${TORVANE_NATIVE_PACKAGES[@]}"
+}
+
+torvane_install_windows_packages() {
+    torvane_install_packages "${TORVANE_WINDOWS_PACKAGES[@]}"
+}
