@@ -28,6 +28,21 @@ struct Guid {
 // "{4D1E55B2-F16F-11CF-88CB-001111000030}" form, upper-case hex.
 std::string FormatGuid(const Guid& guid);
 
+// A window that receives device-change notifications; 0 means none.
+struct WindowHandle {
+    std::uintptr_t value = 0;
+
+    explicit operator bool() const { return value != 0; }
+};
+
+// A device-change notification registration; 0 means none.
+struct NotificationHandle {
+    std::uintptr_t value = 0;
+
+    explicit operator bool() const { return value != 0; }
+    friend bool operator==(NotificationHandle, NotificationHandle) = default;
+};
+
 // A system error code as the platform reports it (GetLastError, errno).
 struct SystemError {
     std::uint32_t code = 0;
