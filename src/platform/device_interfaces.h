@@ -56,11 +56,13 @@ public:
     virtual bool IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> buffer,
                            std::uint32_t& bytesReturned, SystemError& error) = 0;
 
-    // Starts an overlapped I/O control request with separate input and output buffers (which may
-    // be the same memory); they and io stay valid until the result has been taken. Returns the
-    // request's immediate result; error holds the system's code (kErrorIoPending while queued).
+    // Starts an overlapped I/O control request with input and output buffers (which may be the
+    // same memory); they and io stay valid until the result has been taken. A driver that takes
+    // its buffers directly may also write into input (statuses and records of a request block).
+    // Returns the request's immediate result; error holds the system's code (kErrorIoPending
+    // while queued).
     virtual bool BeginIoControl(DeviceHandle handle, std::uint32_t code,
-                                std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                std::span<std::uint8_t> input, std::span<std::uint8_t> output,
                                 AsyncIo& io, SystemError& error) = 0;
     // The result of a request started with io, without waiting: false while it is pending or when
     // it failed; bytes is the count the driver reported.

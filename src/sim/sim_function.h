@@ -1,4 +1,5 @@
-// Anything that can sit on the virtual bus: what it shows the host and how it answers reports.
+// Anything that can sit on the virtual bus: what it shows the host and how it answers reports
+// and I/O control requests.
 #pragma once
 
 #include <cstdint>
@@ -6,10 +7,18 @@
 #include <span>
 #include <string>
 
+#include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "platform/types.h"
 
 namespace torvane::sim {
+
+// System error codes the simulator reports, with the system's own values.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 // What the bus shows of a function at one moment.
 struct SimInterface {
@@ -27,10 +36,27 @@ public:
     virtual ~SimFunction() = default;
     // The interface at time now, or nullopt while the function is off the bus.
     virtual std::optional<SimInterface> Interface(std::uint32_t now) = 0;
-    // One output report from the host, report[0] the report ID; false when refused.
-    virtual bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) = 0;
-    // One input report to the host, report[0] the report ID asked for; false when refused.
-    virtual bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) = 0;
+    // One output report from the host, report[0] the report ID; false when refused (the
+    // default: the function takes no reports).
+    virtual bool OutputReport(std::uint32_t /*now*/, std::span<const std::uint8_t> /*report*/) {
+        return false;
+    }
+    // One input report to the host, report[0] the report ID asked for; false when refused (the
+    // default).
+    virtual bool InputReport(std::uint32_t /*now*/, std::span<std::uint8_t> /*report*/) {
+        return false;
+    }
+    // One I/O control request of the driver behind the interface. input is the caller's request
+    // and never aliases output; bytesReturned is what went back into output. The default is the
+    // HID class driver's answer to every code it does not know: kErrorInvalidFunction, nothing
+    // written.
+    virtual bool IoControl(std::uint32_t /*now*/, std::uint32_t /*code*/,
+                           std::span<std::uint8_t> /*input*/, std::span<std::uint8_t> /*output*/,
+                           std::uint32_t& bytesReturned, SystemError& error) {
+        bytesReturned = 0;
+        error.code = kErrorInvalidFunction;
+        return false;
+    }
 };
 
 // The device interface class GUID of HID interfaces, as the HID class driver names it.

@@ -1,5 +1,6 @@
 #include "sim/virtual_bus.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -15,8 +16,9 @@ std::string VirtualBus::DevicePath(std::size_t port, const SimInterface& interfa
     for (char& c : guid) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
+    const char* bus = interface.classGuid == kHidClassGuid ? "hid" : "usb";
     char path[160];
-    std::snprintf(path, sizeof path, "\\\\?\\hid#vid_%04x&pid_%04x#sim&%zu&%u#%s",
+    std::snprintf(path, sizeof path, "\\\\?\\%s#vid_%04x&pid_%04x#sim&%zu&%u#%s", bus,
                   interface.vendorId, interface.productId, port + 1,
                   static_cast<unsigned>(interface.generation), guid.c_str());
     return path;
@@ -31,9 +33,18 @@ std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
         if (!interface || interface->classGuid != classGuid) {
             continue;
         }
+        char acpi[80];
+        std::snprintf(acpi, sizeof acpi,
+                      "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS%02zu)", port + 1);
+        std::string paths = interface->locationPath;
+        paths += '\0';
+        paths += acpi;
+        paths += '\0';
+        paths += '\0';
         char information[40];
         std::snprintf(information, sizeof information, "Port_#%04zu.Hub_#0001", port + 1);
-        entries.push_back({DevicePath(port, *interface), interface->locationPath, information});
+        entries.push_back(
+            {DevicePath(port, *interface), interface->locationPath, paths, information});
     }
     return entries;
 }
@@ -58,14 +69,16 @@ bool VirtualBus::Close(DeviceHandle handle) {
     return handles_.erase(handle.value) == 1;
 }
 
-SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* interface) {
+SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* interface, SystemError& error) {
     const auto open = handles_.find(handle.value);
     if (open == handles_.end()) {
+        error.code = kErrorInvalidHandle;
         return nullptr;
     }
     SimFunction& function = *ports_[open->second.port];
     const std::optional<SimInterface> current = function.Interface(clock_.TickCount());
     if (!current || current->generation != open->second.generation) {
+        error.code = kErrorDeviceNotConnected;
         return nullptr;
     }
     if (interface != nullptr) {
@@ -77,7 +90,8 @@ SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* interface) {
 bool VirtualBus::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
     std::lock_guard lock(mutex_);
     SimInterface interface;
-    if (Lookup(handle, &interface) == nullptr) {
+    SystemError error;
+    if (Lookup(handle, &interface, error) == nullptr || interface.classGuid != kHidClassGuid) {
         return false;
     }
     attributes.size = 12;
@@ -90,7 +104,8 @@ bool VirtualBus::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
 bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
     std::lock_guard lock(mutex_);
     SimInterface interface;
-    if (Lookup(handle, &interface) == nullptr) {
+    SystemError error;
+    if (Lookup(handle, &interface, error) == nullptr || interface.classGuid != kHidClassGuid) {
         return false;
     }
     caps = interface.caps;
@@ -99,14 +114,140 @@ bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
 
 bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) {
     std::lock_guard lock(mutex_);
-    SimFunction* function = Lookup(handle, nullptr);
+    SystemError error;
+    SimFunction* function = Lookup(handle, nullptr, error);
     return function != nullptr && function->OutputReport(clock_.TickCount(), report);
 }
 
 bool VirtualBus::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) {
     std::lock_guard lock(mutex_);
-    SimFunction* function = Lookup(handle, nullptr);
+    SystemError error;
+    SimFunction* function = Lookup(handle, nullptr, error);
     return function != nullptr && function->InputReport(clock_.TickCount(), report);
+}
+
+bool VirtualBus::IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,
+                           std::span<std::uint8_t> output, std::uint32_t& bytesReturned,
+                           SystemError& error) {
+    std::lock_guard lock(mutex_);
+    bytesReturned = 0;
+    SimFunction* function = Lookup(handle, nullptr, error);
+    if (function == nullptr) {
+        return false;
+    }
+    // The function sees the request as it was sent, whatever it writes into output. Where input
+    // and output are apart, the driver works on the caller's input itself, so what it writes
+    // there goes back.
+    std::vector<std::uint8_t> request(input.begin(), input.end());
+    const bool ok =
+        function->IoControl(clock_.TickCount(), code, request, output, bytesReturned, error);
+    if (input.data() != output.data()) {
+        std::copy(request.begin(), request.end(), input.begin());
+    }
+    return ok;
+}
+
+void VirtualBus::Deliver(std::uintptr_t window, BusNotification notification) {
+    pending_[window].push_back(std::move(notification));
+}
+
+void VirtualBus::Observe() {
+    const std::uint32_t now = clock_.TickCount();
+    std::vector<Presence> current;
+    for (std::size_t port = 0; port < ports_.size(); ++port) {
+        if (const std::optional<SimInterface> interface = ports_[port]->Interface(now)) {
+            current.push_back(
+                {port, interface->generation, interface->classGuid, DevicePath(port, *interface)});
+        }
+    }
+    const auto absentFrom = [](const std::vector<Presence>& list, const Presence& p) {
+        return std::none_of(list.begin(), list.end(), [&](const Presence& q) {
+            return q.port == p.port && q.generation == p.generation;
+        });
+    };
+    for (const Presence& gone : present_) {
+        if (!absentFrom(current, gone)) {
+            continue;
+        }
+        for (const auto& [id, r] : registrations_) {
+            if (r.forHandle && r.opened.port == gone.port &&
+                r.opened.generation == gone.generation) {
+                Deliver(r.window, {NotificationHandle{id}, BusNotification::Event::RemoveComplete,
+                                   Guid{}, std::string(), r.handle});
+            } else if (!r.forHandle && r.classGuid == gone.classGuid) {
+                Deliver(r.window, {NotificationHandle{id}, BusNotification::Event::RemoveComplete,
+                                   gone.classGuid, gone.devicePath, DeviceHandle{}});
+            }
+        }
+    }
+    for (const Presence& came : current) {
+        if (!absentFrom(present_, came)) {
+            continue;
+        }
+        for (const auto& [id, r] : registrations_) {
+            if (!r.forHandle && r.classGuid == came.classGuid) {
+                Deliver(r.window, {NotificationHandle{id}, BusNotification::Event::Arrival,
+                                   came.classGuid, came.devicePath, DeviceHandle{}});
+            }
+        }
+    }
+    present_ = std::move(current);
+}
+
+NotificationHandle VirtualBus::RegisterInterfaceNotification(WindowHandle window,
+                                                             const Guid& classGuid,
+                                                             SystemError& error) {
+    std::lock_guard lock(mutex_);
+    if (!window) {
+        error.code = kErrorInvalidParameter;
+        return {};
+    }
+    // What changed before the registration is not announced to it.
+    Observe();
+    const NotificationHandle notification{nextRegistration_};
+    nextRegistration_ += 4;
+    registrations_[notification.value] = {window.value, false, classGuid, DeviceHandle{}, {}};
+    return notification;
+}
+
+NotificationHandle VirtualBus::RegisterHandleNotification(WindowHandle window, DeviceHandle handle,
+                                                          SystemError& error) {
+    std::lock_guard lock(mutex_);
+    if (!window) {
+        error.code = kErrorInvalidParameter;
+        return {};
+    }
+    if (Lookup(handle, nullptr, error) == nullptr) {
+        return {};
+    }
+    Observe();
+    const NotificationHandle notification{nextRegistration_};
+    nextRegistration_ += 4;
+    registrations_[notification.value] = {window.value, true, Guid{}, handle,
+                                          handles_.at(handle.value)};
+    return notification;
+}
+
+bool VirtualBus::UnregisterNotification(NotificationHandle notification, SystemError& error) {
+    std::lock_guard lock(mutex_);
+    if (registrations_.count(notification.value) == 0) {
+        error.code = kErrorInvalidHandle;
+        return false;
+    }
+    Observe();
+    registrations_.erase(notification.value);
+    return true;
+}
+
+std::vector<BusNotification> VirtualBus::TakeNotifications(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    Observe();
+    std::vector<BusNotification> taken;
+    if (const auto queued = pending_.find(window.value); queued != pending_.end()) {
+        taken = std::move(queued->second);
+        pending_.erase(queued);
+    }
+    return taken;
 }
 
 }  // namespace torvane::sim

@@ -1,4 +1,5 @@
-// The virtual bus: simulated functions at fixed ports, enumerated, opened and talked to by handle.
+// The virtual bus: simulated functions at fixed ports, enumerated, opened and talked to by handle,
+// with device-change notifications for registered windows.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,23 @@ namespace torvane::sim {
 struct BusEntry {
     std::string devicePath;
     std::string locationPath;
+    // The location-paths property: locationPath, then the port's ACPI path, each zero-terminated,
+    // then a final zero.
+    std::string locationPaths;
     std::string locationInformation;
+};
+
+// One device-change notification as a registered window receives it.
+struct BusNotification {
+    enum class Event { Arrival, RemoveComplete };
+
+    NotificationHandle registration;  // the registration it was sent for
+    Event event = Event::Arrival;
+    // Interface registrations: the class and path of the interface that came or went.
+    Guid classGuid;
+    std::string devicePath;
+    // Handle registrations: the registered handle, whose device went; empty otherwise.
+    DeviceHandle handle;
 };
 
 class VirtualBus {
@@ -41,28 +58,71 @@ public:
     // False for a handle that is not open.
     bool Close(DeviceHandle handle);
 
-    // HID requests on an open handle; they fail once the interface has left the bus, even when
-    // the same function has come back since.
+    // HID requests on an open handle of a HID interface; they fail once the interface has left
+    // the bus, even when the same function has come back since.
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes);
     bool GetCaps(DeviceHandle handle, HidCaps& caps);
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report);
     bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report);
+
+    // One I/O control request to the function behind an open handle; input and output may be
+    // the same memory. Fails with kErrorInvalidHandle for a handle that is not open and with
+    // kErrorDeviceNotConnected once its interface has left the bus.
+    bool IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,
+                   std::span<std::uint8_t> output, std::uint32_t& bytesReturned,
+                   SystemError& error);
+
+    // Registrations for window: arrival and removal of interfaces of classGuid, or removal of
+    // the device behind an open handle. An empty window fails with kErrorInvalidParameter; a
+    // handle that is not open, or whose interface has gone, with the errors of IoControl.
+    NotificationHandle RegisterInterfaceNotification(WindowHandle window, const Guid& classGuid,
+                                                     SystemError& error);
+    NotificationHandle RegisterHandleNotification(WindowHandle window, DeviceHandle handle,
+                                                  SystemError& error);
+    // Ends a registration; what happened before the call is still delivered. kErrorInvalidHandle
+    // for a registration that is not held.
+    bool UnregisterNotification(NotificationHandle notification, SystemError& error);
+    // The notifications for window since the last call, oldest first; nothing for a window
+    // without registrations.
+    std::vector<BusNotification> TakeNotifications(WindowHandle window);
 
 private:
     struct OpenInterface {
         std::size_t port;
         std::uint32_t generation;
     };
+    // An interface on the bus as the last look at the ports found it.
+    struct Presence {
+        std::size_t port;
+        std::uint32_t generation;
+        Guid classGuid;
+        std::string devicePath;
+    };
+    struct Registration {
+        std::uintptr_t window;
+        bool forHandle;
+        Guid classGuid;       // interface registrations
+        DeviceHandle handle;  // handle registrations: the handle and what it opened
+        OpenInterface opened;
+    };
 
     static std::string DevicePath(std::size_t port, const SimInterface& interface);
-    // The function behind an open handle while its interface is the one that was opened.
-    SimFunction* Lookup(DeviceHandle handle, SimInterface* interface);
+    // The function behind an open handle while its interface is the one that was opened; else
+    // nullptr and the reason.
+    SimFunction* Lookup(DeviceHandle handle, SimInterface* interface, SystemError& error);
+    // Compares the ports with the last look and queues what changed for the registrations.
+    void Observe();
+    void Deliver(std::uintptr_t window, BusNotification notification);
 
     Clock& clock_;
     std::mutex mutex_;
     std::vector<std::shared_ptr<SimFunction>> ports_;
     std::map<std::uintptr_t, OpenInterface> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
+    std::vector<Presence> present_;
+    std::map<std::uintptr_t, Registration> registrations_;
+    std::map<std::uintptr_t, std::vector<BusNotification>> pending_;
+    std::uintptr_t nextRegistration_ = 0x5000;
 };
 
 }  // namespace torvane::sim

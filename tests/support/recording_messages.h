@@ -10,8 +10,12 @@ namespace torvane::test {
 
 class RecordingMessages final : public MessageSink {
 public:
-    void ShowMessage(const std::string& text) override { shown.push_back(text); }
+    void ShowMessage(const std::string& text, const std::string& caption = {}) override {
+        shown.push_back(text);
+        captions.push_back(caption);
+    }
     std::vector<std::string> shown;
+    std::vector<std::string> captions;
 };
 
 }  // namespace torvane::test
