@@ -1,0 +1,242 @@
+#include "usb/usb_device.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/family_device.h"
+#include "sim/sim_device_interfaces.h"
+#include "sim/usb_function.h"
+#include "sim/virtual_bus.h"
+#include "sim/virtual_clock.h"
+#include "support/recording_messages.h"
+#include "usb/text_error.h"
+#include "usb/usb_test_support.h"
+
+namespace torvane {
+namespace {
+
+using sim::DescriptorSet;
+using sim::kHidClassGuid;
+using sim::kUsbFunctionClassGuid;
+
+constexpr WindowHandle kWindow{0x5150};
+
+// A bus with USB functions and family devices, and device objects opened on it.
+class UsbDeviceTest : public ::testing::Test {
+protected:
+    std::shared_ptr<sim::UsbFunction> Plug(DescriptorSet descriptors, std::string location) {
+        sim::UsbFunctionConfig config;
+        config.descriptors = std::move(descriptors);
+        config.locationPath = std::move(location);
+        auto function = std::make_shared<sim::UsbFunction>(config);
+        bus.Attach(function);
+        return function;
+    }
+    void PlugFamilyDevice(std::string location) {
+        bus.Attach(std::make_shared<sim::FamilyDevice>(
+            sim::FamilyDeviceConfig::ForModel(0x1F02, std::move(location))));
+    }
+    std::unique_ptr<CUsbDevice> Device(Guid guid, WindowHandle window = {}) {
+        return std::make_unique<CUsbDevice>(system, messages, window, guid, false);
+    }
+
+    sim::VirtualClock clock;
+    sim::VirtualBus bus{clock};
+    sim::SimDeviceInterfaces system{bus};
+    test::RecordingMessages messages;
+};
+
+std::u16string Text(const std::array<char16_t, 256>& text) {
+    return std::u16string(text.data());
+}
+
+TEST_F(UsbDeviceTest, NothingPresentMeansNothingOpens) {
+    auto device = Device(kHidClassGuid);
+    EXPECT_EQ(device->CountDevices(), 0);
+    EXPECT_FALSE(device->OpenHandle(0));
+    EXPECT_FALSE(device->OpenDevice(0));
+    EXPECT_FALSE(device->deviceHandle);
+    device->CloseDevice();  // closing a closed object raises nothing
+}
+
+TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
+    PlugFamilyDevice("PORT-A");
+    PlugFamilyDevice("PORT-B");
+    auto device = Device(kHidClassGuid, kWindow);
+    ASSERT_TRUE(device->interfaceNotification);
+    EXPECT_EQ(device->CountDevices(), 2);
+    EXPECT_FALSE(device->OpenHandle(2));
+
+    EXPECT_FALSE(device->OpenDevice(1));
+    EXPECT_TRUE(device->deviceHandle);
+    EXPECT_EQ(device->deviceIndex, 1);
+    EXPECT_EQ(device->LocationPath(), "PORT-B");
+    EXPECT_EQ(std::string(device->devicePath.data()).rfind("\\\\?\\hid#vid_3a7d&pid_1f02", 0), 0u);
+    EXPECT_EQ(device->deviceDescriptor, (std::array<std::uint8_t, 18>{}));
+    EXPECT_EQ(device->lastError, kErrorInvalidFunction);
+    EXPECT_EQ(device->usbAddress, 0);
+    EXPECT_EQ(device->driverVersion, 0u);
+    EXPECT_EQ(device->deviceName[0], '\0');
+    EXPECT_FALSE(device->isHighSpeed || device->isSuperSpeed);
+    EXPECT_EQ(device->QueryAltSetting(), 0xFF);
+    EXPECT_EQ(device->configCount, 0);
+    ASSERT_TRUE(device->controlEndpoint);
+    EXPECT_EQ(device->controlEndpoint->maxPacketSize, 0);
+    EXPECT_FALSE(device->handleNotification);
+    EXPECT_TRUE(messages.shown.empty());
+
+    // The selection opens twice; the first handle does not stay open behind the second.
+    const DeviceHandle first = device->deviceHandle;
+    ASSERT_TRUE(device->OpenHandle(1));
+    EXPECT_NE(device->deviceHandle, first);
+    EXPECT_FALSE(bus.Close(first));
+}
+
+TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
+    auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-U2");
+    function->SetAlternateSetting(1);
+    auto device = Device(kUsbFunctionClassGuid, kWindow);
+    ASSERT_TRUE(device->OpenDevice(0));
+    EXPECT_EQ(device->maxPacketSize0, 64);
+    EXPECT_EQ(device->controlEndpoint->maxPacketSize, 64);
+    EXPECT_EQ(device->usbAddress, 7);
+    EXPECT_EQ(std::string(device->friendlyName.data()), "Torvane USB Function");
+    EXPECT_TRUE(device->isHighSpeed);
+    EXPECT_TRUE(device->handleNotification);
+    EXPECT_FALSE(device->bosObject);  // not a USB 3.x device
+
+    EXPECT_EQ(device->altIndex, 1);
+    const CUsbConfiguration& config = *device->configurations[0];
+    EXPECT_EQ(device->currentInterface, config.interfaces[1].get());
+    EXPECT_EQ(device->configDescriptors[0].size(), config.wTotalLength);
+    EXPECT_EQ(device->currentInterface->endpoints[0], device->controlEndpoint.get());
+    EXPECT_EQ(device->CurrentEndpointCount(), 4);
+    // Two bulk IN endpoints: the shortcut is the first, both are switched to direct transfers.
+    ASSERT_NE(device->bulkInEndpoint, nullptr);
+    EXPECT_EQ(device->bulkInEndpoint->bEndpointAddress, 0x81);
+    EXPECT_EQ(device->bulkOutEndpoint->bEndpointAddress, 0x02);
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(device->currentInterface->endpoints[k]->transferMode, 1) << k;
+    }
+    EXPECT_EQ(device->interruptInEndpoint, nullptr);
+
+    // The default control endpoint works on the open handle.
+    CUsbControlEndPoint& control = *device->controlEndpoint;
+    control.direction = 1;
+    control.requestType = 0;
+    control.bRequest = 6;
+    control.wValue = 0x0100;
+    std::array<std::uint8_t, 18> descriptor{};
+    AsyncIo io;
+    ASSERT_TRUE(system.CreateIo(io));
+    auto block = control.BeginTransfer(descriptor, io);
+    ASSERT_TRUE(block);
+    std::int32_t length = 0;
+    EXPECT_TRUE(control.FinishTransfer(descriptor, length, io, std::move(block)));
+    system.CloseIo(io);
+    EXPECT_EQ(length, 18);
+    EXPECT_EQ(descriptor, device->deviceDescriptor);
+
+    device->CloseDevice();
+    EXPECT_FALSE(device->deviceHandle);
+    EXPECT_EQ(device->currentInterface, nullptr);
+    EXPECT_FALSE(device->controlEndpoint);
+    EXPECT_EQ(device->LocationPath(), "PORT-U2");  // kept after the close
+}
+
+TEST_F(UsbDeviceTest, SuperSpeedDeviceReadsItsBosAndPacketSizeExponent) {
+    Plug(sim::SuperSpeedDescriptors(), "PORT-U3");
+    auto device = Device(kUsbFunctionClassGuid);
+    ASSERT_TRUE(device->OpenDevice(0));
+    EXPECT_EQ(device->maxPacketSize0, 512);
+    EXPECT_TRUE(device->isSuperSpeed);
+    ASSERT_TRUE(device->bosObject);
+    EXPECT_TRUE(device->bosObject->usb20Extension);
+    EXPECT_TRUE(device->bosObject->superSpeedUsb);
+    EXPECT_TRUE(device->bosObject->containerId);
+    ASSERT_NE(device->bulkInEndpoint, nullptr);
+    EXPECT_NE(device->bulkInEndpoint->companionType, 0);
+    EXPECT_FALSE(device->handleNotification);  // no window, no registrations
+}
+
+TEST_F(UsbDeviceTest, StringsTakeTheEnglishLanguageAndStopAtTheirLength) {
+    Plug(sim::IsochronousDescriptors(), "PORT-ISO");
+    auto device = Device(kUsbFunctionClassGuid);
+    device->product.fill(u'x');
+    ASSERT_TRUE(device->OpenDevice(0));
+    EXPECT_EQ(device->languageId, 0x0409);
+    EXPECT_EQ(Text(device->product), u"Torvane Iso Streamer");
+    EXPECT_EQ(device->product[127], u'\0');  // the first 128 units were cleared
+    EXPECT_EQ(device->product[200], u'x');
+}
+
+TEST_F(UsbDeviceTest, MalformedTablesShowTheirMessageAndCloseTheDevice) {
+    DescriptorSet configuration = sim::BulkAlternateDescriptors();
+    configuration.configurations[0][9] = 0;  // an interface descriptor of length 0
+    Plug(configuration, "PORT-1");
+    DescriptorSet bos = sim::SuperSpeedDescriptors();
+    bos.bos[5] = 60;  // the first capability runs past the block
+    Plug(bos, "PORT-2");
+    auto device = Device(kUsbFunctionClassGuid);
+
+    EXPECT_FALSE(device->OpenDevice(0));
+    EXPECT_FALSE(device->deviceHandle);
+    EXPECT_FALSE(device->configurations[0]);
+    EXPECT_FALSE(device->OpenDevice(1));
+    EXPECT_FALSE(device->deviceHandle);
+    EXPECT_EQ(messages.shown,
+              (std::vector<std::string>{"Please correct firmware descriptor table",
+                                        "Please correct firmware BOS descriptor table"}));
+    EXPECT_EQ(messages.captions,
+              (std::vector<std::string>{"Wrong Device Configuration", "Wrong BOS Descriptor"}));
+}
+
+TEST_F(UsbDeviceTest, OnlyTwoConfigurationSlotsAreFetched) {
+    DescriptorSet set = sim::HidClassDescriptors();
+    set.configurations = {set.configurations[0], set.configurations[0], set.configurations[0]};
+    set.device[17] = 3;
+    Plug(set, "PORT-1");
+    auto device = Device(kUsbFunctionClassGuid);
+    ASSERT_TRUE(device->OpenDevice(0));
+    EXPECT_EQ(device->configCount, 3);
+    EXPECT_TRUE(device->configurations[1]);
+    EXPECT_EQ(device->interruptInEndpoint->bEndpointAddress & 0x80, 0x80);
+}
+
+TEST_F(UsbDeviceTest, ShortAndOddDriverAnswers) {
+    auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-1");
+    function->CutReply(0x220000, 2);
+    function->SetSpeed(3);
+    auto device = Device(kUsbFunctionClassGuid);
+    device->lastError = 1234;
+    ASSERT_TRUE(device->OpenDevice(0));
+    EXPECT_EQ(device->driverVersion, 0u);  // a short answer fails the query ...
+    EXPECT_EQ(device->lastError, 1234u);   // ... without a system error
+    EXPECT_NE(device->usbdiVersion, 0u);
+    EXPECT_FALSE(device->isHighSpeed || device->isSuperSpeed);
+}
+
+TEST_F(UsbDeviceTest, CloseFailuresAreRaisedAndTheDestructorOnlyRecordsThem) {
+    Plug(sim::BulkAlternateDescriptors(), "PORT-1");
+    auto device = Device(kUsbFunctionClassGuid, kWindow);
+    ASSERT_TRUE(device->OpenDevice(0));
+    system.FailNextClose(31);
+    try {
+        device->CloseDevice();
+        ADD_FAILURE() << "no error raised";
+    } catch (const TextError& error) {
+        EXPECT_EQ(error.text(), "Failed to close handle to driver.");
+    }
+    EXPECT_EQ(device->lastError, 31u);
+    EXPECT_TRUE(device->deviceHandle);  // nothing after the failed step was done
+
+    system.FailUnregister(50);
+    EXPECT_THROW(device->ReleaseHandle(), TextError);
+    test::RecordingTrace trace;
+    device.reset();  // raises nothing
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{
+                               "<USBIO:> Failed to close the handle notification handle.\n",
+                               "<USBIO:> Failed to close the device notification handle.\n"}));
+}
+
+}  // namespace
+}  // namespace torvane

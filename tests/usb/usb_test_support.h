@@ -1,0 +1,92 @@
+// A device interfaces fake that records the I/O control requests it is handed and answers
+// results as told, a trace sink that keeps the lines, and descriptor builders.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/device_interfaces.h"
+#include "platform/trace_sink.h"
+
+namespace torvane::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class FakeDevice final : public DeviceInterfaces {
+public:
+    struct Call {
+        std::uint32_t code;
+        Bytes input;
+        const std::uint8_t* output;
+        std::size_t outputSize;
+    };
+
+    std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid&) override { return {}; }
+    DeviceHandle Open(const std::string&, SystemError&) override { return {}; }
+    bool Close(DeviceHandle, SystemError&) override { return false; }
+    bool IoControl(DeviceHandle, std::uint32_t, std::span<std::uint8_t>, std::uint32_t&,
+                   SystemError&) override {
+        return false;
+    }
+    bool BeginIoControl(DeviceHandle, std::uint32_t code, std::span<std::uint8_t> input,
+                        std::span<std::uint8_t> output, AsyncIo&, SystemError& error) override {
+        calls.push_back({code, Bytes(input.begin(), input.end()), output.data(), output.size()});
+        error.code = kErrorIoPending;
+        return false;
+    }
+    bool GetIoResult(DeviceHandle, AsyncIo&, std::uint32_t& bytes) override {
+        ++resultQueries;
+        bytes = resultBytes;
+        return resultOk;
+    }
+    bool CreateIo(AsyncIo&) override { return false; }
+    void CloseIo(AsyncIo&) override {}
+    bool WaitIo(AsyncIo&, std::uint32_t) override { return false; }
+    NotificationHandle RegisterInterfaceNotification(WindowHandle, const Guid&,
+                                                     SystemError&) override {
+        return {};
+    }
+    NotificationHandle RegisterHandleNotification(WindowHandle, DeviceHandle,
+                                                  SystemError&) override {
+        return {};
+    }
+    bool UnregisterNotification(NotificationHandle, SystemError&) override { return false; }
+
+    std::vector<Call> calls;
+    bool resultOk = true;
+    std::uint32_t resultBytes = 0;
+    int resultQueries = 0;
+};
+
+// Installed for its lifetime; the previous sink comes back afterwards.
+class RecordingTrace final : public TraceSink {
+public:
+    RecordingTrace() : previous_(InstallTraceSink(this)) {}
+    ~RecordingTrace() override { InstallTraceSink(previous_); }
+    void Write(std::string_view line) override { lines.emplace_back(line); }
+
+    std::vector<std::string> lines;
+
+private:
+    TraceSink* previous_;
+};
+
+inline Bytes Endpoint(std::uint8_t address, std::uint8_t attributes, std::uint16_t maxPacket) {
+    return {7,
+            5,
+            address,
+            attributes,
+            static_cast<std::uint8_t>(maxPacket),
+            static_cast<std::uint8_t>(maxPacket >> 8),
+            1};
+}
+
+inline Bytes Companion(std::uint8_t maxBurst, std::uint8_t attributes) {
+    return {6, 0x30, maxBurst, attributes, 0x00, 0x04};
+}
+
+}  // namespace torvane::test
