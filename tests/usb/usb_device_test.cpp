@@ -91,6 +91,20 @@ TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
     EXPECT_FALSE(bus.Close(first));
 }
 
+TEST_F(UsbDeviceTest, CountStopsAt255AndLongPropertiesAreCut) {
+    PlugFamilyDevice(std::string(300, 'L'));
+    for (int i = 1; i < 300; ++i) {
+        PlugFamilyDevice("PORT-" + std::to_string(i));
+    }
+    auto device = Device(kHidClassGuid);
+    EXPECT_EQ(device->CountDevices(), 255);
+    ASSERT_TRUE(device->OpenHandle(0));
+    EXPECT_EQ(device->LocationPath(), std::string(255, 'L'));
+    EXPECT_EQ(device->locationPaths.back(), '\0');
+    ASSERT_TRUE(device->OpenHandle(254));
+    EXPECT_EQ(device->LocationPath(), "PORT-254");
+}
+
 TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
     auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-U2");
     function->SetAlternateSetting(1);
