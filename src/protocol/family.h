@@ -91,6 +91,13 @@ inline constexpr int kErasePolls = 10;
 inline constexpr std::uint32_t kWriteEchoWaitMs = 10;
 inline constexpr int kBootVersionTries = 3;
 
+// Waits of the update run: the search for the boot loader after the switch, the start of the new
+// firmware, and the rescans that close every run.
+inline constexpr int kBootLoaderSearchAttempts = 50;
+inline constexpr std::uint32_t kScanIntervalMs = 200;
+inline constexpr std::uint32_t kRunWaitMs = 2000;
+inline constexpr int kClosingScans = 15;
+
 // The image: the record written last, and the record carrying identity (bytes 0-6) and version
 // (bytes 7-10).
 inline constexpr std::uint16_t kStartRecordAddress = 0x2000;

@@ -148,10 +148,8 @@ void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uin
     } else if (IsCommand(command, subcommand, family::kWriteRecord)) {
         Write(now, report);
     } else if (IsCommand(command, subcommand, family::kRun)) {
-        if (!config_.faults.noReturnFromBootLoader) {
-            AdoptImage();
-            Leave(now, config_.restartMs, Mode::Application);
-        }
+        AdoptImage();
+        Leave(now, config_.restartMs, Mode::Application);
     }
 }
 

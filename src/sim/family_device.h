@@ -20,7 +20,6 @@ struct FamilyFaults {
     int wrongEchoAtRecord = -1;           // the echo of write number k (from 0) is off by one bit
     bool bootLoaderNeverAppears = false;  // after the switch the device stays off the bus
     std::string returnLocationPath;       // the boot loader appears at this port instead
-    bool noReturnFromBootLoader = false;  // the run command is ignored
     int unplugAtRecord = -1;              // the device is pulled during write number k (from 0)
 };
 

@@ -51,9 +51,9 @@ TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
               "start record (0x2000): present\n");
 }
 
-TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxS) {
+TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxC) {
     const std::string sample = TORVANE_SAMPLES_DIR "/sample.hex";
-    const CliRun run = Inspect({"inspect", sample, "--identity", "514D5853030001"});
+    const CliRun run = Inspect({"inspect", sample, "--identity", "514D5843030002"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
     EXPECT_NE(run.out.find("identity record (0x2100): present"), std::string::npos);
 }

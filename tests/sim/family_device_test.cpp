@@ -243,22 +243,6 @@ TEST_F(ReturnsElsewhere, TheBootLoaderShowsAtTheOtherPort) {
     EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
 }
 
-class NoReturnFromBootLoader : public FamilyDeviceTest {
-protected:
-    NoReturnFromBootLoader()
-        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.noReturnFromBootLoader = true; })) {}
-};
-
-TEST_F(NoReturnFromBootLoader, RunLeavesTheBootLoaderInPlace) {
-    ASSERT_TRUE(OpenAt(kPort));
-    session.EnterDownloadMode();
-    ASSERT_TRUE(WaitFor(kPort));
-    session.RunFirmware();
-    clock.Sleep(5000);
-    ASSERT_TRUE(OpenAt(kPort));
-    EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
-}
-
 class Unplugged : public FamilyDeviceTest {
 protected:
     Unplugged() : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.unplugAtRecord = 1; })) {}

@@ -1,0 +1,135 @@
+#include "app/torvane_dlg.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "protocol/family.h"
+#include "usb/text_error.h"
+
+namespace torvane {
+
+CTorvaneDlg::CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid,
+                         Clock& clock)
+    : session(hid, clock, view), view_(view), interfaces_(interfaces), hid_(hid), clock_(clock) {}
+
+CTorvaneDlg::~CTorvaneDlg() {
+    WaitForWorker();
+}
+
+void CTorvaneDlg::WaitForWorker() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+int CTorvaneDlg::FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int result = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+template <typename Handler>
+void CTorvaneDlg::Guarded(Handler handler) {
+    // A device that refuses to close ends the handler with its message, never the program.
+    try {
+        handler();
+    } catch (const TextError& error) {
+        view_.ShowMessage(error.text());
+    }
+}
+
+void CTorvaneDlg::ScanAndSelectFirst() {
+    ScanDevices();
+    view_.Select(0);
+    SelectDevice();
+    view_.ShowTexts(pathStatusText, versionText);
+}
+
+bool CTorvaneDlg::OnInitDialog() {
+    currentDevice.reset();
+    session.sessionHandle = {};
+    deviceSupported = 0;
+    session.bootMode = 0;
+    Guarded([this] { ScanAndSelectFirst(); });
+    return true;
+}
+
+void CTorvaneDlg::OnCbnSelchangeDevices() {
+    // The list is disabled while an update runs; a change that slips through is not followed.
+    if (workerRunning_) {
+        return;
+    }
+    Guarded([this] {
+        SelectDevice();
+        view_.ShowTexts(pathStatusText, versionText);
+    });
+}
+
+void CTorvaneDlg::OnBnClickedScan() {
+    Guarded([this] { ScanAndSelectFirst(); });
+}
+
+void CTorvaneDlg::OnBnClickedUpdate() {
+    if (deviceSupported != 0) {
+        if (const std::optional<std::string> path = view_.ChooseFirmwareFile()) {
+            pathStatusText = *path;
+            view_.ShowTexts(pathStatusText, versionText);
+        }
+    }
+    const std::size_t n = pathStatusText.size();
+    if (n <= 3) {
+        return;
+    }
+    if (pathStatusText.compare(n - 3, 3, "hex") == 0) {
+        StartUpdate(pathStatusText);
+    } else {
+        pathStatusText += " is not right!";
+        view_.ShowTexts(pathStatusText, versionText);
+    }
+}
+
+void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusText itself*/) {
+    if (session.bootMode == 0 && firmwareMajor < family::kMinUpdatableMajor) {
+        view_.ShowMessage("This version don't support update");
+        return;
+    }
+    if (updateBusy || workerRunning_) {
+        return;
+    }
+    const int selection = view_.Selection();
+    if (selection < 0 || selection >= listedCount) {
+        view_.ShowMessage("QM Device create handle failed!\n");
+        return;
+    }
+    // Set here, before the worker exists, so that a second click finds it set.
+    updateBusy = true;
+    workerRunning_ = true;
+    view_.Enable(Control::DeviceList, false);
+    // The previous worker has finished everything but returning.
+    WaitForWorker();
+    worker_ = std::thread([this] {
+        UpdateWorker();
+        workerRunning_ = false;
+    });
+}
+
+std::intptr_t CTorvaneDlg::OnUpdateNotify(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
+    switch (wParam) {
+        case kNotifyRefresh:
+            view_.ShowTexts(pathStatusText, versionText);
+            break;
+        case kNotifyReselect:
+            Guarded([this] { SelectDevice(); });
+            break;
+        case kNotifyRescan:
+            Guarded([this] { ScanAndSelectFirst(); });
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+}  // namespace torvane

@@ -1,0 +1,110 @@
+// The main dialog's state and handlers: the device list and the selected device, the version and
+// status texts, the update gate, and the update worker with its notifications.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/torvane_view.h"
+#include "firmware/hex_image.h"
+#include "firmware/image_record.h"
+#include "platform/clock.h"
+#include "platform/device_interfaces.h"
+#include "platform/hid_class.h"
+#include "protocol/device_session.h"
+#include "usb/usb_device.h"
+
+namespace torvane {
+
+// The private message the worker sends the dialog, and its codes.
+inline constexpr std::uint32_t kWmUpdateNotify = 10001;
+inline constexpr std::uintptr_t kNotifyRefresh = 296;
+inline constexpr std::uintptr_t kNotifyReselect = 10002;
+inline constexpr std::uintptr_t kNotifyRescan = 10003;
+
+inline constexpr std::size_t kDeviceTableRows = 128;
+inline constexpr std::size_t kStatusBufferSize = 64;
+
+class CTorvaneDlg {
+public:
+    CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock);
+    // Waits for a worker that still runs.
+    ~CTorvaneDlg();
+    CTorvaneDlg(const CTorvaneDlg&) = delete;
+    CTorvaneDlg& operator=(const CTorvaneDlg&) = delete;
+
+    // Handlers; they run on the user interface thread.
+    bool OnInitDialog();
+    void OnCbnSelchangeDevices();
+    void OnBnClickedScan();
+    void OnBnClickedUpdate();
+    // The update gate, then the worker (at most one at a time).
+    void StartUpdate(std::string path);
+    std::intptr_t OnUpdateNotify(std::uintptr_t wParam, std::intptr_t lParam);
+    // False while an update worker runs: the dialog must stay until it has ended.
+    bool CanClose() const { return !workerRunning_; }
+    // Blocks until the worker has ended; for a caller that is not the user interface thread.
+    void WaitForWorker();
+
+    // Formats a status text into buffer, cut to 63 characters; returns the formatter's result.
+    static int FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+
+    // Device discovery.
+    void ScanDevices();
+    void SelectDevice();
+
+    // The update worker and its record loop.
+    int UpdateWorker();
+    bool WriteImage();
+
+    // State, all owned here.
+    std::unique_ptr<CUsbDevice> currentDevice;
+    std::array<Guid, kDeviceTableRows> listedGuids{};
+    std::array<std::uint8_t, kDeviceTableRows> listedIndices{};
+    std::array<std::string, kDeviceTableRows> listedLocations;
+    Guid hidGuid;
+    DeviceSession session;
+    std::int32_t deviceSupported = 0;
+    ImageTable image;
+    // Why the last load refused its file, for the command line and logs.
+    HexLoadError loadError;
+    std::int32_t listedCount = 0;
+    std::atomic<bool> updateBusy{false};
+    std::string pathStatusText;
+    std::string versionText;
+    std::uint8_t firmwareMajor = 0;
+
+private:
+    template <typename Handler>
+    void Guarded(Handler handler);
+    // Rescans, selects entry 0, reads it and shows the texts.
+    void ScanAndSelectFirst();
+    // Opens list entry k into currentDevice and the session; false when its handle fails.
+    bool OpenEntry(int k, std::string& location);
+    // Assigns a status text and shows it.
+    void SetStatus(const std::string& text);
+    void Notify(std::uintptr_t code) {
+        view_.SendUpdateNotify(code);
+    }
+    // The run from the file to the started firmware; false when it ended on a failed handle.
+    bool RunUpdate();
+    void ClosingSequence();
+    double SecondsSince(std::uint32_t start);
+
+    TorvaneView& view_;
+    DeviceInterfaces& interfaces_;
+    HidClass& hid_;
+    Clock& clock_;
+    std::atomic<bool> workerRunning_{false};
+    std::thread worker_;
+};
+
+}  // namespace torvane

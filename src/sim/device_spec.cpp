@@ -1,0 +1,292 @@
+#include "sim/device_spec.h"
+
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <utility>
+
+namespace torvane::sim {
+namespace {
+
+struct ModelName {
+    std::string_view name;
+    std::uint16_t productId;
+};
+
+constexpr std::array<ModelName, 3> kModelNames{{
+    {"qmx-s", 0x1F01},
+    {"qmx-c", 0x1F02},
+    {"tzn", 0x1F10},
+}};
+
+// The other port of fail=otherport lies this many ports past the device's own default one.
+constexpr int kOtherPortDistance = 8;
+
+std::string DefaultLocation(int port) {
+    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) + ")";
+}
+
+// The parts of text between separators; n separators give n + 1 parts, empty ones included.
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+// A decimal number of digits only, at most max.
+std::optional<unsigned> Number(std::string_view text, unsigned max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A.B.C with each part at most max.
+std::optional<std::array<unsigned, 3>> Triple(std::string_view text, unsigned max) {
+    const std::vector<std::string_view> parts = Split(text, '.');
+    if (parts.size() != 3) {
+        return std::nullopt;
+    }
+    std::array<unsigned, 3> values{};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::optional<unsigned> value = Number(parts[i], max);
+        if (!value) {
+            return std::nullopt;
+        }
+        values[i] = *value;
+    }
+    return values;
+}
+
+std::optional<std::array<std::uint8_t, 7>> Identity(std::string_view text) {
+    std::array<std::uint8_t, 7> bytes{};
+    if (text.size() != 2 * bytes.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char* first = text.data() + 2 * i;
+        const auto [end, ec] = std::from_chars(first, first + 2, bytes[i], 16);
+        if (ec != std::errc{} || end != first + 2) {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+// Reads one device's text into config; false and the reason (without the device number).
+class DeviceParser {
+public:
+    DeviceParser(FamilyDeviceConfig& config, int index, std::string& reason)
+        : config_(config), index_(index), reason_(reason) {}
+
+    bool Key(std::string_view key) {
+        const std::size_t equals = key.find('=');
+        const std::string_view name = key.substr(0, equals);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view{} : key.substr(equals + 1);
+        const bool afterLocation = std::exchange(afterLocation_, name == "location");
+        const bool known = name == "boot" || name == "version" || name == "identity" ||
+                           name == "bootversion" || name == "location" || name == "fail";
+        if (!known) {
+            return Fail("unknown key '" + std::string(key) + "'" +
+                        (afterLocation ? " (location TEXT cannot contain ':')" : ""));
+        }
+        // Each key once; each kind of fault once.
+        const std::string_view what = name == "fail" ? key.substr(0, key.find('@')) : name;
+        for (std::string_view earlier : seen_) {
+            if (earlier == what) {
+                return Fail("'" + std::string(what) + "' is given twice");
+            }
+        }
+        seen_.push_back(what);
+        if (name == "boot") {
+            if (equals != std::string_view::npos) {
+                return Fail("'boot' takes no value: '" + std::string(key) + "'");
+            }
+            config_.startInBootLoader = true;
+            return true;
+        }
+        if (value.empty()) {
+            return Fail("'" + std::string(name) + "' needs a value");
+        }
+        if (name == "version") {
+            const auto version = Triple(value, 255);
+            if (!version) {
+                return Fail("'" + std::string(key) + "' is not version=A.B.C, each 0-255");
+            }
+            config_.appVersion = {static_cast<std::uint8_t>((*version)[0]),
+                                  static_cast<std::uint8_t>((*version)[1]),
+                                  static_cast<std::uint8_t>((*version)[2]), 0};
+        } else if (name == "identity") {
+            const auto identity = Identity(value);
+            if (!identity) {
+                return Fail("'" + std::string(key) + "' is not identity= with 14 hex digits");
+            }
+            config_.identity = *identity;
+        } else if (name == "bootversion") {
+            const auto version = Triple(value, 9);
+            if (!version || value.size() != 5) {
+                return Fail("'" + std::string(key) + "' is not bootversion=A.B.C, each 0-9");
+            }
+            for (std::size_t i = 0; i < 3; ++i) {
+                config_.bootVersion[i] = static_cast<char>('0' + (*version)[i]);
+            }
+        } else if (name == "location") {
+            config_.locationPath = value;
+        } else {
+            return Fault(key, value);
+        }
+        return true;
+    }
+
+private:
+    bool Fault(std::string_view key, std::string_view value) {
+        FamilyFaults& faults = config_.faults;
+        const std::size_t at = value.find('@');
+        const std::string_view kind = value.substr(0, at);
+        if (at == std::string_view::npos) {
+            if (kind == "erase") {
+                faults.eraseNeverConfirmed = true;
+                return true;
+            }
+            if (kind == "noreturn") {
+                faults.bootLoaderNeverAppears = true;
+                return true;
+            }
+            if (kind == "otherport") {
+                faults.returnLocationPath = DefaultLocation(index_ + 1 + kOtherPortDistance);
+                return true;
+            }
+        } else if (kind == "echo" || kind == "unplug") {
+            const std::optional<unsigned> record = Number(value.substr(at + 1), INT_MAX);
+            if (!record) {
+                return Fail("'" + std::string(key) + "' needs a write number K from 0");
+            }
+            (kind == "echo" ? faults.wrongEchoAtRecord : faults.unplugAtRecord) =
+                static_cast<int>(*record);
+            return true;
+        }
+        return Fail("unknown fault '" + std::string(key) +
+                    "'; faults are erase, echo@K, noreturn, otherport, unplug@K");
+    }
+
+    bool Fail(std::string reason) {
+        reason_ = std::move(reason);
+        return false;
+    }
+
+    FamilyDeviceConfig& config_;
+    int index_;
+    std::string& reason_;
+    std::vector<std::string_view> seen_;
+    bool afterLocation_ = false;
+};
+
+std::optional<FamilyDeviceConfig> ParseDevice(std::string_view text, int index,
+                                              std::string& reason) {
+    if (text.empty()) {
+        reason = "empty (two commas in a row, or one at an end)";
+        return std::nullopt;
+    }
+    const std::vector<std::string_view> parts = Split(text, ':');
+    for (const ModelName& model : kModelNames) {
+        if (model.name != parts[0]) {
+            continue;
+        }
+        FamilyDeviceConfig config =
+            FamilyDeviceConfig::ForModel(model.productId, DefaultLocation(index + 1));
+        DeviceParser parser(config, index, reason);
+        for (std::size_t i = 1; i < parts.size(); ++i) {
+            if (!parser.Key(parts[i])) {
+                return std::nullopt;
+            }
+        }
+        return config;
+    }
+    reason = "unknown model '" + std::string(parts[0]) + "'; models are qmx-s, qmx-c, tzn";
+    return std::nullopt;
+}
+
+// The reason when two devices would show at one port, counting the ports that fail=otherport
+// devices come back at; empty when every port is distinct.
+std::string SharedPort(const std::vector<FamilyDeviceConfig>& devices) {
+    struct Port {
+        const std::string* path;
+        std::size_t device;
+    };
+    std::vector<Port> ports;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        for (const std::string* path :
+             {&devices[i].locationPath, &devices[i].faults.returnLocationPath}) {
+            if (path->empty()) {
+                continue;
+            }
+            for (const Port& port : ports) {
+                if (*port.path == *path) {
+                    return "device " + std::to_string(i) + ": location '" + *path +
+                           "' is also used by device " + std::to_string(port.device);
+                }
+            }
+            ports.push_back({path, i});
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceSpecs(std::string_view text,
+                                                                std::string& error) {
+    if (text.empty()) {
+        return std::vector<FamilyDeviceConfig>{
+            FamilyDeviceConfig::ForModel(0x1F02, DefaultLocation(1))};
+    }
+    std::vector<FamilyDeviceConfig> devices;
+    for (std::string_view device : Split(text, ',')) {
+        const int index = static_cast<int>(devices.size());
+        std::string reason;
+        std::optional<FamilyDeviceConfig> config = ParseDevice(device, index, reason);
+        if (!config) {
+            error = "device " + std::to_string(index) + ": " + reason;
+            return std::nullopt;
+        }
+        devices.push_back(std::move(*config));
+    }
+    if (std::string reason = SharedPort(devices); !reason.empty()) {
+        error = std::move(reason);
+        return std::nullopt;
+    }
+    return devices;
+}
+
+const char* DeviceSpecGrammar() {
+    return "DEVICES = DEVICE[,DEVICE]...   devices count from 0 in this order\n"
+           "DEVICE  = MODEL[:KEY]...       MODEL is qmx-s, qmx-c or tzn\n"
+           "KEY     = version=A.B.C        application version, each 0-255 (default 3.1.0)\n"
+           "        | identity=HEX         7 identity bytes as 14 hex digits\n"
+           "        | boot                 starts in its boot loader\n"
+           "        | bootversion=A.B.C    boot loader version, each 0-9 (default 1.0.2)\n"
+           "        | location=TEXT        its port; TEXT without ',' or ':'\n"
+           "        | fail=erase           the erase is never confirmed\n"
+           "        | fail=echo@K          the echo of write K (from 0) is wrong\n"
+           "        | fail=noreturn        the boot loader never appears\n"
+           "        | fail=otherport       the boot loader appears at another port\n"
+           "        | fail=unplug@K        the device is pulled during write K (from 0)\n"
+           "Device i sits at PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(i+1); without DEVICES the\n"
+           "family is one qmx-c with version 3.1.0.\n";
+}
+
+}  // namespace torvane::sim

@@ -1,0 +1,60 @@
+#include "sim/simulated_family.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace torvane::sim {
+namespace {
+
+constexpr std::string_view kIndexField = "{n}";
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
+               std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeErrno = errno;
+    if (std::fclose(file) != 0 || !written) {
+        error = "cannot write '" + path + "': " + std::strerror(written ? errno : writeErrno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+SimulatedFamily::SimulatedFamily(std::vector<FamilyDeviceConfig> devices, Clock& clock)
+    : bus_(clock) {
+    for (FamilyDeviceConfig& config : devices) {
+        devices_.push_back(std::make_shared<FamilyDevice>(std::move(config)));
+        bus_.Attach(devices_.back());
+    }
+}
+
+bool SimulatedFamily::DumpFlash(const std::string& pattern, std::string& error) const {
+    if (devices_.empty()) {
+        error = "no simulated device to dump";
+        return false;
+    }
+    if (pattern.find(kIndexField) == std::string::npos) {
+        return WriteFile(pattern, devices_.front()->flash(), error);
+    }
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        const std::string index = std::to_string(i);
+        std::string path = pattern;
+        for (std::size_t at = path.find(kIndexField); at != std::string::npos;
+             at = path.find(kIndexField, at + index.size())) {
+            path.replace(at, kIndexField.size(), index);
+        }
+        if (!WriteFile(path, devices_[i]->flash(), error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace torvane::sim

@@ -1,0 +1,59 @@
+// A view that keeps what the engine shows it and hands notifications straight to the dialog.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/torvane_dlg.h"
+
+namespace torvane::test {
+
+class FakeView final : public TorvaneView {
+public:
+    void ResetDevices() override {
+        entries.clear();
+        selection = -1;
+    }
+    void AddDevice(const std::string& text) override { entries.push_back(text); }
+    int DeviceCount() override { return static_cast<int>(entries.size()); }
+    int Selection() override { return selection; }
+    void Select(int index) override {
+        selection = index >= 0 && index < DeviceCount() ? index : -1;
+    }
+    std::string DeviceText(int index) override {
+        return entries.at(static_cast<std::size_t>(index));
+    }
+
+    void ShowTexts(const std::string& pathStatus, const std::string& version) override {
+        if (statuses.empty() || statuses.back() != pathStatus) {
+            statuses.push_back(pathStatus);
+            if (onStatus) {
+                onStatus(pathStatus);
+            }
+        }
+        shownVersion = version;
+    }
+    void Enable(Control control, bool enabled) override { this->enabled[control] = enabled; }
+    void Focus(Control control) override { focused = control; }
+    std::optional<std::string> ChooseFirmwareFile() override { return file; }
+    void SendUpdateNotify(std::uintptr_t code) override { dialog->OnUpdateNotify(code, 0); }
+    void ShowMessage(const std::string& text, const std::string& = {}) override {
+        messages.push_back(text);
+    }
+
+    CTorvaneDlg* dialog = nullptr;
+    std::vector<std::string> entries;
+    int selection = -1;
+    std::vector<std::string> statuses;  // each text shown, consecutive repeats once
+    std::string shownVersion;
+    std::vector<std::string> messages;
+    std::map<Control, bool> enabled;
+    Control focused = Control::DeviceList;
+    std::optional<std::string> file;
+    // Called with each new status text, on the thread that shows it.
+    std::function<void(const std::string&)> onStatus;
+};
+
+}  // namespace torvane::test

@@ -1,0 +1,313 @@
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "app/fake_view.h"
+#include "protocol/report_log.h"
+#include "sim/simulated_family.h"
+#include "sim/virtual_clock.h"
+#include "support/hex_text.h"
+#include "support/temp_file.h"
+
+namespace torvane {
+namespace {
+
+using sim::FamilyDeviceConfig;
+
+constexpr std::uint16_t kQmxC = 0x1F02;
+const std::vector<std::uint8_t> kQmxCIdentity{'Q', 'M', 'X', 'C', 3, 0, 2};
+
+FamilyDeviceConfig Device(std::uint16_t productId, int port) {
+    return FamilyDeviceConfig::ForModel(productId, "PCIROOT(0)#USB(" + std::to_string(port) + ")");
+}
+
+// An image for a QMX-C that brings version 3.2.0: the identity record, the start record and
+// `records` data records of 32 bytes.
+std::string Image(int records = 10, std::vector<std::uint8_t> identity = kQmxCIdentity) {
+    identity.insert(identity.end(), {3, 2, 0, 0});
+    std::vector<std::string> lines{test::DataLine(0x2100, identity)};
+    for (int i = 0; i < records; ++i) {
+        lines.push_back(
+            test::DataLine(static_cast<std::uint16_t>(0x2200 + 0x20 * i),
+                           std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(i))));
+    }
+    lines.push_back(test::DataLine(0x2000, {0xC0, 0xDE}));
+    lines.push_back(test::kEndOfFileLine);
+    return test::CrLfFile(lines);
+}
+
+// The engine on a simulated family, driven through a fake view, every report logged.
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void Start(std::vector<FamilyDeviceConfig> devices) {
+        family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
+        logged = std::make_unique<ReportLog>(family->hid(), clock, log);
+        dialog = std::make_unique<CTorvaneDlg>(view, family->interfaces(), *logged, clock);
+        view.dialog = dialog.get();
+        dialog->OnInitDialog();
+    }
+    // Clicks Update with file chosen and waits for the run to end.
+    void Update(const std::string& path) {
+        view.file = path;
+        dialog->OnBnClickedUpdate();
+        dialog->WaitForWorker();
+    }
+    sim::FamilyDevice& device(std::size_t i) { return *family->devices().at(i); }
+    bool Idle() {
+        return !dialog->updateBusy && dialog->CanClose() && view.enabled[Control::Scan] &&
+               view.enabled[Control::Update] && view.enabled[Control::DeviceList] &&
+               view.focused == Control::Update;
+    }
+    // Each logged report as "<ms> <OUT|IN> <command> <subcommand>".
+    std::vector<std::string> Exchanges() const {
+        std::vector<std::string> lines;
+        std::istringstream in(log.str());
+        for (std::string t, direction, id, p0, p1, a, b, rest;
+             in >> t >> direction >> id >> p0 >> p1 >> a >> b;) {
+            std::getline(in, rest);
+            lines.push_back(t + " " + direction + " " + a + " " + b);
+        }
+        return lines;
+    }
+
+    sim::VirtualClock clock;
+    std::unique_ptr<sim::SimulatedFamily> family;
+    std::ostringstream log;
+    std::unique_ptr<ReportLog> logged;
+    test::FakeView view;
+    std::unique_ptr<CTorvaneDlg> dialog;
+};
+
+TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
+    Start({Device(kQmxC, 1)});
+    EXPECT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
+    EXPECT_EQ(view.shownVersion, "3.1.0");
+    test::TempFile file(Image(10));
+    const std::uint32_t begin = clock.TickCount();
+    Update(file.path().string());
+
+    ASSERT_GE(view.statuses.size(), 2u);
+    EXPECT_EQ(view.statuses[1], file.path().string());  // after the empty text of the start
+    const std::vector<std::string> expected{
+        "FW Parse successfully, cost time 0.0 second",
+        "Erase successfully, downloading 7%...",  // 12 records to write, the start record last
+        "Erase successfully, downloading 15%...",
+        "Erase successfully, downloading 23%...",
+        "Erase successfully, downloading 30%...",
+        "Erase successfully, downloading 38%...",
+        "Erase successfully, downloading 46%...",
+        "Erase successfully, downloading 53%...",
+        "Erase successfully, downloading 61%...",
+        "Erase successfully, downloading 69%...",
+        "Erase successfully, downloading 76%...",
+        "Erase successfully, downloading 84%...",
+        // 1000 ms switch wait, found at the fourth scan (+800), erase done at the third poll
+        // (+1000 +1200), twelve records of 10 ms.
+        "FW update successfully, cost time 4.1 second",
+    };
+    EXPECT_EQ(std::vector<std::string>(view.statuses.begin() + 2, view.statuses.end()), expected);
+    EXPECT_EQ(view.shownVersion, "3.2.0");
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(view.messages.empty());
+
+    // The flash holds the image; the application came back with the image's version.
+    const std::vector<std::uint8_t>& flash = device(0).flash();
+    EXPECT_EQ(flash[0x2000], 0xC0);
+    EXPECT_EQ(flash[0x2200 + 0x20 * 9 + 31], 9);
+    EXPECT_EQ(flash[0x2200 + 0x20 * 10], 0xFF);
+    EXPECT_EQ(device(0).appVersion(), (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
+
+    // The exchange, as the report log saw it: times count from the log's start.
+    const std::uint32_t t0 = begin;
+    std::vector<std::string> exchanges = Exchanges();
+    const auto at = [t0](std::uint32_t ms, const char* rest) {
+        return std::to_string(t0 + ms) + " " + rest;
+    };
+    std::vector<std::string> want{at(0, "OUT 0F 00")};  // enter download mode, then 1000 ms
+    want.push_back(at(1800, "OUT 01 01"));              // erase after the search's last sleep
+    for (std::uint32_t poll = 0; poll < 3; ++poll) {
+        want.push_back(at(2800 + 400 * poll, "OUT 02 02"));
+        want.push_back(at(3200 + 400 * poll, "IN 00 00"));
+    }
+    want.back() = at(4000, "IN 02 01");
+    for (std::uint32_t record = 0; record < 12; ++record) {
+        want.push_back(at(4000 + 10 * record, "OUT 01 02"));
+        want.push_back(at(4010 + 10 * record, "IN 02 02"));
+    }
+    want.push_back(at(4120, "OUT 01 04"));  // run, then 2000 ms and 15 scans of 200 ms
+    want.push_back(at(9120, "OUT 02 04"));  // the rescan reads the new application
+    want.push_back(at(9120, "IN 04 03"));
+    // The log starts with the first selection's read at 0.
+    ASSERT_GE(exchanges.size(), 2u);
+    EXPECT_EQ(exchanges[0], "0 OUT 02 04");
+    EXPECT_EQ(std::vector<std::string>(exchanges.begin() + 2, exchanges.end()), want);
+}
+
+TEST_F(UpdateRunTest, UpdatesABootLoaderWithoutTheSwitch) {
+    FamilyDeviceConfig boot = Device(kQmxC, 1);
+    boot.startInBootLoader = true;
+    Start({boot});
+    EXPECT_EQ(view.entries, std::vector<std::string>{"Z51-Arud"});
+    EXPECT_EQ(view.shownVersion, "1.0.2");
+    EXPECT_EQ(dialog->firmwareMajor, 0);  // the gate lets a boot loader through all the same
+    // A boot loader reports no identity: an image for another model loads.
+    test::TempFile file(Image(4, {'T', 'Z', 'N', 0, 3, 0, 0x10}));
+    Update(file.path().string());
+    EXPECT_EQ(view.statuses.back(), "FW update successfully, cost time 2.3 second");
+    EXPECT_EQ(Exchanges().at(2).substr(0, 11), "0 OUT 01 01");  // the erase comes first
+    EXPECT_TRUE(Idle());
+}
+
+struct FailureCase {
+    const char* name;
+    void (*configure)(FamilyDeviceConfig&);
+    std::string image;
+    const char* status;
+    std::vector<std::string> messages;
+    int erases;  // erase commands the device saw
+};
+
+TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
+    const std::vector<FailureCase> cases{
+        {"erase never confirmed",
+         [](FamilyDeviceConfig& c) { c.faults.eraseNeverConfirmed = true; },
+         Image(),
+         "Erase failed!",
+         {"FirmWare erase failure"},
+         1},
+        {"bad echo",
+         [](FamilyDeviceConfig& c) { c.faults.wrongEchoAtRecord = 4; },
+         Image(),
+         "Write FW error!",
+         {},
+         1},
+        {"unplugged",
+         [](FamilyDeviceConfig& c) { c.faults.unplugAtRecord = 2; },
+         Image(),
+         "Write FW error!",
+         {},
+         1},
+        {"no boot loader",
+         [](FamilyDeviceConfig& c) { c.faults.bootLoaderNeverAppears = true; },
+         Image(),
+         "Bootloader not found!",
+         {},
+         0},
+        {"boot loader at another port",
+         [](FamilyDeviceConfig& c) { c.faults.returnLocationPath = "PCIROOT(0)#USB(9)"; },
+         Image(),
+         "Bootloader not found!",
+         {},
+         0},
+        {"identity of another model",
+         [](FamilyDeviceConfig&) {},
+         Image(3, {'Q', 'M', 'X', 'S', 3, 0, 1}),
+         "File Parse error!",
+         {},
+         0},
+        {"malformed file",
+         [](FamilyDeviceConfig&) {},
+         ":00000001FF\r\n",
+         "File Parse error!",
+         {},
+         0},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FamilyDeviceConfig config = Device(kQmxC, 1);
+        c.configure(config);
+        Start({config});
+        test::TempFile file(c.image);
+        Update(file.path().string());
+        EXPECT_EQ(view.statuses.back(), c.status);
+        EXPECT_EQ(view.messages, c.messages);
+        EXPECT_EQ(device(0).eraseCount(), c.erases);
+        EXPECT_TRUE(Idle());
+        view = test::FakeView();
+    }
+}
+
+TEST_F(UpdateRunTest, UnreadableFileAndWrongNameStartNothing) {
+    Start({Device(kQmxC, 1)});
+    Update("/no/such/dir/fw.hex");
+    EXPECT_EQ(view.statuses.back(), "FW File Load error!");
+    EXPECT_TRUE(Idle());
+
+    Update("firmware.HEX");
+    EXPECT_EQ(view.statuses.back(), "firmware.HEX is not right!");
+    const std::size_t before = Exchanges().size();
+    view.file.reset();  // a cancelled chooser keeps the text: it still fails the check
+    dialog->OnBnClickedUpdate();
+    EXPECT_EQ(view.statuses.back(), "firmware.HEX is not right! is not right!");
+    EXPECT_EQ(Exchanges().size(), before);
+}
+
+TEST_F(UpdateRunTest, OnlyTheChosenOfTwoIdenticalDevicesIsWritten) {
+    Start({Device(kQmxC, 1), Device(kQmxC, 2)});
+    ASSERT_EQ(view.entries, (std::vector<std::string>{"QMX-C", "QMX-C"}));
+    view.Select(1);
+    dialog->OnCbnSelchangeDevices();
+    test::TempFile file(Image());
+    Update(file.path().string());
+    EXPECT_EQ(view.statuses.back().rfind("FW update successfully", 0), 0u);
+    EXPECT_EQ(device(0).eraseCount(), 0);
+    EXPECT_EQ(device(0).flash()[0x2000], 0xFF);
+    EXPECT_EQ(device(1).flash()[0x2000], 0xC0);
+}
+
+TEST_F(UpdateRunTest, ASecondClickOrACloseDuringTheRunIsRefused) {
+    Start({Device(kQmxC, 1)});
+    test::TempFile file(Image());
+    bool clicked = false;
+    view.onStatus = [&](const std::string& status) {
+        if (!clicked && status.rfind("Erase successfully", 0) == 0) {
+            clicked = true;
+            EXPECT_FALSE(dialog->CanClose());
+            dialog->OnBnClickedUpdate();
+            view.Select(0);
+            dialog->OnCbnSelchangeDevices();  // the list is off; a change is not followed
+        }
+    };
+    Update(file.path().string());
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(device(0).eraseCount(), 1);
+    EXPECT_EQ(view.statuses.back().rfind("FW update successfully", 0), 0u);
+}
+
+TEST_F(UpdateRunTest, TheGateLetsApplicationsFromMajorVersionThree) {
+    FamilyDeviceConfig old = Device(kQmxC, 1);
+    old.appVersion = {2, 9, 9, 0};
+    Start({old, Device(kQmxC, 2)});
+    EXPECT_EQ(view.shownVersion, "2.9.9");
+    test::TempFile file(Image());
+    Update(file.path().string());
+    EXPECT_EQ(view.messages, std::vector<std::string>{"This version don't support update"});
+    EXPECT_EQ(device(0).eraseCount(), 0);
+
+    view.Select(1);
+    dialog->OnCbnSelchangeDevices();
+    EXPECT_EQ(dialog->firmwareMajor, 3);
+    Update(file.path().string());
+    EXPECT_EQ(device(1).eraseCount(), 1);
+}
+
+TEST_F(UpdateRunTest, WithoutASelectionUpdateStartsNothing) {
+    Start({Device(kQmxC, 1)});
+    view.selection = -1;
+    dialog->OnCbnSelchangeDevices();
+    EXPECT_EQ(dialog->deviceSupported, 0);
+    dialog->pathStatusText = "fw.hex";
+    dialog->OnBnClickedUpdate();
+    dialog->WaitForWorker();
+    EXPECT_EQ(view.messages, std::vector<std::string>{"QM Device create handle failed!\n"});
+    EXPECT_FALSE(dialog->updateBusy);
+}
+
+TEST(FormatStatus, CutsAtSixtyThreeCharacters) {
+    char buffer[kStatusBufferSize];
+    EXPECT_EQ(CTorvaneDlg::FormatStatus(buffer, "%s", std::string(80, 'x').c_str()), 80);
+    EXPECT_EQ(std::string(buffer), std::string(63, 'x'));
+}
+
+}  // namespace
+}  // namespace torvane
