@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_options.h"
 #include "firmware/hex_image.h"
 #include "protocol/family.h"
 #include "protocol/write_order.h"
@@ -18,18 +19,6 @@ namespace {
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
-
-bool ParseIdentity(const std::string& text, std::array<std::uint8_t, 8>& identity) {
-    if (text.size() != 2 * family::kIdentitySize ||
-        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return false;
-    }
-    for (std::size_t i = 0; i < family::kIdentitySize; ++i) {
-        identity[i] = static_cast<std::uint8_t>(std::stoul(text.substr(2 * i, 2), nullptr, 16));
-    }
-    identity[family::kIdentitySize] = 0;
-    return true;
-}
 
 std::string Format(const char* format, unsigned a, unsigned b = 0) {
     char text[32];
@@ -94,20 +83,16 @@ void PrintImage(const ImageTable& table, std::ostream& out) {
 
 }  // namespace
 
-int RunInspect(const CommandLine& line, std::ostream& out, std::ostream& err) {
-    if (line.arguments.size() != 1) {
-        err << "inspect takes one FILE\n" << UsageText();
-        return kExitUsage;
-    }
+int RunInspect(const std::string& path, const std::optional<std::string>& identity,
+               std::ostream& out, std::ostream& err) {
     LoadRules rules;  // a boot loader's rules unless an identity is given
-    if (line.Has("identity")) {
-        if (!ParseIdentity(line.options.at("identity"), rules.deviceIdentity)) {
-            err << "--identity takes 14 hex digits (7 bytes)\n";
-            return kExitUsage;
+    if (identity) {
+        for (std::size_t i = 0; i < family::kIdentitySize; ++i) {
+            rules.deviceIdentity[i] =
+                static_cast<std::uint8_t>(std::stoul(identity->substr(2 * i, 2), nullptr, 16));
         }
         rules.bootMode = 0;
     }
-    const std::string& path = line.arguments[0];
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         err << "FW File Load error!\n" << path << ": " << std::strerror(errno) << '\n';

@@ -1,27 +1,20 @@
 // torvane-cli: the firmware updater for the terminal.
+#include <cstdio>
 #include <iostream>
-#include <string>
-#include <vector>
 
-#include "cli/command_line.h"
-#include "cli/inspect_command.h"
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/cli_main.h"
 
 int main(int argc, char** argv) {
-    using namespace torvane::cli;
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    std::string error;
-    const std::optional<CommandLine> line = ParseCommandLine(args, error);
-    if (!line) {
-        std::cerr << "torvane-cli: " << error << '\n' << UsageText();
-        return kExitUsage;
-    }
-    if (line->Has("help")) {
-        std::cout << UsageText();
-        return kExitOk;
-    }
-    if (line->command == "inspect") {
-        return RunInspect(*line, std::cout, std::cerr);
-    }
-    std::cerr << "torvane-cli: unknown command " << line->command << '\n' << UsageText();
-    return kExitUsage;
+#if defined(_WIN32)
+    const bool terminal = _isatty(_fileno(stdout)) != 0;
+#else
+    const bool terminal = isatty(fileno(stdout)) != 0;
+#endif
+    return torvane::cli::RunCli(argc, argv, std::cout, std::cerr, terminal);
 }

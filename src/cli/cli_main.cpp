@@ -1,0 +1,47 @@
+#include "cli/cli_main.h"
+
+#include "app/torvane_dlg.h"
+#include "cli/cli_options.h"
+#include "cli/cli_system.h"
+#include "cli/device_commands.h"
+#include "cli/inspect_command.h"
+#include "cli/terminal_view.h"
+
+namespace torvane::cli {
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal) {
+    CliOptions options;
+    if (const auto status = ParseCliOptions(argc, argv, options, out, err)) {
+        return *status;
+    }
+    if (options.command == "inspect") {
+        return RunInspect(options.file, options.identity, out, err);
+    }
+    std::string error;
+    const std::unique_ptr<CliSystem> system = CliSystem::Create(options, error);
+    if (!system) {
+        err << "torvane-cli: " << error << '\n';
+        return kExitFailed;
+    }
+    TerminalView view(out, err, terminal, options.json);
+    int status = kExitOk;
+    {
+        CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
+        view.Attach(dialog);
+        dialog.OnInitDialog();
+        if (options.command == "list") {
+            status = RunList(dialog, view);
+        } else if (options.command == "version") {
+            status = RunVersion(dialog, view, options.device);
+        } else {
+            status = RunUpdate(dialog, view, options.file, options.device);
+        }
+    }
+    if (!options.flashDump.empty() && !system->family()->DumpFlash(options.flashDump, error)) {
+        err << "torvane-cli: " << error << '\n';
+        return kExitFailed;
+    }
+    return status;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,91 @@
+#include "cli/cli_options.h"
+
+#include <string_view>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "sim/device_spec.h"
+
+namespace torvane::cli {
+
+std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions& options,
+                                   std::ostream& out, std::ostream& err) {
+    CLI::App app("Torvane: firmware updates for the QMX-S, QMX-C and TZN device family",
+                 "torvane-cli");
+    app.fallthrough();
+    // Options are --name only: a path such as /work/fw.hex is an argument on every system.
+    app.allow_windows_style_options(false);
+    app.require_subcommand(1, 1);
+    app.footer(std::string("DEVICES (for --simulate):\n") + sim::DeviceSpecGrammar());
+
+    // Shown in the help only: --simulate is taken from the arguments below, since its DEVICES
+    // are optional and a bare --simulate must not swallow the command that follows it.
+    std::string simulate;
+    app.add_option("--simulate", simulate,
+                   "Use the simulated device family (DEVICES, see below) instead of the "
+                   "system's devices; write --simulate=DEVICES");
+    app.add_flag("--virtual-time", options.virtualTime, "With --simulate: waits take no real time");
+    app.add_option("--report-log", options.reportLog,
+                   "Write every report exchanged with a device to FILE");
+    app.add_option("--flash-dump", options.flashDump,
+                   "With --simulate: write the flash of the first simulated device to FILE after "
+                   "the command; {n} in FILE writes one file per device");
+    app.add_flag("--json", options.json, "Print one JSON object per event");
+
+    CLI::App* list = app.add_subcommand("list", "List the family devices");
+    CLI::App* version = app.add_subcommand("version", "Show the firmware version of a device");
+    version->add_option("--device", options.device, "List entry (default 0)")
+        ->check(CLI::NonNegativeNumber);
+    CLI::App* update = app.add_subcommand("update", "Update a device with an Intel HEX file");
+    update->add_option("FILE", options.file, "The firmware file")->required();
+    update->add_option("--device", options.device, "List entry (default 0)")
+        ->check(CLI::NonNegativeNumber);
+    CLI::App* inspect =
+        app.add_subcommand("inspect", "Print a firmware file's records in write order");
+    inspect->add_option("FILE", options.file, "The firmware file")->required();
+    std::string identity;
+    CLI::Option* identityOption = inspect->add_option(
+        "--identity", identity, "Check the file for an application with these 7 identity bytes");
+    identityOption->check([](const std::string& text) {
+        return text.size() == 14 &&
+                       text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos
+                   ? std::string()
+                   : std::string("--identity takes 14 hex digits (7 bytes)");
+    });
+
+    constexpr std::string_view kSimulate = "--simulate";
+    std::vector<std::string> args;  // in reverse order, as the parser takes them
+    for (int i = argc - 1; i >= 1; --i) {
+        const std::string_view arg = argv[i];
+        if (arg == kSimulate) {
+            options.simulate = options.simulate.value_or("");
+        } else if (arg.substr(0, kSimulate.size() + 1) == "--simulate=") {
+            options.simulate = std::string(arg.substr(kSimulate.size() + 1));
+        } else {
+            args.emplace_back(arg);
+        }
+    }
+    try {
+        app.parse(args);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error, out, err);
+        return status == 0 ? kExitOk : kExitUsage;
+    }
+    for (CLI::App* command : {list, version, update, inspect}) {
+        if (command->parsed()) {
+            options.command = command->get_name();
+        }
+    }
+    if (identityOption->count() > 0) {
+        options.identity = identity;
+    }
+    const bool simulated = options.simulate.has_value();
+    if ((options.virtualTime || !options.flashDump.empty()) && !simulated) {
+        err << "torvane-cli: --virtual-time and --flash-dump need --simulate\n";
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,31 @@
+// The command line of torvane-cli.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace torvane::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CliOptions {
+    std::string command;  // list, version, update or inspect
+    std::string file;
+    int device = 0;
+    std::optional<std::string> identity;  // inspect: 14 hex digits
+    std::optional<std::string> simulate;  // DEVICES; empty for the default family
+    bool virtualTime = false;
+    std::string reportLog;
+    std::string flashDump;
+    bool json = false;
+};
+
+// Parses the arguments after the program name into options. Returns nullopt when the program
+// should go on, or the exit status after --help (0) or a usage error (2), with the text written.
+std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions& options,
+                                   std::ostream& out, std::ostream& err);
+
+}  // namespace torvane::cli

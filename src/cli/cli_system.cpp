@@ -1,0 +1,49 @@
+#include "cli/cli_system.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "sim/device_spec.h"
+
+namespace torvane::cli {
+
+std::unique_ptr<CliSystem> CliSystem::Create(const CliOptions& options, std::string& error) {
+    std::unique_ptr<CliSystem> system(new CliSystem);
+    if (options.virtualTime) {
+        system->virtualClock_ = std::make_unique<sim::VirtualClock>();
+        system->clock_ = system->virtualClock_.get();
+    } else {
+        system->clock_ = &SystemClock();
+    }
+    if (options.simulate) {
+        auto devices = sim::ParseDeviceSpecs(*options.simulate, error);
+        if (!devices) {
+            error = "--simulate: " + error;
+            return nullptr;
+        }
+        system->family_ =
+            std::make_unique<sim::SimulatedFamily>(std::move(*devices), *system->clock_);
+        system->interfaces_ = &system->family_->interfaces();
+        system->hid_ = &system->family_->hid();
+    } else {
+#if TORVANE_SYSTEM_DEVICES
+        system->interfaces_ = &SystemDeviceInterfaces();
+        system->hid_ = &SystemHidClass();
+#else
+        error = "this build has no access to real devices on this system yet; use --simulate";
+        return nullptr;
+#endif
+    }
+    if (!options.reportLog.empty()) {
+        system->logFile_.open(options.reportLog, std::ios::binary | std::ios::trunc);
+        if (!system->logFile_) {
+            error = "cannot write '" + options.reportLog + "': " + std::strerror(errno);
+            return nullptr;
+        }
+        system->log_ =
+            std::make_unique<ReportLog>(*system->hid_, *system->clock_, system->logFile_);
+    }
+    return system;
+}
+
+}  // namespace torvane::cli

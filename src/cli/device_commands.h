@@ -1,0 +1,16 @@
+// torvane-cli list, version and update: the dialog's handlers driven from the command line.
+#pragma once
+
+#include <string>
+
+#include "app/torvane_dlg.h"
+#include "cli/terminal_view.h"
+
+namespace torvane::cli {
+
+// Each takes a dialog that has run OnInitDialog and returns the exit status.
+int RunList(CTorvaneDlg& dialog, TerminalView& view);
+int RunVersion(CTorvaneDlg& dialog, TerminalView& view, int device);
+int RunUpdate(CTorvaneDlg& dialog, TerminalView& view, const std::string& file, int device);
+
+}  // namespace torvane::cli

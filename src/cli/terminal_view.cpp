@@ -1,0 +1,93 @@
+#include "cli/terminal_view.h"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+namespace torvane::cli {
+namespace {
+
+constexpr const char* kProgressPrefix = "Erase successfully, downloading ";
+constexpr int kBarWidth = 30;
+
+// The percentage of a progress text, or -1 for any other status.
+int ProgressOf(const std::string& status) {
+    int percent = -1;
+    if (status.rfind(kProgressPrefix, 0) == 0 &&
+        std::sscanf(status.c_str() + std::char_traits<char>::length(kProgressPrefix), "%d",
+                    &percent) != 1) {
+        percent = -1;
+    }
+    return percent;
+}
+
+}  // namespace
+
+TerminalView::TerminalView(std::ostream& out, std::ostream& err, bool progressBar, bool json)
+    : out_(out), err_(err), progressBar_(progressBar && !json), json_(json) {}
+
+void TerminalView::ResetDevices() {
+    entries_.clear();
+    selection_ = -1;
+}
+
+void TerminalView::Select(int index) {
+    selection_ = index >= 0 && index < DeviceCount() ? index : -1;
+}
+
+std::string TerminalView::DeviceText(int index) {
+    return index >= 0 && index < DeviceCount() ? entries_[static_cast<std::size_t>(index)]
+                                               : std::string();
+}
+
+void TerminalView::ShowTexts(const std::string& pathStatusText, const std::string&) {
+    if (pathStatusText == shownStatus_) {
+        return;
+    }
+    shownStatus_ = pathStatusText;
+    const int percent = ProgressOf(pathStatusText);
+    if (json_) {
+        out_ << nlohmann::json{{"event", "status"}, {"text", pathStatusText}}.dump() << '\n';
+        if (percent >= 0) {
+            out_ << nlohmann::json{{"event", "progress"}, {"percent", percent}}.dump() << '\n';
+        }
+    } else if (progressBar_ && percent >= 0) {
+        const int filled = percent * kBarWidth / 100;
+        out_ << '\r' << '[' << std::string(static_cast<std::size_t>(filled), '#')
+             << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
+             << pathStatusText;
+        progressLineOpen_ = true;
+    } else {
+        EndProgressLine();
+        out_ << pathStatusText << '\n';
+    }
+    out_.flush();
+}
+
+void TerminalView::ShowMessage(const std::string& text, const std::string&) {
+    EndProgressLine();
+    if (json_) {
+        out_ << nlohmann::json{{"event", "message"}, {"text", text}}.dump() << '\n';
+    }
+    err_ << text << (text.empty() || text.back() != '\n' ? "\n" : "");
+    err_.flush();
+}
+
+void TerminalView::Emit(const std::string& text, const std::string& jsonEvent) {
+    EndProgressLine();
+    if (json_) {
+        out_ << jsonEvent << '\n';
+    } else {
+        out_ << text << '\n';
+    }
+    out_.flush();
+}
+
+void TerminalView::EndProgressLine() {
+    if (progressLineOpen_) {
+        out_ << '\n';
+        progressLineOpen_ = false;
+    }
+}
+
+}  // namespace torvane::cli

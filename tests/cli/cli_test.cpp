@@ -1,0 +1,181 @@
+#include "cli/cli_main.h"
+#include "cli/cli_options.h"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "support/hex_text.h"
+#include "support/temp_file.h"
+
+namespace torvane::cli {
+namespace {
+
+using namespace std::string_literals;
+
+using test::CrLfFile;
+using test::DataLine;
+using test::kEndOfFileLine;
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliRun Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), "torvane-cli");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status =
+        RunCli(static_cast<int>(argv.size()), argv.data(), out, err, /*terminal=*/false);
+    return {status, out.str(), err.str()};
+}
+
+TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
+    test::TempFile file(
+        CrLfFile({DataLine(0x2000, {0x01, 0x02}), DataLine(0x2100, {0xAA}),
+                  DataLine(0x2101, {0xBB, 0xCC}), DataLine(0x0000, {}), kEndOfFileLine}));
+    const CliRun run = Cli({"inspect", file.path().string()});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(run.out,
+              "write  record  address  length  data\n"
+              "    1       1   0x2100       1  AA\n"
+              "    2       2   0x2101       2  BB CC\n"
+              "    3       3   0x0000       0 \n"
+              "    4       0   0x2000       2  01 02\n"
+              "records: 5 in the file, 4 to write (the last record is never written)\n"
+              "writes: 4 (the record at 0x2000 last)\n"
+              "address ranges: 0x2000-0x2001, 0x2100-0x2102\n"
+              "identity record (0x2100): present\n"
+              "start record (0x2000): present\n");
+}
+
+TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxC) {
+    const std::string sample = TORVANE_SAMPLES_DIR "/sample.hex";
+    const CliRun run = Cli({"inspect", sample, "--identity", "514D5843030002"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("identity record (0x2100): present"), std::string::npos);
+}
+
+TEST(InspectCommand, WithoutAStartRecordRecordZeroIsWrittenTwice) {
+    test::TempFile file(CrLfFile({DataLine(0x2200, {1}), kEndOfFileLine}));
+    const CliRun run = Cli({"inspect", file.path().string()});
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_NE(run.out.find("    2       0   0x2200       1  01\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("writes: 2 (record 0 again at the end)\n"), std::string::npos);
+    EXPECT_NE(run.out.find("start record (0x2000): absent\n"), std::string::npos);
+}
+
+TEST(InspectCommand, RefusedFileSaysWhereAndWhy) {
+    test::TempFile file(CrLfFile({DataLine(0x2000, {1}), ":0100000001FF", kEndOfFileLine}));
+    const CliRun run = Cli({"inspect", file.path().string()});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "File Parse error!\n" + file.path().string() +
+                           ": line 2: checksum 0xFF does not match, expected 0xFE\n");
+}
+
+TEST(InspectCommand, IdentityTurnsOnTheApplicationCheck) {
+    test::TempFile file(
+        CrLfFile({DataLine(0x2100, {1, 2, 3, 4, 5, 6, 7, 3, 2, 0, 0}), kEndOfFileLine}));
+    EXPECT_EQ(Cli({"inspect", file.path().string(), "--identity", "01020304050607"}).status,
+              kExitOk);
+    EXPECT_EQ(Cli({"inspect", "--identity=0102030405060A", file.path().string()}).status,
+              kExitFailed);
+}
+
+TEST(InspectCommand, UsageErrorsAndMissingFiles) {
+    EXPECT_EQ(Cli({"inspect"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"inspect", "a.hex", "b.hex"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"inspect", "a.hex", "--identity", "0102"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"inspect", "a.hex", "--identity", "01020304050G07"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"inspect", "a.hex", "--identity"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"inspect", "a.hex", "--bogus"}).status, kExitUsage);
+    const CliRun missing = Cli({"inspect", "no-such-file.hex"});
+    EXPECT_EQ(missing.status, kExitFailed);
+    EXPECT_EQ(missing.err.rfind("FW File Load error!\n", 0), 0u) << missing.err;
+}
+
+// An image for the default simulated device (a QMX-C) that brings version 3.2.0.
+std::string QmxCImage() {
+    return CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0}),
+                     DataLine(0x2200, std::vector<std::uint8_t>(32, 0x5A)),
+                     DataLine(0x2000, {0x01, 0x02, 0x03}), kEndOfFileLine});
+}
+
+TEST(Cli, UpdatesASimulatedDeviceWithLogAndFlashDump) {
+    test::TempFile image(QmxCImage());
+    test::TempFile log("", ".log");
+    test::TempFile dump("", ".bin");
+    const CliRun run =
+        Cli({"--simulate", "--virtual-time", "update", image.path().string(), "--report-log",
+             log.path().string(), "--flash-dump", dump.path().string()});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("Erase successfully, downloading 25%...\n"), std::string::npos);
+    EXPECT_NE(run.out.find("FW update successfully, cost time 4.0 second\n"), std::string::npos);
+    EXPECT_EQ(run.out.substr(run.out.size() - 15), "version: 3.2.0\n");
+    EXPECT_EQ(run.err, "");
+
+    const std::string flash = test::ReadFile(dump.path());
+    ASSERT_EQ(flash.size(), 0x10000u);
+    EXPECT_EQ(flash.substr(0x2000, 4), std::string("\x01\x02\x03\xFF", 4));
+    EXPECT_EQ(flash.substr(0x2200, 32), std::string(32, '\x5A'));
+    EXPECT_EQ(flash.substr(0x2100, 7), "QMXC\x03\x00\x02"s);
+    // The log starts with the read of the selected device and holds the whole exchange.
+    const std::string reports = test::ReadFile(log.path());
+    EXPECT_EQ(reports.rfind("0 OUT 03 7E 5A 02 04 00", 0), 0u);
+    EXPECT_NE(reports.find("\n0 OUT 03 7E 5A 0F 00 00"), std::string::npos);
+    EXPECT_NE(reports.find(" OUT 03 7E 5A 01 04 00"), std::string::npos);
+}
+
+TEST(Cli, FailuresAndRefusalsExitWithOne) {
+    test::TempFile image(QmxCImage());
+    const CliRun echo =
+        Cli({"--simulate=qmx-c:fail=echo@1", "--virtual-time", "update", image.path().string()});
+    EXPECT_EQ(echo.status, kExitFailed);
+    EXPECT_NE(echo.out.find("update failed: Write FW error!\nversion: 1.0.2\n"), std::string::npos)
+        << echo.out;
+
+    const CliRun gate =
+        Cli({"--simulate=qmx-c:version=2.0.0", "--virtual-time", "update", image.path().string()});
+    EXPECT_EQ(gate.status, kExitFailed);
+    EXPECT_EQ(gate.err, "This version don't support update\n");
+
+    const CliRun parse =
+        Cli({"--simulate=qmx-s", "--virtual-time", "update", image.path().string()});
+    EXPECT_EQ(parse.status, kExitFailed);
+    EXPECT_NE(parse.err.find("identity bytes of the record at 0x2100 differ"), std::string::npos);
+
+    EXPECT_EQ(Cli({"--simulate", "--virtual-time", "update", "fw.bin"}).status, kExitFailed);
+    EXPECT_EQ(
+        Cli({"--simulate", "--virtual-time", "update", image.path().string(), "--device", "1"})
+            .status,
+        kExitFailed);
+}
+
+TEST(Cli, ListsAndReadsVersions) {
+    const CliRun list = Cli({"--simulate=qmx-s,tzn:boot:bootversion=2.0.1", "list"});
+    EXPECT_EQ(list.status, kExitOk);
+    EXPECT_EQ(list.out,
+              "0  QMX-S  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)  3.1.0\n"
+              "1  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  2.0.1\n");
+    const CliRun json = Cli({"--json", "--simulate=tzn:version=4.5.6", "version", "--device", "0"});
+    EXPECT_EQ(json.out, "{\"device\":0,\"event\":\"version\",\"version\":\"4.5.6\"}\n");
+}
+
+TEST(Cli, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(Cli({}).status, kExitUsage);
+    EXPECT_EQ(Cli({"frobnicate"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"list", "--virtual-time"}).status, kExitUsage);  // needs --simulate
+    EXPECT_EQ(Cli({"--simulate", "update"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"--simulate", "version", "--device", "-1"}).status, kExitUsage);
+    EXPECT_EQ(Cli({"--help"}).status, kExitOk);
+}
+
+}  // namespace
+}  // namespace torvane::cli
