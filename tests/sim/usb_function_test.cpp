@@ -1,411 +1,268 @@
 #include "sim/usb_function.h"
 
 #include <algorithm>
-#include <set>
-#include <tuple>
+#include <numeric>
 
 #include <gtest/gtest.h>
 
-#include "sim/sim_device_interfaces.h"
-#include "sim/virtual_clock.h"
+#include "usb/little_endian.h"
+#include "usb/usb_test_support.h"
 
 namespace torvane::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using namespace std::string_literals;
+using test::Block;
+using test::Bytes;
+using Statuses = std::pair<std::uint32_t, std::uint32_t>;
 
-std::uint32_t Read32(const Bytes& bytes, std::size_t at) {
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+const Statuses kOk{0, 0};
+const Statuses kStall{kNtStatusUnsuccessful, kUsbdStatusStallPid};
+const Statuses kInvalid{kNtStatusInvalidParameter, kUsbdStatusInvalidParameter};
+const Statuses kNoPipe{kNtStatusInvalidParameter, kUsbdStatusInvalidPipeHandle};
+
+Statuses StatusesOf(const Bytes& block) {
+    return {ReadLe32(block, 14), ReadLe32(block, 18)};
 }
 
-// The header fields of a request block, as the access layer fills them.
-struct Request {
-    std::uint8_t requestType = 0;
-    std::uint8_t request = 0;
-    std::uint16_t value = 0;
-    std::uint16_t index = 0;
-    std::uint16_t length = 0;
-    std::uint8_t endpoint = 0;
-    std::uint32_t isoOffset = 0;
-    std::uint32_t isoLength = 0;
-    std::uint32_t dataOffset = 38;
-    std::uint32_t dataLength = 0;
-};
-
-// A block of size bytes; below the header's 38 bytes it keeps the header's first bytes.
-Bytes Block(const Request& r, std::size_t size) {
-    Bytes block(std::max<std::size_t>(size, 38));
-    const auto put = [&block](std::size_t at, std::uint32_t value, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            block[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
-    };
-    const std::pair<std::size_t, std::uint32_t> fields[] = {
-        {0, r.requestType}, {1, r.request},    {2, r.value},      {4, r.index},
-        {6, r.length},      {13, r.endpoint},  {22, r.isoOffset}, {26, r.isoLength},
-        {30, r.dataOffset}, {34, r.dataLength}};
-    for (const auto& [at, value] : fields) {
-        put(at, value, at < 2 || at == 13 ? 1 : at < 8 ? 2 : 4);
-    }
-    block.resize(size);
-    return block;
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t n) {
+    return Bytes(bytes.begin() + from, bytes.begin() + from + n);
 }
 
-Bytes ControlBlock(std::uint8_t type, std::uint8_t request, std::uint16_t value,
-                   std::uint16_t index, std::uint16_t length) {
-    return Block({type, request, value, index, length, 0, 0, 0, 38, length}, 38u + length);
-}
-
+// What an IN endpoint sends when nothing was looped back: its address, counting up.
 Bytes Pattern(std::uint8_t address, std::size_t n) {
     Bytes bytes(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(address + i);
-    }
+    std::iota(bytes.begin(), bytes.end(), address);
     return bytes;
 }
 
-Bytes Tail(const Bytes& bytes, std::size_t from, std::size_t n) {
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                 bytes.begin() + static_cast<std::ptrdiff_t>(from + n));
+Bytes Control(std::uint8_t type, std::uint8_t request, std::uint16_t value, std::uint16_t index,
+              std::uint16_t length) {
+    return Block(38u + length, {{0, type | request << 8 | std::uint32_t{value} << 16},
+                                {4, index | std::uint32_t{length} << 16},
+                                {30, 38},
+                                {34, length}});
 }
 
-std::pair<std::uint32_t, std::uint32_t> Statuses(const Bytes& block) {
-    return {Read32(block, 14), Read32(block, 18)};
+Bytes Transfer(std::size_t size, std::uint8_t endpoint, std::uint32_t dataOffset,
+               std::uint32_t dataLength, std::uint32_t isoOffset = 0, std::uint32_t isoLength = 0) {
+    return Block(
+        size,
+        {{13, endpoint}, {22, isoOffset}, {26, isoLength}, {30, dataOffset}, {34, dataLength}});
 }
-
-const std::pair<std::uint32_t, std::uint32_t> kOk{0, 0};
-const std::pair kStall{kNtStatusUnsuccessful, kUsbdStatusStallPid};
-const std::pair kInvalid{kNtStatusInvalidParameter, kUsbdStatusInvalidParameter};
 
 class UsbFunctionTest : public ::testing::Test {
 protected:
     void Plug(DescriptorSet set) {
-        usb = std::make_shared<UsbFunction>(
+        usb = std::make_unique<UsbFunction>(
             UsbFunctionConfig{.descriptors = std::move(set), .locationPath = "P1"});
-        bus.Attach(usb);
-        handle = interfaces.Open(
-            interfaces.Enumerate(kUsbFunctionClassGuid)->back().devicePath.value(), error);
-        ASSERT_TRUE(handle);
     }
-
-    bool Call(std::uint32_t code, std::span<std::uint8_t> buffer) {
+    // A request whose answer goes into its own buffer; direct transfers pass their data apart.
+    bool Call(std::uint32_t code, std::span<std::uint8_t> block,
+              std::span<std::uint8_t> data = {}) {
         error = {};
-        return interfaces.IoControl(handle, code, buffer, bytes, error);
+        return usb->IoControl(0, code, block, code == 0x22004B ? data : block, bytes, error);
     }
-
-    // A direct transfer: the header goes in (and takes the statuses and records the driver
-    // writes, kept in lastHeader), data is the caller's buffer.
-    bool Direct(Bytes header, std::span<std::uint8_t> data) {
-        AsyncIo io;
-        interfaces.CreateIo(io);
-        lastHeader = std::move(header);
-        interfaces.BeginIoControl(handle, 0x22004B, lastHeader, data, io, error);
-        const bool ok = interfaces.GetIoResult(handle, io, bytes);
-        interfaces.CloseIo(io);
-        return ok;
-    }
-
-    Bytes GetDescriptor(std::uint8_t type, std::uint8_t index, std::uint16_t language,
-                        std::uint16_t length) {
-        Bytes block =
-            ControlBlock(0x80, 6, static_cast<std::uint16_t>(type << 8 | index), language, length);
-        EXPECT_TRUE(Call(0x220020, block));
+    // A buffered request; the block as the driver left it.
+    Bytes Send(Bytes block, std::uint32_t code = 0x220024) {
+        EXPECT_TRUE(Call(code, block));
         return block;
     }
+    Bytes GetDescriptor(std::uint16_t value, std::uint16_t language, std::uint16_t length) {
+        return Send(Control(0x80, 6, value, language, length), 0x220020);
+    }
 
-    VirtualClock clock;
-    VirtualBus bus{clock};
-    SimDeviceInterfaces interfaces{bus};
-    std::shared_ptr<UsbFunction> usb;
-    DeviceHandle handle;
+    std::unique_ptr<UsbFunction> usb;
     std::uint32_t bytes = 0;
     SystemError error;
-    Bytes lastHeader;
 };
-
-// Walks each set as a host would: every length and count it announces must hold.
-TEST(DescriptorSets, EveryBlockAgreesWithItsOwnLengthsAndCounts) {
-    for (const DescriptorSet& set : {HidClassDescriptors(), BulkAlternateDescriptors(),
-                                     SuperSpeedDescriptors(), IsochronousDescriptors()}) {
-        ASSERT_EQ(set.device.size(), 18u);
-        EXPECT_EQ(set.device[17], set.configurations.size());
-        for (const Bytes& string : set.strings) {
-            EXPECT_EQ(string[0], string.size());
-        }
-        EXPECT_LT(*std::max_element(&set.device[14], &set.device[17]), set.strings.size());
-        const bool superSpeed = set.device[3] == 0x03;
-        const Bytes& config = set.configurations.at(0);
-        EXPECT_EQ(config[2] | config[3] << 8, static_cast<int>(config.size()));
-        std::set<int> interfaceNumbers;
-        int endpointsDue = 0;
-        for (std::size_t at = 9; at < config.size(); at += config[at]) {
-            ASSERT_GE(config[at], 2);
-            ASSERT_LE(at + config[at], config.size());
-            if (config[at + 1] == 4) {
-                EXPECT_EQ(endpointsDue, 0) << "endpoints missing before " << at;
-                interfaceNumbers.insert(config[at + 2]);
-                endpointsDue = config[at + 4];
-            } else if (config[at + 1] == 5) {
-                --endpointsDue;
-                // SuperSpeed endpoints have their companion right behind them.
-                const std::size_t next = at + config[at];
-                EXPECT_EQ(superSpeed, next < config.size() && config[next + 1] == 0x30) << at;
-            }
-        }
-        EXPECT_EQ(endpointsDue, 0);
-        EXPECT_EQ(interfaceNumbers.size(), config[4]);
-        if (!set.bos.empty()) {
-            EXPECT_EQ(set.bos[2] | set.bos[3] << 8, static_cast<int>(set.bos.size()));
-            int capabilities = 0;
-            for (std::size_t at = 5; at < set.bos.size(); at += set.bos[at]) {
-                ++capabilities;
-            }
-            EXPECT_EQ(capabilities, set.bos[4]);
-        }
-    }
-    EXPECT_EQ(IsochronousDescriptors().strings[2].size(), 42u);  // 20 characters
-}
 
 TEST_F(UsbFunctionTest, DriverQueriesAndTheirShortAnswers) {
     Plug(BulkAlternateDescriptors());
-    Bytes u32(4);
-    for (const auto& [code, value] :
-         {std::pair{0x220000u, 0x00020001u}, {0x220004u, 0x600u}, {0x22004Cu, 2u}}) {
-        ASSERT_TRUE(Call(code, u32));
-        EXPECT_EQ(bytes, 4u);
-        EXPECT_EQ(Read32(u32, 0), value);
-    }
-    usb->SetSpeed(4);
     usb->SetAlternateSetting(1);
-    ASSERT_TRUE(Call(0x22004C, u32));
-    EXPECT_EQ(Read32(u32, 0), 4u);
-    Bytes u8(1);
-    ASSERT_TRUE(Call(0x220008, u8));
-    EXPECT_EQ(u8[0], 1);
-    ASSERT_TRUE(Call(0x220010, u8));
-    EXPECT_EQ(u8[0], 7);
-    for (const auto& [code, text] :
-         {std::pair{0x22003Cu, "\\Device\\USBPDO-7"s}, {0x220040u, "Torvane USB Function"s}}) {
-        Bytes name(256, 0xEE);
-        ASSERT_TRUE(Call(code, name));
-        EXPECT_EQ(bytes, 256u);
-        EXPECT_EQ(std::string(name.begin(), name.end()), text + std::string(256 - text.size(), 0));
+    const auto name = [](std::string text) {
+        text.resize(256);
+        return Bytes(text.begin(), text.end());
+    };
+    const std::pair<std::uint32_t, Bytes> queries[] = {
+        {0x220000, {0x01, 0x00, 0x02, 0x00}},
+        {0x220004, {0x00, 0x06, 0x00, 0x00}},
+        {0x22004C, {0x02, 0x00, 0x00, 0x00}},
+        {0x220008, {1}},
+        {0x220010, {7}},
+        {0x22003C, name("\\Device\\USBPDO-7")},
+        {0x220040, name("Torvane USB Function")},
+    };
+    for (const auto& [code, value] : queries) {
+        Bytes reply(value.size(), 0xEE);
+        ASSERT_TRUE(Call(code, reply)) << code;
+        EXPECT_EQ(bytes, value.size());
+        EXPECT_EQ(reply, value);
     }
-
-    usb->CutReply(0x220000, 2);
-    u32.assign(4, 0xEE);
-    ASSERT_TRUE(Call(0x220000, u32));
-    EXPECT_EQ(bytes, 2u);
-    EXPECT_EQ(u32, (Bytes{0x01, 0x00, 0xEE, 0xEE}));
-    EXPECT_FALSE(Call(0x220004, std::span(u32).first(3)));
-    EXPECT_EQ(error.code, kErrorInsufficientBuffer);
-    EXPECT_EQ(u32, (Bytes{0x01, 0x00, 0xEE, 0xEE}));
-    EXPECT_FALSE(Call(0x220014, u32));
-    EXPECT_EQ(error.code, kErrorInvalidFunction);
     // A control answer cut inside its data: the header and part of the descriptor.
     usb->CutReply(0x220020, 42);
-    const Bytes block = GetDescriptor(1, 0, 0, 18);
+    EXPECT_EQ(Slice(GetDescriptor(0x0100, 0, 18), 38, 18), Block(18, {{0, 0x02100112}}, 0, 0));
     EXPECT_EQ(bytes, 42u);
-    EXPECT_EQ(Tail(block, 38, 5), (Bytes{0x12, 0x01, 0x10, 0x02, 0x00}));
+    Bytes u32(4, 0xEE);
+    EXPECT_FALSE(Call(0x220004, std::span(u32).first(3)));
+    EXPECT_EQ(error.code, kErrorInsufficientBuffer);
+    EXPECT_FALSE(Call(0x220014, u32));
+    EXPECT_EQ(error.code, kErrorInvalidFunction);
+    EXPECT_EQ(u32, Bytes(4, 0xEE));
 }
 
-TEST_F(UsbFunctionTest, GetDescriptorAnswersByteForByte) {
-    Plug(BulkAlternateDescriptors());
-    const DescriptorSet set = BulkAlternateDescriptors();
-    Bytes block = GetDescriptor(1, 0, 0, 18);
-    EXPECT_EQ(bytes, 56u);
-    EXPECT_EQ(Statuses(block), kOk);
-    EXPECT_EQ(Tail(block, 38, 18), set.device);
-    block = GetDescriptor(2, 0, 0, 9);
-    EXPECT_EQ(bytes, 47u);
-    EXPECT_EQ(Tail(block, 38, 9), Tail(set.configurations[0], 0, 9));
-    block = GetDescriptor(2, 0, 0, 78);
-    EXPECT_EQ(Tail(block, 38, 78), set.configurations[0]);
-    block = GetDescriptor(15, 0, 0, 100);  // more than there is: what there is
-    EXPECT_EQ(bytes, 38u + 12);
-    EXPECT_EQ(Tail(block, 38, 12), set.bos);
-    block = GetDescriptor(3, 0, 0x0409, 4);
-    EXPECT_EQ(Tail(block, 38, 4), set.strings[0]);
-    block = GetDescriptor(3, 2, 0x0409, 255);
-    EXPECT_EQ(Tail(block, 38, 44), StringDescriptor(u"Torvane Bulk Function"));
-
-    // What the device does not have stalls: the header comes back alone.
-    for (const auto& [type, index, language] :
-         {std::tuple{3, 2, 0x0407}, {3, 4, 0x0409}, {2, 1, 0}, {6, 0, 0}, {1, 1, 0}}) {
-        block = GetDescriptor(static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(index),
-                              static_cast<std::uint16_t>(language), 18);
-        EXPECT_EQ(bytes, 38u);
-        EXPECT_EQ(Statuses(block), kStall);
-        EXPECT_EQ(Tail(block, 38, 18), Bytes(18, 0));
+TEST_F(UsbFunctionTest, GetDescriptorAnswersByteForByteAndStallsOnWhatIsNotThere) {
+    const DescriptorSet bulk = BulkAlternateDescriptors();
+    const DescriptorSet iso = IsochronousDescriptors();
+    const Bytes isoProduct = StringDescriptor(u"Torvane Iso Streamer");
+    const struct {
+        const DescriptorSet& set;
+        std::uint16_t value, language, length;
+        Bytes answer;  // empty: a stall, the header comes back alone
+    } cases[] = {
+        {bulk, 0x0100, 0, 18, bulk.device},
+        {bulk, 0x0200, 0, 9, Slice(bulk.configurations[0], 0, 9)},
+        {bulk, 0x0200, 0, 78, bulk.configurations[0]},
+        {bulk, 0x0F00, 0, 100, bulk.bos},  // more than there is: what there is
+        {bulk, 0x0300, 0x0409, 4, bulk.strings[0]},
+        {bulk, 0x0302, 0x0409, 255, StringDescriptor(u"Torvane Bulk Function")},
+        {iso, 0x0300, 0, 6, {0x06, 0x03, 0x07, 0x04, 0x09, 0x04}},
+        {iso, 0x0302, 0x0407, 42, isoProduct},
+        {iso, 0x0302, 0x0409, 42, isoProduct},
+        {iso, 0x0F00, 0, 5, {}},  // no BOS on a USB 2.0 device
+        {bulk, 0x0302, 0x0407, 18, {}},
+        {bulk, 0x0304, 0x0409, 18, {}},
+        {bulk, 0x0201, 0, 18, {}},
+        {bulk, 0x0600, 0, 18, {}},
+        {bulk, 0x0101, 0, 18, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Plug(c.set);
+        const Bytes block = GetDescriptor(c.value, c.language, c.length);
+        EXPECT_EQ(bytes, 38 + c.answer.size());
+        EXPECT_EQ(StatusesOf(block), c.answer.empty() ? kStall : kOk);
+        Bytes data = c.answer;
+        data.resize(c.length);
+        EXPECT_EQ(Slice(block, 38, c.length), data);
     }
-}
-
-TEST_F(UsbFunctionTest, StringsInEachLanguageOfTheTable) {
-    Plug(IsochronousDescriptors());
-    EXPECT_EQ(Tail(GetDescriptor(3, 0, 0, 6), 38, 6), (Bytes{0x06, 0x03, 0x07, 0x04, 0x09, 0x04}));
-    for (const std::uint16_t language : {0x0407, 0x0409}) {
-        EXPECT_EQ(Tail(GetDescriptor(3, 2, language, 42), 38, 42),
-                  StringDescriptor(u"Torvane Iso Streamer"));
-    }
-    EXPECT_EQ(Statuses(GetDescriptor(15, 0, 0, 5)), kStall);  // no BOS on a USB 2.0 device
 }
 
 TEST_F(UsbFunctionTest, SetInterfaceAndVendorRequests) {
     Plug(BulkAlternateDescriptors());
-    Bytes block = ControlBlock(0x01, 11, 1, 0, 0);
-    ASSERT_TRUE(Call(0x220020, block));
-    EXPECT_EQ(Statuses(block), kOk);
-    EXPECT_EQ(usb->alternateSetting(), 1);
-    block = ControlBlock(0x01, 11, 2, 0, 0);
-    ASSERT_TRUE(Call(0x220020, block));
-    EXPECT_EQ(Statuses(block), kStall);
-    EXPECT_EQ(usb->alternateSetting(), 1);
-
-    block = ControlBlock(0x40, 0x33, 0, 0, 3);
-    std::copy_n(Bytes{0xA1, 0xA2, 0xA3}.begin(), 3, block.begin() + 38);
-    ASSERT_TRUE(Call(0x220020, block));
+    for (const auto& [alternate, statuses] : {std::pair{1, kOk}, {2, kStall}}) {
+        EXPECT_EQ(StatusesOf(Send(Control(0x01, 11, alternate, 0, 0), 0x220020)), statuses);
+        EXPECT_EQ(usb->alternateSetting(), 1);
+    }
+    Bytes block = Control(0x40, 0x33, 0, 0, 3);
+    std::ranges::copy(Bytes{0xA1, 0xA2, 0xA3}, block.begin() + 38);
+    Send(block, 0x220020);
     EXPECT_EQ(bytes, 41u);
-    block = ControlBlock(0xC0, 0x33, 0, 0, 8);
-    ASSERT_TRUE(Call(0x220020, block));
+    EXPECT_EQ(Slice(Send(Control(0xC0, 0x33, 0, 0, 8), 0x220020), 38, 8),
+              (Bytes{0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}));
     EXPECT_EQ(bytes, 41u);
-    EXPECT_EQ(Tail(block, 38, 8), (Bytes{0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(UsbFunctionTest, MalformedBlocksGetAnErrorStatusAndNothingOutsideTheBlock) {
     Plug(IsochronousDescriptors());
     usb->SetAlternateSetting(1);
-    // Each block is the first size bytes of a buffer whose tail must stay as it was.
-    const auto send = [&](std::uint32_t code, const Request& r, std::size_t size) {
-        Bytes buffer = Block(r, size);
-        buffer.resize(size + 64, 0xEE);
-        const bool ok = Call(code, std::span(buffer).first(size));
-        EXPECT_EQ(Tail(buffer, size, 64), Bytes(64, 0xEE));
-        buffer.resize(size);
-        return std::make_pair(ok, buffer);
+    const auto getDevice = [](std::uint32_t dataOffset, std::uint32_t dataLength,
+                              std::size_t size) {
+        return Block(size, {{0, 0x01000680}, {6, 18}, {30, dataOffset}, {34, dataLength}});
     };
-    EXPECT_FALSE(send(0x220020, {0x80, 6, 0x0100, 0, 18}, 37).first);
-    EXPECT_EQ(error.code, kErrorInvalidParameter);
-    EXPECT_FALSE(send(0x220024, {}, 20).first);
-    const std::vector<std::tuple<std::uint32_t, Request, std::size_t>> malformed = {
-        {0x220020, {0x80, 6, 0x0100, 0, 18, 0, 0, 0, 38, 18}, 50},          // data past the end
-        {0x220020, {0x80, 6, 0x0100, 0, 18, 0, 0, 0, 0, 18}, 56},           // data on the header
-        {0x220020, {0x80, 6, 0x0100, 0, 18, 0, 0, 0, 38, 10}, 56},          // wLength past data
-        {0x220020, {0x80, 6, 0x0100, 0, 18, 0, 0, 0, 0xFFFFFFF0, 18}, 56},  // offset wraps
-        {0x220024, {0, 0, 0, 0, 0, 0x81, 38, 12, 50, 100}, 150},            // records not whole
-        {0x220024, {0, 0, 0, 0, 0, 0x81, 38, 0, 38, 100}, 138},             // no records
-        {0x220024, {0, 0, 0, 0, 0, 0x81, 140, 8, 46, 100}, 146},            // records past end
-        {0x220024, {0, 0, 0, 0, 0, 0x02, 38, 8, 46, 0xFFFFFFFF}, 146},      // data past end
+    const struct {
+        std::uint32_t code;
+        Bytes block;
+        bool answered;  // false: refused with kErrorInvalidParameter
+    } cases[] = {
+        {0x220020, getDevice(38, 18, 37), false},  // shorter than the header
+        {0x220024, Bytes(20), false},
+        {0x22004B, Bytes(20), false},
+        {0x220020, getDevice(38, 18, 50), true},                       // data past the end
+        {0x220020, getDevice(0, 18, 56), true},                        // data on the header
+        {0x220020, getDevice(38, 10, 56), true},                       // wLength past the data
+        {0x220020, getDevice(0xFFFFFFF0, 18, 56), true},               // offset wraps
+        {0x220024, Transfer(150, 0x81, 50, 100, 38, 12), true},        // records not whole
+        {0x220024, Transfer(138, 0x81, 38, 100, 38, 0), true},         // no records
+        {0x220024, Transfer(146, 0x81, 46, 100, 140, 8), true},        // records past the end
+        {0x220024, Transfer(146, 0x02, 46, 0xFFFFFFFF, 38, 8), true},  // data past the end
+        {0x22004B, Transfer(50, 0x81, 0, 0, 38, 12), true},            // records not whole
+        {0x22004B, Transfer(38, 0x81, 0, 0, 38, 8), true},             // records past the end
     };
-    for (const auto& [code, request, size] : malformed) {
-        const auto [ok, block] = send(code, request, size);
-        ASSERT_TRUE(ok);
-        EXPECT_EQ(bytes, 38u);
-        EXPECT_EQ(Statuses(block), kInvalid) << size;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        // The block is the front of a buffer whose tail, like the direct data, must stay as it was.
+        Bytes buffer = c.block;
+        buffer.resize(c.block.size() + 64, 0xEE);
+        Bytes data(64, 0xEE);
+        EXPECT_EQ(Call(c.code, std::span(buffer).first(c.block.size()), data), c.answered);
+        EXPECT_EQ(error.code, c.answered ? 0 : kErrorInvalidParameter);
+        EXPECT_EQ(Slice(buffer, c.block.size(), 64), data);
+        EXPECT_EQ(data, Bytes(64, 0xEE));
+        if (c.answered) {
+            EXPECT_EQ(bytes, c.code == 0x22004B ? 0u : 38u);
+            EXPECT_EQ(StatusesOf(buffer), kInvalid);
+        }
     }
     EXPECT_TRUE(usb->Received(0x02).empty());
-
-    Bytes data(64, 0xEE);
-    for (const Bytes& header :
-         {Block({0, 0, 0, 0, 0, 0x81, 38, 12}, 50), Block({0, 0, 0, 0, 0, 0x81, 38, 8}, 38)}) {
-        ASSERT_TRUE(Direct(header, data));
-        EXPECT_EQ(bytes, 0u);
-        EXPECT_EQ(Statuses(lastHeader), kInvalid);
-    }
-    EXPECT_FALSE(Direct(Bytes(20), data));
-    EXPECT_EQ(error.code, kErrorInvalidParameter);
-    EXPECT_EQ(data, Bytes(64, 0xEE));
 }
 
-TEST_F(UsbFunctionTest, BulkTransfersFollowTheAlternateSetting) {
+TEST_F(UsbFunctionTest, BulkTransfersLoopBackAndFollowTheAlternateSetting) {
     Plug(BulkAlternateDescriptors());
-    Bytes out = Block({.endpoint = 0x02, .dataLength = 5}, 43);
-    std::copy_n(Bytes{1, 2, 3, 4, 5}.begin(), 5, out.begin() + 38);
-    ASSERT_TRUE(Call(0x220024, out));
+    Bytes out = Transfer(43, 0x02, 38, 5);
+    std::ranges::copy(Bytes{1, 2, 3, 4, 5}, out.begin() + 38);
+    EXPECT_EQ(StatusesOf(Send(out)), kOk);
     EXPECT_EQ(bytes, 43u);
-    EXPECT_EQ(Statuses(out), kOk);
     EXPECT_EQ(usb->Received(0x02), (Bytes{1, 2, 3, 4, 5}));
     // IN brings back the OUT data first (no more than there is), then the pattern.
-    Bytes in = Block({.endpoint = 0x81, .dataLength = 8}, 46);
-    ASSERT_TRUE(Call(0x220024, in));
+    EXPECT_EQ(Slice(Send(Transfer(46, 0x81, 38, 8)), 38, 5), (Bytes{1, 2, 3, 4, 5}));
     EXPECT_EQ(bytes, 43u);
-    EXPECT_EQ(Tail(in, 38, 5), (Bytes{1, 2, 3, 4, 5}));
-    ASSERT_TRUE(Call(0x220024, in));
+    EXPECT_EQ(Slice(Send(Transfer(46, 0x81, 38, 8)), 38, 8), Pattern(0x81, 8));
     EXPECT_EQ(bytes, 46u);
-    EXPECT_EQ(Tail(in, 38, 8), Pattern(0x81, 8));
 
-    // Endpoint 0x83 exists in alternate setting 1 only.
-    Bytes inactive = Block({.endpoint = 0x83, .dataLength = 4}, 42);
-    ASSERT_TRUE(Call(0x220024, inactive));
-    EXPECT_EQ(Statuses(inactive),
-              std::pair(kNtStatusInvalidParameter, kUsbdStatusInvalidPipeHandle));
+    // Endpoint 0x83 exists in alternate setting 1 only; direct transfers write their statuses
+    // into the caller's header.
+    EXPECT_EQ(StatusesOf(Send(Transfer(42, 0x83, 38, 4))), kNoPipe);
+    Bytes header = Transfer(38, 0x83, 0, 0);
     Bytes data(16, 0xEE);
-    const Bytes header = Block({.endpoint = 0x83, .dataOffset = 0}, 38);
-    ASSERT_TRUE(Direct(header, data));
-    EXPECT_EQ(Statuses(lastHeader),
-              std::pair(kNtStatusInvalidParameter, kUsbdStatusInvalidPipeHandle));
+    ASSERT_TRUE(Call(0x22004B, header, data));
+    EXPECT_EQ(StatusesOf(header), kNoPipe);
     usb->SetAlternateSetting(1);
-    ASSERT_TRUE(Direct(header, data));
-    EXPECT_EQ(error.code, kErrorIoPending);
+    ASSERT_TRUE(Call(0x22004B, header, data));
+    EXPECT_EQ(StatusesOf(header), kOk);
     EXPECT_EQ(bytes, 16u);
     EXPECT_EQ(data, Pattern(0x83, 16));
-    usb->CutReply(0x22004B, 6);
-    EXPECT_TRUE(Direct(Block({.endpoint = 0x02, .dataOffset = 0}, 38), data));
-    EXPECT_EQ(bytes, 6u);
-    EXPECT_EQ(usb->Received(0x02).size(), 5u + 6u);
 }
 
 TEST_F(UsbFunctionTest, IsochronousTransfersFillTheirPacketRecords) {
     Plug(IsochronousDescriptors());
-    const Request in{
-        .endpoint = 0x81, .isoOffset = 38, .isoLength = 24, .dataOffset = 62, .dataLength = 5000};
-    Bytes block = Block(in, 5062);
-    ASSERT_TRUE(Call(0x220024, block));
-    EXPECT_EQ(Statuses(block).second, kUsbdStatusInvalidPipeHandle);  // alternate 0: no bandwidth
-
+    const Bytes in = Transfer(5062, 0x81, 62, 5000, 38, 24);
+    EXPECT_EQ(StatusesOf(Send(in)), kNoPipe);  // alternate 0: no bandwidth
     usb->SetAlternateSetting(1);
-    block = Block(in, 5062);
-    ASSERT_TRUE(Call(0x220024, block));
+    const Bytes block = Send(in);
     EXPECT_EQ(bytes, 5062u);
     // Packets of 2 x 1024 bytes: 2048, 2048 and the remaining 904.
-    for (const auto& [record, length] : {std::pair{0, 2048u}, {1, 2048u}, {2, 904u}}) {
-        EXPECT_EQ(Read32(block, 38 + 8 * record), 0u);
-        EXPECT_EQ(Read32(block, 42 + 8 * record), length);
-    }
-    EXPECT_EQ(Tail(block, 62, 5000), Pattern(0x81, 5000));
+    EXPECT_EQ(Slice(block, 38, 24), Block(24, {{4, 2048}, {12, 2048}, {20, 904}}, 0, 0));
+    EXPECT_EQ(Slice(block, 62, 5000), Pattern(0x81, 5000));
 
+    // Direct: the caller's buffer takes what one packet carries, the header its record.
+    Bytes header = Transfer(46, 0x81, 0, 0, 38, 8);
+    Bytes data(4096, 0xEE);
+    ASSERT_TRUE(Call(0x22004B, header, data));
+    EXPECT_EQ(bytes, 2048u);
+    EXPECT_EQ(ReadLe32(header, 42), 2048u);
+    EXPECT_EQ(Slice(data, 2048, 2048), Bytes(2048, 0xEE));
     // More data than the packets carry: OUT takes two packets of 512 bytes.
-    block = Block(
-        {.endpoint = 0x02, .isoOffset = 38, .isoLength = 16, .dataOffset = 54, .dataLength = 1500},
-        1554);
-    ASSERT_TRUE(Call(0x220024, block));
+    EXPECT_EQ(ReadLe32(Send(Transfer(1554, 0x02, 54, 1500, 38, 16)), 50), 512u);
     EXPECT_EQ(bytes, 54u + 1024);
-    EXPECT_EQ(Read32(block, 50), 512u);
     EXPECT_EQ(usb->Received(0x02).size(), 1024u);
-    // Direct: the caller's buffer takes what one packet carries, the looped-back data first.
-    Bytes data(4096);
-    ASSERT_TRUE(Direct(Block({.endpoint = 0x81, .isoOffset = 38, .isoLength = 8}, 46), data));
-    EXPECT_EQ(bytes, 1024u);
-    EXPECT_EQ(Tail(data, 0, 1024), usb->Received(0x02));
-    EXPECT_EQ(Statuses(lastHeader), kOk);
-    EXPECT_EQ(Read32(lastHeader, 42), 1024u);
-}
 
-TEST_F(UsbFunctionTest, SuperSpeedCompanionMultipliesIsochronousPackets) {
-    DescriptorSet set = SuperSpeedDescriptors();
-    set.configurations[0] = {
-        0x09, 0x02, 0x1F, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,  //
-        0x09, 0x04, 0x00, 0x00, 0x01, 0xFF, 0x00, 0x00, 0x00,  //
-        0x07, 0x05, 0x81, 0x01, 0x00, 0x04, 0x01,              // isochronous IN, 1024
-        0x06, 0x30, 0x01, 0x02, 0x00, 0x30,                    // burst of 2, Mult 2
-    };
-    Plug(std::move(set));
-    Bytes block = Block(
-        {.endpoint = 0x81, .isoOffset = 38, .isoLength = 8, .dataOffset = 46, .dataLength = 8000},
-        8046);
-    ASSERT_TRUE(Call(0x220024, block));
-    EXPECT_EQ(Read32(block, 42), 1024u * 2 * 3);
+    // A SuperSpeed companion multiplies the packets: burst of 2 and Mult 2 on 1024 bytes.
+    DescriptorSet superSpeed = SuperSpeedDescriptors();
+    superSpeed.configurations[0][26] = 1;  // bulk IN 1 made isochronous
+    superSpeed.configurations[0][32] = 1;
+    superSpeed.configurations[0][33] = 2;
+    Plug(superSpeed);
+    EXPECT_EQ(ReadLe32(Send(Transfer(8046, 0x81, 46, 8000, 38, 8)), 42), 1024u * 2 * 3);
     EXPECT_EQ(bytes, 46u + 6144);
 }
 

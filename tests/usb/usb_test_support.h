@@ -1,12 +1,15 @@
-// A device interfaces fake that records the I/O control requests it is handed and answers
-// results as told, a trace sink that keeps the lines, and descriptor builders.
+// A device interfaces fake that records the I/O control requests it is handed and answers results
+// as told, a trace sink that keeps the lines, and builders of descriptors and request blocks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/device_interfaces.h"
@@ -76,17 +79,28 @@ private:
 };
 
 inline Bytes Endpoint(std::uint8_t address, std::uint8_t attributes, std::uint16_t maxPacket) {
-    return {7,
-            5,
-            address,
-            attributes,
-            static_cast<std::uint8_t>(maxPacket),
-            static_cast<std::uint8_t>(maxPacket >> 8),
-            1};
+    return {7, 5, address, attributes, std::uint8_t(maxPacket), std::uint8_t(maxPacket >> 8), 1};
 }
 
 inline Bytes Companion(std::uint8_t maxBurst, std::uint8_t attributes) {
     return {6, 0x30, maxBurst, attributes, 0x00, 0x04};
+}
+
+// A request block of size bytes (its header cut short below 38): 32-bit little-endian header
+// fields written in order, so that a later one overwrites the upper bytes of an earlier one, and
+// fill from dataStart on.
+inline Bytes Block(std::size_t size,
+                   std::initializer_list<std::pair<std::size_t, std::uint32_t>> fields,
+                   std::uint8_t fill = 0, std::size_t dataStart = 38) {
+    Bytes bytes(std::max<std::size_t>(size, 38), fill);
+    std::fill_n(bytes.begin(), dataStart, std::uint8_t{0});
+    for (const auto& [at, value] : fields) {
+        for (std::size_t i = 0; i < 4 && at + i < 38; ++i) {
+            bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    }
+    bytes.resize(size);
+    return bytes;
 }
 
 }  // namespace torvane::test
