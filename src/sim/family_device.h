@@ -52,6 +52,9 @@ public:
     bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) override;
     bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) override;
 
+    // Pulls the device off the bus for good, as a user pulling its cable.
+    void Unplug() { mode_ = Mode::Unplugged; }
+
     // What the device holds; read these while no exchange runs.
     Mode mode() const { return mode_; }
     const std::vector<std::uint8_t>& flash() const { return flash_; }

@@ -137,6 +137,28 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
     want.push_back(at(4120, "OUT 01 04"));  // run, then 2000 ms and 15 scans of 200 ms
     want.push_back(at(9120, "OUT 02 04"));  // the rescan reads the new application
     want.push_back(at(9120, "IN 04 03"));
+    // Whole reports: the switch goes out in the boot loader's format with the application's
+    // length; the first record (the identity record) and its echo.
+    const auto line = [](const std::string& head, std::vector<int> bytes, std::size_t size,
+                         int pad) {
+        std::string text = "\n" + head;
+        bytes.resize(size, pad);
+        for (const int b : bytes) {
+            char pair[4];
+            std::snprintf(pair, sizeof pair, " %02X", b);
+            text += pair;
+        }
+        return text + "\n";
+    };
+    const std::vector<int> identity{'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0};
+    std::vector<int> request{3, 0x7E, 0x5A, 1, 2, 0x00, 0x21, 11};
+    std::vector<int> echo{1, 0x7E, 0x5A, 2, 2, 0, 0x00, 0x21};
+    request.insert(request.end(), identity.begin(), identity.end());
+    echo.insert(echo.end(), identity.begin(), identity.end());
+    const std::string text = log.str();
+    EXPECT_NE(text.find(line("0 OUT", {3, 0x7E, 0x5A, 0x0F}, 64, 0)), std::string::npos);
+    EXPECT_NE(text.find(line("4000 OUT", request, 40, 0xFF)), std::string::npos);
+    EXPECT_NE(text.find(line("4010 IN", echo, 40, 0)), std::string::npos);
     // The log starts with the first selection's read at 0.
     ASSERT_GE(exchanges.size(), 2u);
     EXPECT_EQ(exchanges[0], "0 OUT 02 04");
@@ -289,6 +311,26 @@ TEST_F(UpdateRunTest, TheGateLetsApplicationsFromMajorVersionThree) {
     EXPECT_EQ(dialog->firmwareMajor, 3);
     Update(file.path().string());
     EXPECT_EQ(device(1).eraseCount(), 1);
+}
+
+TEST_F(UpdateRunTest, ADeviceGoneBeforeTheRunEndsItIdle) {
+    Start({Device(kQmxC, 1)});
+    device(0).Unplug();
+    test::TempFile file(Image());
+    Update(file.path().string());
+    EXPECT_EQ(view.messages, std::vector<std::string>{"QM Device create handle failed!\n"});
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(view.entries.empty());
+}
+
+TEST_F(UpdateRunTest, TheListHoldsAtMost128Devices) {
+    std::vector<FamilyDeviceConfig> devices;
+    for (int port = 1; port <= 130; ++port) {
+        devices.push_back(Device(kQmxC, port));
+    }
+    Start(devices);
+    EXPECT_EQ(view.entries.size(), kDeviceTableRows);
+    EXPECT_EQ(dialog->listedLocations[127], "PCIROOT(0)#USB(128)");
 }
 
 TEST_F(UpdateRunTest, WithoutASelectionUpdateStartsNothing) {

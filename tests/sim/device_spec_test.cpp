@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/device_session.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
-#include "support/recording_messages.h"
 #include "support/temp_file.h"
 
 namespace torvane::sim {
@@ -217,40 +215,6 @@ TEST_F(DumpFlashTest, AFileThatCannotBeWrittenFails) {
     VirtualClock otherClock;
     EXPECT_FALSE(SimulatedFamily({}, otherClock).DumpFlash("unused.bin", error));
     EXPECT_EQ(error, "no simulated device to dump");
-}
-
-TEST(SimulatedFamily, OtherPortBringsTheBootLoaderBackElsewhere) {
-    std::string error;
-    auto devices = ParseDeviceSpecs("qmx-s:fail=otherport", error);
-    ASSERT_TRUE(devices.has_value()) << error;
-    VirtualClock clock;
-    SimulatedFamily family(std::move(*devices), clock);
-    test::RecordingMessages messages;
-    DeviceSession session{family.hid(), clock, messages};
-
-    // Opens the interface at location through the seams, as the engine does.
-    const auto openAt = [&](const std::string& location) {
-        const auto entries = family.interfaces().Enumerate(family.hid().HidGuid());
-        for (const InterfaceEntry& entry : *entries) {
-            if (entry.locationPaths->c_str() == location) {
-                SystemError openError;
-                session.sessionHandle = family.interfaces().Open(*entry.devicePath, openError);
-                family.hid().GetAttributes(session.sessionHandle, session.sessionAttributes);
-                family.hid().GetCaps(session.sessionHandle, session.sessionCaps);
-                return true;
-            }
-        }
-        return false;
-    };
-
-    ASSERT_TRUE(openAt(Port(1)));
-    EXPECT_EQ(session.sessionAttributes.productId, 0x1F01);
-    session.EnterDownloadMode();
-    clock.Sleep(2000);
-    EXPECT_FALSE(openAt(Port(1)));
-    ASSERT_TRUE(openAt(Port(9)));
-    EXPECT_EQ(session.sessionAttributes.productId, family::kBootLoaderProductId);
-    EXPECT_EQ(family.devices()[0]->locationPath(), Port(9));
 }
 
 }  // namespace

@@ -26,20 +26,11 @@ ImageRecord Record(std::uint16_t address, std::vector<std::uint8_t> data) {
     return record;
 }
 
-template <typename Set>
-FamilyFaults WithFault(Set set) {
-    FamilyFaults faults;
-    set(faults);
-    return faults;
-}
-
 // The engine's side of the exchange, with every report logged on the virtual clock.
 class FamilyDeviceTest : public ::testing::Test {
 protected:
-    explicit FamilyDeviceTest(FamilyFaults faults = {}) {
-        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F01, kPort);
-        config.faults = std::move(faults);
-        device = std::make_shared<FamilyDevice>(config);
+    FamilyDeviceTest() {
+        device = std::make_shared<FamilyDevice>(FamilyDeviceConfig::ForModel(0x1F01, kPort));
         bus.Attach(device);
     }
 
@@ -87,39 +78,6 @@ protected:
     test::RecordingMessages messages;
     DeviceSession session{logged, clock, messages};
 };
-
-TEST_F(FamilyDeviceTest, CompleteUpdateReachesTheFlashAndTheNewApplication) {
-    ASSERT_TRUE(OpenAt(kPort));
-    EXPECT_EQ(session.sessionAttributes.vendorId, family::kVendorId);
-    std::array<std::uint8_t, 4> version{};
-    session.QueryFirmwareVersion(version);
-    EXPECT_EQ(version, (std::array<std::uint8_t, 4>{3, 1, 0, 0}));
-    EXPECT_EQ(session.deviceIdentity,
-              (std::array<std::uint8_t, 8>{'Q', 'M', 'X', 'S', 3, 0, 1, 0}));
-
-    session.EnterDownloadMode();
-    ASSERT_TRUE(WaitFor(kPort));
-    EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
-    EXPECT_EQ(session.sessionCaps.outputReportByteLength, 40);
-    session.QueryFirmwareVersion(version);
-    EXPECT_EQ(version[0], '1');
-
-    ASSERT_TRUE(session.EraseFirmware());
-    const ImageRecord identity = Record(0x2100, {'Q', 'M', 'X', 'S', 3, 0, 1, 3, 2, 0, 0});
-    EXPECT_TRUE(session.WriteRecord(identity));
-    EXPECT_TRUE(session.WriteRecord(Record(0x2000, {0xDE, 0xAD})));
-    EXPECT_TRUE(session.RunFirmware());
-    clock.Sleep(2000);
-
-    EXPECT_EQ(device->flash()[0x2000], 0xDE);
-    EXPECT_EQ(device->flash()[0x2107], 3);
-    EXPECT_EQ(device->flash()[0x2002], 0xFF);
-    ASSERT_TRUE(OpenAt(kPort));
-    session.bootMode = 0;
-    session.QueryFirmwareVersion(version);
-    EXPECT_EQ(version, (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
-    EXPECT_TRUE(messages.shown.empty());
-}
 
 TEST_F(FamilyDeviceTest, ReportLogShowsTheWaitsOfTheExchange) {
     device = std::make_shared<FamilyDevice>([] {
@@ -183,81 +141,6 @@ TEST_F(FamilyDeviceTest, HandlesGoStaleWhenTheDeviceReenumerates) {
     EXPECT_TRUE(hid.GetAttributes(session.sessionHandle, attributes));
     EXPECT_TRUE(bus.Close(application));
     EXPECT_FALSE(bus.Close(application));
-}
-
-class EraseNeverConfirmed : public FamilyDeviceTest {
-protected:
-    EraseNeverConfirmed()
-        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.eraseNeverConfirmed = true; })) {}
-};
-
-TEST_F(EraseNeverConfirmed, EraseFailsWithTheMessage) {
-    ASSERT_TRUE(OpenAt(kPort));
-    session.EnterDownloadMode();
-    ASSERT_TRUE(WaitFor(kPort));
-    EXPECT_FALSE(session.EraseFirmware());
-    EXPECT_EQ(messages.shown, std::vector<std::string>{"FirmWare erase failure"});
-    EXPECT_EQ(device->eraseCount(), 1);
-}
-
-class WrongEcho : public FamilyDeviceTest {
-protected:
-    WrongEcho() : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.wrongEchoAtRecord = 1; })) {}
-};
-
-TEST_F(WrongEcho, OnlyTheChosenRecordFails) {
-    ASSERT_TRUE(OpenAt(kPort));
-    session.EnterDownloadMode();
-    ASSERT_TRUE(WaitFor(kPort));
-    ASSERT_TRUE(session.EraseFirmware());
-    EXPECT_TRUE(session.WriteRecord(Record(0x2200, {1})));
-    EXPECT_FALSE(session.WriteRecord(Record(0x2210, {2})));
-    EXPECT_TRUE(session.WriteRecord(Record(0x2220, {3})));
-}
-
-class BootLoaderNeverAppears : public FamilyDeviceTest {
-protected:
-    BootLoaderNeverAppears()
-        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.bootLoaderNeverAppears = true; })) {}
-};
-
-TEST_F(BootLoaderNeverAppears, TheDeviceStaysOffTheBus) {
-    ASSERT_TRUE(OpenAt(kPort));
-    session.EnterDownloadMode();
-    EXPECT_FALSE(WaitFor(kPort));
-    EXPECT_TRUE(bus.Enumerate(kHidClassGuid).empty());
-}
-
-class ReturnsElsewhere : public FamilyDeviceTest {
-protected:
-    ReturnsElsewhere()
-        : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.returnLocationPath = "ELSEWHERE"; })) {
-    }
-};
-
-TEST_F(ReturnsElsewhere, TheBootLoaderShowsAtTheOtherPort) {
-    ASSERT_TRUE(OpenAt(kPort));
-    session.EnterDownloadMode();
-    EXPECT_FALSE(WaitFor(kPort));
-    ASSERT_TRUE(OpenAt("ELSEWHERE"));
-    EXPECT_EQ(session.sessionAttributes.productId, 0x1F00);
-}
-
-class Unplugged : public FamilyDeviceTest {
-protected:
-    Unplugged() : FamilyDeviceTest(WithFault([](FamilyFaults& f) { f.unplugAtRecord = 1; })) {}
-};
-
-TEST_F(Unplugged, TheDeviceIsGoneFromTheChosenRecordOn) {
-    ASSERT_TRUE(OpenAt(kPort));
-    session.EnterDownloadMode();
-    ASSERT_TRUE(WaitFor(kPort));
-    ASSERT_TRUE(session.EraseFirmware());
-    EXPECT_TRUE(session.WriteRecord(Record(0x2200, {1})));
-    EXPECT_FALSE(session.WriteRecord(Record(0x2210, {2})));
-    EXPECT_EQ(device->mode(), FamilyDevice::Mode::Unplugged);
-    clock.Sleep(60000);
-    EXPECT_TRUE(bus.Enumerate(kHidClassGuid).empty());
 }
 
 }  // namespace
