@@ -11,7 +11,7 @@ TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,
 # hence --no-install-recommends below; wine32:i386 is named so that apt does not pick wine64.
-TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386)
+TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth)
 
 torvane_log() {
     printf '==> %s\n' "$*" >&2
@@ -64,6 +64,32 @@ torvane_install_packages() {
     torvane_as_root apt-get update -q
     torvane_as_root env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Makes TORVANE_WINE_DISPLAY name an X display for the windows of the Windows tests: the
+# session's own when there is one, otherwise a virtual one started here for the script's life.
+torvane_provide_display() {
+    if [[ -n ${TORVANE_WINE_DISPLAY:-} ]]; then
+        return 0
+    fi
+    if [[ -n ${DISPLAY:-} ]]; then
+        export TORVANE_WINE_DISPLAY=$DISPLAY
+        return 0
+    fi
+    local number
+    for number in $(seq 90 99); do
+        [[ -e /tmp/.X11-unix/X$number || -e /tmp/.X$number-lock ]] && continue
+        Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        TORVANE_XVFB_PID=$!
+        trap 'kill "$TORVANE_XVFB_PID" 2>/dev/null' EXIT
+        for _ in $(seq 50); do
+            [[ -e /tmp/.X11-unix/X$number ]] && break
+            sleep 0.1
+        done
+        export TORVANE_WINE_DISPLAY=:$number
+        return 0
+    done
+    torvane_die "no free X display number for Xvfb"
 }
 
 torvane_install_native_packages() {

@@ -71,16 +71,15 @@ std::optional<SimInterface> FamilyDevice::Interface(std::uint32_t now) {
     if (mode_ != Mode::Application && mode_ != Mode::BootLoader) {
         return std::nullopt;
     }
-    SimInterface interface;
-    interface.classGuid = kHidClassGuid;
-    interface.locationPath = location_;
-    interface.vendorId = family::kVendorId;
-    interface.productId =
-        mode_ == Mode::BootLoader ? family::kBootLoaderProductId : config_.productId;
-    interface.versionNumber = 0x0100;
-    interface.caps = Caps();
-    interface.generation = generation_;
-    return interface;
+    SimInterface shown;
+    shown.classGuid = kHidClassGuid;
+    shown.locationPath = location_;
+    shown.vendorId = family::kVendorId;
+    shown.productId = mode_ == Mode::BootLoader ? family::kBootLoaderProductId : config_.productId;
+    shown.versionNumber = 0x0100;
+    shown.caps = Caps();
+    shown.generation = generation_;
+    return shown;
 }
 
 void FamilyDevice::SetReply(std::uint32_t readyAt, std::initializer_list<std::uint8_t> header) {

@@ -62,17 +62,17 @@ std::optional<SimInterface> UsbFunction::Interface(std::uint32_t) {
     if (!present_) {
         return std::nullopt;
     }
-    SimInterface interface;
-    interface.classGuid = kUsbFunctionClassGuid;
-    interface.locationPath = config_.locationPath;
+    SimInterface shown;
+    shown.classGuid = kUsbFunctionClassGuid;
+    shown.locationPath = config_.locationPath;
     const DescriptorBytes& device = config_.descriptors.device;
     if (device.size() >= 14) {
-        interface.vendorId = ReadLe16(device, 8);
-        interface.productId = ReadLe16(device, 10);
-        interface.versionNumber = ReadLe16(device, 12);
+        shown.vendorId = ReadLe16(device, 8);
+        shown.productId = ReadLe16(device, 10);
+        shown.versionNumber = ReadLe16(device, 12);
     }
-    interface.generation = generation_;
-    return interface;
+    shown.generation = generation_;
+    return shown;
 }
 
 void UsbFunction::SetPresent(bool present) {
@@ -289,14 +289,14 @@ void Walk(std::span<const std::uint8_t> block, Visit visit) {
 
 }  // namespace
 
-bool UsbFunction::HasAlternate(std::uint8_t interface, std::uint8_t alternate) const {
+bool UsbFunction::HasAlternate(std::uint8_t number, std::uint8_t alternate) const {
     if (config_.descriptors.configurations.empty()) {
         return false;
     }
     bool found = false;
     Walk(config_.descriptors.configurations[0],
          [&](std::uint8_t type, std::span<const std::uint8_t> d) {
-             found = type == kDescriptorInterface && d.size() >= 9 && d[2] == interface &&
+             found = type == kDescriptorInterface && d.size() >= 9 && d[2] == number &&
                      d[3] == alternate;
              return !found;
          });

@@ -96,7 +96,7 @@ private:
                                      std::span<std::uint8_t> data);
     const DescriptorBytes* Descriptor(std::uint8_t type, std::uint8_t index,
                                       std::uint16_t language) const;
-    bool HasAlternate(std::uint8_t interface, std::uint8_t alternate) const;
+    bool HasAlternate(std::uint8_t number, std::uint8_t alternate) const;
     std::optional<Endpoint> FindEndpoint(std::uint8_t address) const;
     // Moves data to or from the endpoint; the bytes moved.
     std::size_t Move(const Endpoint& endpoint, std::span<std::uint8_t> data);

@@ -11,16 +11,16 @@ void VirtualBus::Attach(std::shared_ptr<SimFunction> function) {
     ports_.push_back(std::move(function));
 }
 
-std::string VirtualBus::DevicePath(std::size_t port, const SimInterface& interface) {
-    std::string guid = FormatGuid(interface.classGuid);
+std::string VirtualBus::DevicePath(std::size_t port, const SimInterface& shown) {
+    std::string guid = FormatGuid(shown.classGuid);
     for (char& c : guid) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    const char* bus = interface.classGuid == kHidClassGuid ? "hid" : "usb";
+    const char* bus = shown.classGuid == kHidClassGuid ? "hid" : "usb";
     char path[160];
     std::snprintf(path, sizeof path, "\\\\?\\%s#vid_%04x&pid_%04x#sim&%zu&%u#%s", bus,
-                  interface.vendorId, interface.productId, port + 1,
-                  static_cast<unsigned>(interface.generation), guid.c_str());
+                  shown.vendorId, shown.productId, port + 1,
+                  static_cast<unsigned>(shown.generation), guid.c_str());
     return path;
 }
 
@@ -29,22 +29,21 @@ std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
     const std::uint32_t now = clock_.TickCount();
     std::vector<BusEntry> entries;
     for (std::size_t port = 0; port < ports_.size(); ++port) {
-        const std::optional<SimInterface> interface = ports_[port]->Interface(now);
-        if (!interface || interface->classGuid != classGuid) {
+        const std::optional<SimInterface> shown = ports_[port]->Interface(now);
+        if (!shown || shown->classGuid != classGuid) {
             continue;
         }
         char acpi[80];
         std::snprintf(acpi, sizeof acpi,
                       "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS%02zu)", port + 1);
-        std::string paths = interface->locationPath;
+        std::string paths = shown->locationPath;
         paths += '\0';
         paths += acpi;
         paths += '\0';
         paths += '\0';
         char information[40];
         std::snprintf(information, sizeof information, "Port_#%04zu.Hub_#0001", port + 1);
-        entries.push_back(
-            {DevicePath(port, *interface), interface->locationPath, paths, information});
+        entries.push_back({DevicePath(port, *shown), shown->locationPath, paths, information});
     }
     return entries;
 }
@@ -53,11 +52,11 @@ DeviceHandle VirtualBus::Open(std::string_view devicePath) {
     std::lock_guard lock(mutex_);
     const std::uint32_t now = clock_.TickCount();
     for (std::size_t port = 0; port < ports_.size(); ++port) {
-        const std::optional<SimInterface> interface = ports_[port]->Interface(now);
-        if (interface && DevicePath(port, *interface) == devicePath) {
+        const std::optional<SimInterface> shown = ports_[port]->Interface(now);
+        if (shown && DevicePath(port, *shown) == devicePath) {
             const DeviceHandle handle{nextHandle_};
             nextHandle_ += 4;
-            handles_[handle.value] = {port, interface->generation};
+            handles_[handle.value] = {port, shown->generation};
             return handle;
         }
     }
@@ -69,7 +68,7 @@ bool VirtualBus::Close(DeviceHandle handle) {
     return handles_.erase(handle.value) == 1;
 }
 
-SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* interface, SystemError& error) {
+SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* shown, SystemError& error) {
     const auto open = handles_.find(handle.value);
     if (open == handles_.end()) {
         error.code = kErrorInvalidHandle;
@@ -81,34 +80,34 @@ SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* interface, Sy
         error.code = kErrorDeviceNotConnected;
         return nullptr;
     }
-    if (interface != nullptr) {
-        *interface = *current;
+    if (shown != nullptr) {
+        *shown = *current;
     }
     return &function;
 }
 
 bool VirtualBus::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
     std::lock_guard lock(mutex_);
-    SimInterface interface;
+    SimInterface shown;
     SystemError error;
-    if (Lookup(handle, &interface, error) == nullptr || interface.classGuid != kHidClassGuid) {
+    if (Lookup(handle, &shown, error) == nullptr || shown.classGuid != kHidClassGuid) {
         return false;
     }
     attributes.size = 12;
-    attributes.vendorId = interface.vendorId;
-    attributes.productId = interface.productId;
-    attributes.versionNumber = interface.versionNumber;
+    attributes.vendorId = shown.vendorId;
+    attributes.productId = shown.productId;
+    attributes.versionNumber = shown.versionNumber;
     return true;
 }
 
 bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
     std::lock_guard lock(mutex_);
-    SimInterface interface;
+    SimInterface shown;
     SystemError error;
-    if (Lookup(handle, &interface, error) == nullptr || interface.classGuid != kHidClassGuid) {
+    if (Lookup(handle, &shown, error) == nullptr || shown.classGuid != kHidClassGuid) {
         return false;
     }
-    caps = interface.caps;
+    caps = shown.caps;
     return true;
 }
 
@@ -155,9 +154,9 @@ void VirtualBus::Observe() {
     const std::uint32_t now = clock_.TickCount();
     std::vector<Presence> current;
     for (std::size_t port = 0; port < ports_.size(); ++port) {
-        if (const std::optional<SimInterface> interface = ports_[port]->Interface(now)) {
+        if (const std::optional<SimInterface> shown = ports_[port]->Interface(now)) {
             current.push_back(
-                {port, interface->generation, interface->classGuid, DevicePath(port, *interface)});
+                {port, shown->generation, shown->classGuid, DevicePath(port, *shown)});
         }
     }
     const auto absentFrom = [](const std::vector<Presence>& list, const Presence& p) {

@@ -106,10 +106,10 @@ private:
         OpenInterface opened;
     };
 
-    static std::string DevicePath(std::size_t port, const SimInterface& interface);
+    static std::string DevicePath(std::size_t port, const SimInterface& shown);
     // The function behind an open handle while its interface is the one that was opened; else
     // nullptr and the reason.
-    SimFunction* Lookup(DeviceHandle handle, SimInterface* interface, SystemError& error);
+    SimFunction* Lookup(DeviceHandle handle, SimInterface* shown, SystemError& error);
     // Compares the ports with the last look and queues what changed for the registrations.
     void Observe();
     void Deliver(std::uintptr_t window, BusNotification notification);

@@ -1,0 +1,192 @@
+#include "win/main_dialog.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+#include "resource.h"
+#include "win/about_dialog.h"
+
+namespace torvane::win {
+namespace {
+
+// Runs on the user interface thread: the focus belongs to that thread's windows.
+constexpr UINT kWmSetFocus = WM_APP + 1;
+constexpr char kProgramName[] = "Torvane";
+
+int ControlId(Control control) {
+    return static_cast<int>(control);
+}
+
+}  // namespace
+
+MainDialog::MainDialog(HINSTANCE instance, DeviceInterfaces& interfaces, HidClass& hid,
+                       Clock& clock)
+    : Dialog(instance, IDD_TORVANE_DIALOG),
+      appIcon_(::LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      engine_(*this, interfaces, hid, clock),
+      chooser_([this] { return OpenFileDialog(); }) {}
+
+INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            return TRUE;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+                CAboutDlg(instance()).DoModal(hwnd());
+                return TRUE;
+            }
+            return FALSE;
+        case WM_PAINT:
+            return OnPaint() ? TRUE : FALSE;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<INT_PTR>(appIcon_);
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_DEVICES:
+                    if (HIWORD(wParam) == CBN_SELCHANGE) {
+                        engine_.OnCbnSelchangeDevices();
+                    }
+                    return TRUE;
+                case IDC_SCAN:
+                    engine_.OnBnClickedScan();
+                    return TRUE;
+                case IDC_UPDATE:
+                    engine_.OnBnClickedUpdate();
+                    return TRUE;
+                case IDOK:
+                case IDCANCEL:
+                    // Escape and the close box end the program, but never under a running update.
+                    if (engine_.CanClose()) {
+                        window_ = nullptr;
+                        ::EndDialog(hwnd(), LOWORD(wParam));
+                    }
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case kWmSetFocus:
+            ::SetFocus(::GetDlgItem(hwnd(), static_cast<int>(wParam)));
+            return TRUE;
+        default:
+            if (message == kWmUpdateNotify) {
+                ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, engine_.OnUpdateNotify(wParam, lParam));
+                return TRUE;
+            }
+            return FALSE;
+    }
+}
+
+void MainDialog::OnInitDialog() {
+    if (HMENU menu = ::GetSystemMenu(hwnd(), FALSE)) {
+        wchar_t about[128] = {};
+        if (::LoadStringW(instance(), IDS_ABOUTBOX, about, 128) > 0) {
+            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon_));
+    window_ = hwnd();
+    engine_.OnInitDialog();
+}
+
+bool MainDialog::OnPaint() {
+    if (!::IsIconic(hwnd())) {
+        return false;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd(), &paint);
+    ::SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client;
+    ::GetClientRect(hwnd(), &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, appIcon_);
+    ::EndPaint(hwnd(), &paint);
+    return true;
+}
+
+LRESULT MainDialog::SendToCombo(UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::SendDlgItemMessageA(hwnd(), IDC_DEVICES, message, wParam, lParam);
+}
+
+void MainDialog::ResetDevices() {
+    SendToCombo(CB_RESETCONTENT, 0, 0);
+}
+
+void MainDialog::AddDevice(const std::string& text) {
+    SendToCombo(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int MainDialog::DeviceCount() {
+    return static_cast<int>(SendToCombo(CB_GETCOUNT, 0, 0));
+}
+
+int MainDialog::Selection() {
+    return static_cast<int>(SendToCombo(CB_GETCURSEL, 0, 0));
+}
+
+void MainDialog::Select(int index) {
+    SendToCombo(CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+std::string MainDialog::DeviceText(int index) {
+    const LRESULT length = SendToCombo(CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR) {
+        return {};
+    }
+    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+    SendToCombo(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    return text.data();
+}
+
+void MainDialog::ShowTexts(const std::string& pathStatusText, const std::string& versionText) {
+    ::SetDlgItemTextA(hwnd(), IDC_PATH_STATUS, pathStatusText.c_str());
+    ::SetDlgItemTextA(hwnd(), IDC_VERSION, versionText.c_str());
+}
+
+void MainDialog::Enable(Control control, bool enabled) {
+    ::EnableWindow(::GetDlgItem(hwnd(), ControlId(control)), enabled ? TRUE : FALSE);
+}
+
+void MainDialog::Focus(Control control) {
+    ::SendMessageW(hwnd(), kWmSetFocus, static_cast<WPARAM>(ControlId(control)), 0);
+}
+
+std::optional<std::string> MainDialog::ChooseFirmwareFile() {
+    return chooser_();
+}
+
+std::optional<std::string> MainDialog::OpenFileDialog() {
+    std::vector<char> path(32768, '\0');
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd();
+    dialog.lpstrFilter = "Firmware file(*.hex)\0*.hex\0";
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = static_cast<DWORD>(path.size());
+    dialog.lpstrDefExt = "hex";
+    dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
+    if (!::GetOpenFileNameA(&dialog)) {
+        return std::nullopt;
+    }
+    return std::string(path.data());
+}
+
+void MainDialog::SendUpdateNotify(std::uintptr_t code) {
+    ::SendMessageW(hwnd(), kWmUpdateNotify, code, 0);
+}
+
+void MainDialog::ShowMessage(const std::string& text, const std::string& caption) {
+    ::MessageBoxA(hwnd(), text.c_str(), caption.empty() ? kProgramName : caption.c_str(), MB_OK);
+}
+
+WindowHandle MainDialog::MainWindow() {
+    return WindowHandle{reinterpret_cast<std::uintptr_t>(hwnd())};
+}
+
+}  // namespace torvane::win

@@ -1,0 +1,196 @@
+#include "win/main_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "resource.h"
+#include "sim/simulated_family.h"
+#include "sim/virtual_clock.h"
+#include "support/hex_text.h"
+#include "support/temp_file.h"
+
+namespace torvane::win {
+namespace {
+
+using sim::FamilyDeviceConfig;
+
+// Polls until ready() holds, at most ten seconds of real time; the window runs on its own thread.
+bool WaitUntil(const std::function<bool()>& ready) {
+    for (int i = 0; i < 1000; ++i) {
+        if (ready()) {
+            return true;
+        }
+        ::Sleep(10);
+    }
+    return false;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    return text;
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return name;
+}
+
+FamilyDeviceConfig QmxC(int port) {
+    return FamilyDeviceConfig::ForModel(0x1F02, "PCIROOT(0)#USB(" + std::to_string(port) + ")");
+}
+
+// The main dialog on its own user interface thread, over a simulated family on virtual time.
+class MainDialogTest : public ::testing::Test {
+protected:
+    void Open(std::vector<FamilyDeviceConfig> devices) {
+        family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
+        dialog = std::make_unique<MainDialog>(::GetModuleHandleW(nullptr), family->interfaces(),
+                                              family->hid(), clock);
+        dialog->SetFileChooser([this]() -> std::optional<std::string> {
+            ++chooserCalls;
+            if (onChoose) {
+                onChoose();
+            }
+            return file;
+        });
+        ui = std::thread([this] { dialog->DoModal(); });
+        ASSERT_TRUE(WaitUntil([this] { return dialog->window() != nullptr; }));
+        window = dialog->window();
+    }
+    void TearDown() override {
+        if (ui.joinable()) {
+            ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+            ui.join();
+        }
+    }
+    void Click(int id) { ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+    std::wstring Text(int id) { return WindowText(::GetDlgItem(window, id)); }
+
+    sim::VirtualClock clock;
+    std::unique_ptr<sim::SimulatedFamily> family;
+    std::unique_ptr<MainDialog> dialog;
+    std::thread ui;
+    HWND window = nullptr;
+    std::optional<std::string> file;
+    int chooserCalls = 0;
+    std::function<void()> onChoose;
+};
+
+TEST_F(MainDialogTest, ShowsEveryControlOfItsTemplate) {
+    Open({QmxC(1)});
+    EXPECT_EQ(WindowText(window), L"Torvane");
+    struct Expected {
+        int id;
+        const wchar_t* className;
+        const wchar_t* text;
+        RECT units;  // left, top, right, bottom in dialog units
+    };
+    const Expected controls[] = {
+        {IDC_UPDATE, L"Button", L"Update", {216, 33, 266, 47}},
+        {IDC_SCAN, L"Button", L"Scan", {215, 10, 265, 24}},
+        {IDC_DEVICES_LABEL, L"Static", L"Devices:", {92, 8, 126, 23}},
+        {IDC_DEVICES, L"ComboBox", L"", {126, 11, 206, 60}},
+        {IDC_VERSION, L"Static", L"3.1.0", {138, 33, 207, 47}},
+        {IDC_PATH_STATUS, L"Edit", L"", {69, 65, 265, 85}},
+    };
+    for (const Expected& control : controls) {
+        SCOPED_TRACE(control.id);
+        HWND item = ::GetDlgItem(window, control.id);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(ClassName(item), control.className);
+        if (control.id != IDC_DEVICES) {
+            EXPECT_EQ(WindowText(item), control.text);
+        }
+        // Position and size map from dialog units each on their own, as the dialog does.
+        RECT origin{control.units.left, control.units.top, 0, 0};
+        RECT size{0, 0, control.units.right - control.units.left,
+                  control.units.bottom - control.units.top};
+        ::MapDialogRect(window, &origin);
+        ::MapDialogRect(window, &size);
+        RECT actual;
+        ::GetWindowRect(item, &actual);
+        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(actual.left, origin.left);
+        EXPECT_EQ(actual.top, origin.top);
+        EXPECT_EQ(actual.right - actual.left, size.right);
+        if (control.id != IDC_DEVICES) {  // a drop-down list is as high as its edit field
+            EXPECT_EQ(actual.bottom - actual.top, size.bottom);
+        }
+    }
+    // The picture takes the size of its 125 x 90 bitmap.
+    HWND logo = ::GetDlgItem(window, IDC_LOGO);
+    ASSERT_NE(logo, nullptr);
+    RECT picture;
+    ::GetClientRect(logo, &picture);
+    EXPECT_EQ(picture.right, 125);
+    EXPECT_EQ(picture.bottom, 90);
+    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(::GetWindowLongW(::GetDlgItem(window, IDC_DEVICES), GWL_STYLE) & CBS_SORT, 0);
+    EXPECT_NE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+}
+
+TEST_F(MainDialogTest, SystemMenuOpensTheAboutBox) {
+    Open({QmxC(1)});
+    HMENU menu = ::GetSystemMenu(window, FALSE);
+    const int count = ::GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    wchar_t text[64] = {};
+    ::GetMenuStringW(menu, count - 1, text, 64, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"关于 Torvane(&A)...");
+    EXPECT_EQ(::GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    EXPECT_NE(::GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+
+    ::PostMessageW(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        about = ::FindWindowW(L"#32770", L"关于 Torvane");
+        return about != nullptr && ::IsWindowVisible(about) && ::GetDlgItem(about, IDOK) != nullptr;
+    }));
+    EXPECT_NE(::FindWindowExW(about, nullptr, L"Static", L"Torvane，Version 1.0 "), nullptr);
+    EXPECT_EQ(WindowText(::GetDlgItem(about, IDOK)), L"确定");
+    ::PostMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([] { return ::FindWindowW(L"#32770", L"关于 Torvane") == nullptr; }));
+}
+
+TEST_F(MainDialogTest, ScanListsThePresentDevices) {
+    Open({QmxC(1), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
+    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0), 2);
+    family->devices()[0]->Unplug();
+    Click(IDC_SCAN);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0) == 1; }));
+    wchar_t entry[32] = {};
+    ::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(entry));
+    EXPECT_STREQ(entry, L"TZN");
+}
+
+TEST_F(MainDialogTest, UpdatesThroughItsControlsAndHoldsOnWhileItRuns) {
+    Open({QmxC(1)});
+    test::TempFile image(
+        test::CrLfFile({test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0}),
+                        test::DataLine(0x2000, {0xC0, 0xDE}), test::kEndOfFileLine}));
+    file = image.path().string();
+    // While the first click's run starts, a second click and Escape are waiting in the queue.
+    onChoose = [this] {
+        if (chooserCalls == 1) {
+            Click(IDC_UPDATE);
+            ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        }
+    };
+    Click(IDC_UPDATE);
+    ASSERT_TRUE(WaitUntil([&] {
+        return Text(IDC_PATH_STATUS).rfind(L"FW update successfully", 0) == 0 &&
+               Text(IDC_VERSION) == L"3.2.0" && ::IsWindowEnabled(::GetDlgItem(window, IDC_SCAN));
+    })) << std::string(Text(IDC_PATH_STATUS).begin(), Text(IDC_PATH_STATUS).end());
+    EXPECT_EQ(chooserCalls, 2);
+    EXPECT_EQ(family->devices()[0]->eraseCount(), 1);
+    EXPECT_TRUE(::IsWindow(window));  // Escape during the run was refused
+}
+
+}  // namespace
+}  // namespace torvane::win
