@@ -121,6 +121,9 @@ TEST_F(MainDialogTest, ShowsEveryControlOfItsTemplate) {
             EXPECT_EQ(actual.bottom - actual.top, size.bottom);
         }
     }
+    for (const wchar_t* label : {L"FW Version:", L"Path and Status"}) {
+        EXPECT_NE(::FindWindowExW(window, nullptr, L"Static", label), nullptr) << label;
+    }
     // The picture takes the size of its 125 x 90 bitmap.
     HWND logo = ::GetDlgItem(window, IDC_LOGO);
     ASSERT_NE(logo, nullptr);
