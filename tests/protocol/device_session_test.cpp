@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/records.h"
+
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
 
 namespace torvane {
 namespace {
+
+using test::Record;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -71,16 +75,6 @@ protected:
     test::RecordingMessages messages;
     DeviceSession session{hid, clock, messages};
 };
-
-ImageRecord Record(std::uint16_t address, Bytes data) {
-    ImageRecord record;
-    record.addressLow = static_cast<std::uint8_t>(address);
-    record.addressHigh = static_cast<std::uint8_t>(address >> 8);
-    record.length = static_cast<std::uint8_t>(data.size());
-    record.data.fill(0xFF);
-    std::copy(data.begin(), data.end(), record.data.begin());
-    return record;
-}
 
 TEST_F(DeviceSessionTest, WriteRecordSendsTheRecordAndAcceptsOnlyTheExactEcho) {
     const ImageRecord record = Record(0x2010, {0xAA, 0xBB, 0xCC, 0xDD});

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/records.h"
+
 #include "protocol/device_session.h"
 #include "protocol/report_log.h"
 #include "sim/sim_hid_class.h"
@@ -14,17 +16,9 @@
 namespace torvane::sim {
 namespace {
 
-constexpr const char* kPort = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
+using test::Record;
 
-ImageRecord Record(std::uint16_t address, std::vector<std::uint8_t> data) {
-    ImageRecord record;
-    record.addressLow = static_cast<std::uint8_t>(address);
-    record.addressHigh = static_cast<std::uint8_t>(address >> 8);
-    record.length = static_cast<std::uint8_t>(data.size());
-    record.data.fill(0xFF);
-    std::copy(data.begin(), data.end(), record.data.begin());
-    return record;
-}
+constexpr const char* kPort = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
 
 // The engine's side of the exchange, with every report logged on the virtual clock.
 class FamilyDeviceTest : public ::testing::Test {
