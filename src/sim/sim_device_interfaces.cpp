@@ -101,9 +101,9 @@ bool SimDeviceInterfaces::WaitIo(AsyncIo& io, std::uint32_t timeoutMs) {
 }
 
 NotificationHandle SimDeviceInterfaces::RegisterInterfaceNotification(WindowHandle window,
-                                                                      const Guid& classGuid,
+                                                                      const Guid& /*classGuid*/,
                                                                       SystemError& error) {
-    return bus_.RegisterInterfaceNotification(window, classGuid, error);
+    return bus_.RegisterInterfaceNotification(window, error);
 }
 
 NotificationHandle SimDeviceInterfaces::RegisterHandleNotification(WindowHandle window,

@@ -146,66 +146,16 @@ bool VirtualBus::IoControl(DeviceHandle handle, std::uint32_t code, std::span<st
     return ok;
 }
 
-void VirtualBus::Deliver(std::uintptr_t window, BusNotification notification) {
-    pending_[window].push_back(std::move(notification));
-}
-
-void VirtualBus::Observe() {
-    const std::uint32_t now = clock_.TickCount();
-    std::vector<Presence> current;
-    for (std::size_t port = 0; port < ports_.size(); ++port) {
-        if (const std::optional<SimInterface> shown = ports_[port]->Interface(now)) {
-            current.push_back(
-                {port, shown->generation, shown->classGuid, DevicePath(port, *shown)});
-        }
-    }
-    const auto absentFrom = [](const std::vector<Presence>& list, const Presence& p) {
-        return std::none_of(list.begin(), list.end(), [&](const Presence& q) {
-            return q.port == p.port && q.generation == p.generation;
-        });
-    };
-    for (const Presence& gone : present_) {
-        if (!absentFrom(current, gone)) {
-            continue;
-        }
-        for (const auto& [id, r] : registrations_) {
-            if (r.forHandle && r.opened.port == gone.port &&
-                r.opened.generation == gone.generation) {
-                Deliver(r.window, {NotificationHandle{id}, BusNotification::Event::RemoveComplete,
-                                   Guid{}, std::string(), r.handle});
-            } else if (!r.forHandle && r.classGuid == gone.classGuid) {
-                Deliver(r.window, {NotificationHandle{id}, BusNotification::Event::RemoveComplete,
-                                   gone.classGuid, gone.devicePath, DeviceHandle{}});
-            }
-        }
-    }
-    for (const Presence& came : current) {
-        if (!absentFrom(present_, came)) {
-            continue;
-        }
-        for (const auto& [id, r] : registrations_) {
-            if (!r.forHandle && r.classGuid == came.classGuid) {
-                Deliver(r.window, {NotificationHandle{id}, BusNotification::Event::Arrival,
-                                   came.classGuid, came.devicePath, DeviceHandle{}});
-            }
-        }
-    }
-    present_ = std::move(current);
-}
-
 NotificationHandle VirtualBus::RegisterInterfaceNotification(WindowHandle window,
-                                                             const Guid& classGuid,
                                                              SystemError& error) {
     std::lock_guard lock(mutex_);
     if (!window) {
         error.code = kErrorInvalidParameter;
         return {};
     }
-    // What changed before the registration is not announced to it.
-    Observe();
     const NotificationHandle notification{nextRegistration_};
     nextRegistration_ += 4;
-    registrations_[notification.value] = {window.value, false, classGuid, DeviceHandle{}, {}};
+    registrations_[notification.value] = window.value;
     return notification;
 }
 
@@ -219,11 +169,9 @@ NotificationHandle VirtualBus::RegisterHandleNotification(WindowHandle window, D
     if (Lookup(handle, nullptr, error) == nullptr) {
         return {};
     }
-    Observe();
     const NotificationHandle notification{nextRegistration_};
     nextRegistration_ += 4;
-    registrations_[notification.value] = {window.value, true, Guid{}, handle,
-                                          handles_.at(handle.value)};
+    registrations_[notification.value] = window.value;
     return notification;
 }
 
@@ -233,20 +181,8 @@ bool VirtualBus::UnregisterNotification(NotificationHandle notification, SystemE
         error.code = kErrorInvalidHandle;
         return false;
     }
-    Observe();
     registrations_.erase(notification.value);
     return true;
-}
-
-std::vector<BusNotification> VirtualBus::TakeNotifications(WindowHandle window) {
-    std::lock_guard lock(mutex_);
-    Observe();
-    std::vector<BusNotification> taken;
-    if (const auto queued = pending_.find(window.value); queued != pending_.end()) {
-        taken = std::move(queued->second);
-        pending_.erase(queued);
-    }
-    return taken;
 }
 
 }  // namespace torvane::sim

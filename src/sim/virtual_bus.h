@@ -26,19 +26,6 @@ struct BusEntry {
     std::string locationInformation;
 };
 
-// One device-change notification as a registered window receives it.
-struct BusNotification {
-    enum class Event { Arrival, RemoveComplete };
-
-    NotificationHandle registration;  // the registration it was sent for
-    Event event = Event::Arrival;
-    // Interface registrations: the class and path of the interface that came or went.
-    Guid classGuid;
-    std::string devicePath;
-    // Handle registrations: the registered handle, whose device went; empty otherwise.
-    DeviceHandle handle;
-};
-
 class VirtualBus {
 public:
     explicit VirtualBus(Clock& clock) : clock_(clock) {}
@@ -72,56 +59,33 @@ public:
                    std::span<std::uint8_t> output, std::uint32_t& bytesReturned,
                    SystemError& error);
 
-    // Registrations for window: arrival and removal of interfaces of classGuid, or removal of
-    // the device behind an open handle. An empty window fails with kErrorInvalidParameter; a
-    // handle that is not open, or whose interface has gone, with the errors of IoControl.
-    NotificationHandle RegisterInterfaceNotification(WindowHandle window, const Guid& classGuid,
-                                                     SystemError& error);
+    // Registrations of window for device-change notifications, kept as the system keeps them;
+    // the simulated devices announce nothing. An empty window fails with
+    // kErrorInvalidParameter; a handle that is not open, or whose interface has gone, with the
+    // errors of IoControl.
+    NotificationHandle RegisterInterfaceNotification(WindowHandle window, SystemError& error);
     NotificationHandle RegisterHandleNotification(WindowHandle window, DeviceHandle handle,
                                                   SystemError& error);
-    // Ends a registration; what happened before the call is still delivered. kErrorInvalidHandle
-    // for a registration that is not held.
+    // Ends a registration; kErrorInvalidHandle for a registration that is not held.
     bool UnregisterNotification(NotificationHandle notification, SystemError& error);
-    // The notifications for window since the last call, oldest first; nothing for a window
-    // without registrations.
-    std::vector<BusNotification> TakeNotifications(WindowHandle window);
 
 private:
     struct OpenInterface {
         std::size_t port;
         std::uint32_t generation;
     };
-    // An interface on the bus as the last look at the ports found it.
-    struct Presence {
-        std::size_t port;
-        std::uint32_t generation;
-        Guid classGuid;
-        std::string devicePath;
-    };
-    struct Registration {
-        std::uintptr_t window;
-        bool forHandle;
-        Guid classGuid;       // interface registrations
-        DeviceHandle handle;  // handle registrations: the handle and what it opened
-        OpenInterface opened;
-    };
 
     static std::string DevicePath(std::size_t port, const SimInterface& shown);
     // The function behind an open handle while its interface is the one that was opened; else
     // nullptr and the reason.
     SimFunction* Lookup(DeviceHandle handle, SimInterface* shown, SystemError& error);
-    // Compares the ports with the last look and queues what changed for the registrations.
-    void Observe();
-    void Deliver(std::uintptr_t window, BusNotification notification);
 
     Clock& clock_;
     std::mutex mutex_;
     std::vector<std::shared_ptr<SimFunction>> ports_;
     std::map<std::uintptr_t, OpenInterface> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
-    std::vector<Presence> present_;
-    std::map<std::uintptr_t, Registration> registrations_;
-    std::map<std::uintptr_t, std::vector<BusNotification>> pending_;
+    std::map<std::uintptr_t, std::uintptr_t> registrations_;  // registration -> window
     std::uintptr_t nextRegistration_ = 0x5000;
 };
 
