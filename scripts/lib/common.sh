@@ -6,7 +6,8 @@ TORVANE_ROOT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/../.." && pwd)
 export TORVANE_ROOT
 
 # Debian 12 packages for the native build, its tests and the formatting check.
-TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev)
+TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
+    pkg-config libudev-dev umockdev libumockdev-dev)
 
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,

@@ -1,9 +1,14 @@
 #include "cli/cli_main.h"
 
+#include <nlohmann/json.hpp>
+
 #include "app/torvane_dlg.h"
 #include "cli/cli_options.h"
 #include "cli/cli_system.h"
 #include "cli/device_commands.h"
+#if TORVANE_DOCTOR
+#include "cli/doctor_command.h"
+#endif
 #include "cli/inspect_command.h"
 #include "cli/terminal_view.h"
 
@@ -17,6 +22,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (options.command == "inspect") {
         return RunInspect(options.file, options.identity, out, err);
     }
+#if TORVANE_DOCTOR
+    if (options.command == "doctor") {
+        return RunDoctor(out, options.json);
+    }
+#endif
     std::string error;
     const std::unique_ptr<CliSystem> system = CliSystem::Create(options, error);
     if (!system) {
@@ -31,6 +41,14 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         dialog.OnInitDialog();
         if (options.command == "list") {
             status = RunList(dialog, view);
+#if TORVANE_DOCTOR
+            if (!options.simulate) {
+                if (const std::optional<std::string> hint = DoctorHint()) {
+                    view.Emit("hint: " + *hint,
+                              nlohmann::json{{"event", "hint"}, {"text", *hint}}.dump());
+                }
+            }
+#endif
         } else if (options.command == "version") {
             status = RunVersion(dialog, view, options.device);
         } else {

@@ -41,6 +41,10 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
     update->add_option("FILE", options.file, "The firmware file")->required();
     update->add_option("--device", options.device, "List entry (default 0)")
         ->check(CLI::NonNegativeNumber);
+#if TORVANE_DOCTOR
+    CLI::App* doctor = app.add_subcommand(
+        "doctor", "Check the family's hidraw nodes: access, udev rule and kernel support");
+#endif
     CLI::App* inspect =
         app.add_subcommand("inspect", "Print a firmware file's records in write order");
     inspect->add_option("FILE", options.file, "The firmware file")->required();
@@ -77,10 +81,19 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
             options.command = command->get_name();
         }
     }
+#if TORVANE_DOCTOR
+    if (doctor->parsed()) {
+        options.command = doctor->get_name();
+    }
+#endif
     if (identityOption->count() > 0) {
         options.identity = identity;
     }
     const bool simulated = options.simulate.has_value();
+    if (options.command == "doctor" && simulated) {
+        err << "torvane-cli: doctor checks the system's devices; it takes no --simulate\n";
+        return kExitUsage;
+    }
     if ((options.virtualTime || !options.flashDump.empty()) && !simulated) {
         err << "torvane-cli: --virtual-time and --flash-dump need --simulate\n";
         return kExitUsage;

@@ -12,7 +12,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 struct CliOptions {
-    std::string command;  // list, version, update or inspect
+    std::string command;  // list, version, update, inspect or (on Linux) doctor
     std::string file;
     int device = 0;
     std::optional<std::string> identity;  // inspect: 14 hex digits

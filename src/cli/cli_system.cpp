@@ -26,13 +26,8 @@ std::unique_ptr<CliSystem> CliSystem::Create(const CliOptions& options, std::str
         system->interfaces_ = &system->family_->interfaces();
         system->hid_ = &system->family_->hid();
     } else {
-#if TORVANE_SYSTEM_DEVICES
         system->interfaces_ = &SystemDeviceInterfaces();
         system->hid_ = &SystemHidClass();
-#else
-        error = "this build has no access to real devices on this system yet; use --simulate";
-        return nullptr;
-#endif
     }
     if (!options.reportLog.empty()) {
         system->logFile_.open(options.reportLog, std::ios::binary | std::ios::trunc);
