@@ -1,4 +1,3 @@
-#include "cli/cli_main.h"
 #include "cli/cli_options.h"
 #include "firmware/hex_image.h"
 
@@ -7,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/hex_text.h"
+#include "support/run_cli.h"
 #include "support/temp_file.h"
 
 namespace torvane::cli {
@@ -18,23 +18,10 @@ using test::CrLfFile;
 using test::DataLine;
 using test::kEndOfFileLine;
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
+using test::CliRun;
 
 CliRun Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), "torvane-cli");
-    std::vector<const char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(arg.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status =
-        RunCli(static_cast<int>(argv.size()), argv.data(), out, err, /*terminal=*/false);
-    return {status, out.str(), err.str()};
+    return test::RunCliWith(std::move(args));
 }
 
 TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {

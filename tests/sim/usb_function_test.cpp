@@ -87,10 +87,7 @@ TEST_F(UsbFunctionTest, DriverQueriesAndTheirShortAnswers) {
         {0x220000, {0x01, 0x00, 0x02, 0x00}},
         {0x220004, {0x00, 0x06, 0x00, 0x00}},
         {0x22004C, {0x02, 0x00, 0x00, 0x00}},
-        {0x220008, {1}},
-        {0x220010, {7}},
         {0x22003C, name("\\Device\\USBPDO-7")},
-        {0x220040, name("Torvane USB Function")},
     };
     for (const auto& [code, value] : queries) {
         Bytes reply(value.size(), 0xEE);
@@ -110,24 +107,18 @@ TEST_F(UsbFunctionTest, DriverQueriesAndTheirShortAnswers) {
     EXPECT_EQ(u32, Bytes(4, 0xEE));
 }
 
+// The answers an open asks for are proven by the device tests; here cuts, other languages, stalls.
 TEST_F(UsbFunctionTest, GetDescriptorAnswersByteForByteAndStallsOnWhatIsNotThere) {
     const DescriptorSet bulk = BulkAlternateDescriptors();
     const DescriptorSet iso = IsochronousDescriptors();
-    const Bytes isoProduct = StringDescriptor(u"Torvane Iso Streamer");
     const struct {
         const DescriptorSet& set;
         std::uint16_t value, language, length;
         Bytes answer;  // empty: a stall, the header comes back alone
     } cases[] = {
-        {bulk, 0x0100, 0, 18, bulk.device},
         {bulk, 0x0200, 0, 9, Slice(bulk.configurations[0], 0, 9)},
-        {bulk, 0x0200, 0, 78, bulk.configurations[0]},
         {bulk, 0x0F00, 0, 100, bulk.bos},  // more than there is: what there is
-        {bulk, 0x0300, 0x0409, 4, bulk.strings[0]},
-        {bulk, 0x0302, 0x0409, 255, StringDescriptor(u"Torvane Bulk Function")},
-        {iso, 0x0300, 0, 6, {0x06, 0x03, 0x07, 0x04, 0x09, 0x04}},
-        {iso, 0x0302, 0x0407, 42, isoProduct},
-        {iso, 0x0302, 0x0409, 42, isoProduct},
+        {iso, 0x0302, 0x0407, 42, StringDescriptor(u"Torvane Iso Streamer")},
         {iso, 0x0F00, 0, 5, {}},  // no BOS on a USB 2.0 device
         {bulk, 0x0302, 0x0407, 18, {}},
         {bulk, 0x0304, 0x0409, 18, {}},

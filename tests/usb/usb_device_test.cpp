@@ -73,12 +73,10 @@ TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
     EXPECT_EQ(std::string(device->devicePath.data()).rfind("\\\\?\\hid#vid_3a7d&pid_1f02", 0), 0u);
     EXPECT_EQ(device->deviceDescriptor, (std::array<std::uint8_t, 18>{}));
     EXPECT_EQ(device->lastError, kErrorInvalidFunction);
-    EXPECT_EQ(device->usbAddress, 0);
-    EXPECT_EQ(device->driverVersion, 0u);
-    EXPECT_EQ(device->deviceName[0], '\0');
-    EXPECT_FALSE(device->isHighSpeed || device->isSuperSpeed);
+    EXPECT_EQ(std::tie(device->usbAddress, device->driverVersion, device->deviceName[0],
+                       device->configCount, device->isHighSpeed, device->isSuperSpeed),
+              std::tuple(0, 0u, '\0', 0, false, false));
     EXPECT_EQ(device->QueryAltSetting(), 0xFF);
-    EXPECT_EQ(device->configCount, 0);
     ASSERT_TRUE(device->controlEndpoint);
     EXPECT_EQ(device->controlEndpoint->maxPacketSize, 0);
     EXPECT_FALSE(device->handleNotification);
@@ -135,10 +133,8 @@ TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
 
     // The default control endpoint works on the open handle.
     CUsbControlEndPoint& control = *device->controlEndpoint;
-    control.direction = 1;
-    control.requestType = 0;
-    control.bRequest = 6;
-    control.wValue = 0x0100;
+    std::tie(control.direction, control.requestType, control.bRequest, control.wValue) =
+        std::tuple(1, 0, 6, 0x0100);
     std::array<std::uint8_t, 18> descriptor{};
     AsyncIo io;
     ASSERT_TRUE(system.CreateIo(io));
@@ -157,30 +153,25 @@ TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
     EXPECT_EQ(device->LocationPath(), "PORT-U2");  // kept after the close
 }
 
-TEST_F(UsbDeviceTest, SuperSpeedDeviceReadsItsBosAndPacketSizeExponent) {
+// SuperSpeed: 2^9 for the control packet size, a BOS and companions. Isochronous: English taken
+// from two languages; the first 128 units of the text are cleared, the rest left alone.
+TEST_F(UsbDeviceTest, SuperSpeedAndIsochronousSetsOpenWithTheirBosAndStrings) {
     Plug(sim::SuperSpeedDescriptors(), "PORT-U3");
-    auto device = Device(kUsbFunctionClassGuid);
-    ASSERT_TRUE(device->OpenDevice(0));
-    EXPECT_EQ(device->maxPacketSize0, 512);
-    EXPECT_TRUE(device->isSuperSpeed);
-    ASSERT_TRUE(device->bosObject);
-    EXPECT_TRUE(device->bosObject->usb20Extension);
-    EXPECT_TRUE(device->bosObject->superSpeedUsb);
-    EXPECT_TRUE(device->bosObject->containerId);
-    ASSERT_NE(device->bulkInEndpoint, nullptr);
-    EXPECT_NE(device->bulkInEndpoint->companionType, 0);
-    EXPECT_FALSE(device->handleNotification);  // no window, no registrations
-}
-
-TEST_F(UsbDeviceTest, StringsTakeTheEnglishLanguageAndStopAtTheirLength) {
     Plug(sim::IsochronousDescriptors(), "PORT-ISO");
-    auto device = Device(kUsbFunctionClassGuid);
-    device->product.fill(u'x');
-    ASSERT_TRUE(device->OpenDevice(0));
-    EXPECT_EQ(device->languageId, 0x0409);
-    EXPECT_EQ(Text(device->product), u"Torvane Iso Streamer");
-    EXPECT_EQ(device->product[127], u'\0');  // the first 128 units were cleared
-    EXPECT_EQ(device->product[200], u'x');
+    auto super = Device(kUsbFunctionClassGuid);
+    ASSERT_TRUE(super->OpenDevice(0));
+    EXPECT_EQ(super->maxPacketSize0, 512);
+    ASSERT_TRUE(super->isSuperSpeed && super->bosObject && super->bulkInEndpoint);
+    EXPECT_TRUE(super->bosObject->usb20Extension && super->bosObject->superSpeedUsb &&
+                super->bosObject->containerId);
+    EXPECT_NE(super->bulkInEndpoint->companionType, 0);
+    EXPECT_FALSE(super->handleNotification);  // no window, no registrations
+    auto iso = Device(kUsbFunctionClassGuid);
+    iso->product.fill(u'x');
+    ASSERT_TRUE(iso->OpenDevice(1));
+    EXPECT_EQ(iso->languageId, 0x0409);
+    EXPECT_EQ(Text(iso->product), u"Torvane Iso Streamer");
+    EXPECT_EQ(iso->product[200], u'x');
 }
 
 TEST_F(UsbDeviceTest, MalformedTablesShowTheirMessageAndCloseTheDevice) {
