@@ -207,37 +207,17 @@ std::optional<std::size_t> UsbFunction::Setup(std::uint8_t requestType, std::uin
                                               std::uint16_t value, std::uint16_t index,
                                               std::span<std::uint8_t> data) {
     constexpr std::uint8_t kGetDescriptor = 6;
-    constexpr std::uint8_t kSetInterface = 11;
-    const auto reply = [&data](std::span<const std::uint8_t> bytes) {
-        const std::size_t n = std::min(data.size(), bytes.size());
-        std::copy_n(bytes.begin(), n, data.begin());
-        return n;
-    };
-    switch (requestType) {
-        case 0x80:  // standard, device to host, device
-            if (request == kGetDescriptor) {
-                const DescriptorBytes* descriptor = Descriptor(
-                    static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value), index);
-                if (descriptor != nullptr) {
-                    return reply(*descriptor);
-                }
-            }
-            return std::nullopt;
-        case 0x01:  // standard, host to device, interface
-            if (request == kSetInterface && data.empty() &&
-                HasAlternate(static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(value))) {
-                alternates_[static_cast<std::uint8_t>(index)] = static_cast<std::uint8_t>(value);
-                return 0;
-            }
-            return std::nullopt;
-        case 0x40:  // vendor, host to device
-            controlData_.assign(data.begin(), data.end());
-            return data.size();
-        case 0xC0:  // vendor, device to host
-            return reply(controlData_);
-        default:
-            return std::nullopt;
+    if (requestType != 0x80 || request != kGetDescriptor) {  // standard, to host, device
+        return std::nullopt;
     }
+    const DescriptorBytes* descriptor =
+        Descriptor(static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value), index);
+    if (descriptor == nullptr) {
+        return std::nullopt;
+    }
+    const std::size_t n = std::min(data.size(), descriptor->size());
+    std::copy_n(descriptor->begin(), n, data.begin());
+    return n;
 }
 
 const DescriptorBytes* UsbFunction::Descriptor(std::uint8_t type, std::uint8_t index,
@@ -288,20 +268,6 @@ void Walk(std::span<const std::uint8_t> block, Visit visit) {
 }
 
 }  // namespace
-
-bool UsbFunction::HasAlternate(std::uint8_t number, std::uint8_t alternate) const {
-    if (config_.descriptors.configurations.empty()) {
-        return false;
-    }
-    bool found = false;
-    Walk(config_.descriptors.configurations[0],
-         [&](std::uint8_t type, std::span<const std::uint8_t> d) {
-             found = type == kDescriptorInterface && d.size() >= 9 && d[2] == number &&
-                     d[3] == alternate;
-             return !found;
-         });
-    return found;
-}
 
 std::optional<UsbFunction::Endpoint> UsbFunction::FindEndpoint(std::uint8_t address) const {
     if (config_.descriptors.configurations.empty()) {

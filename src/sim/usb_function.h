@@ -41,8 +41,7 @@ struct UsbFunctionConfig {
 //   bytes, zero-padded); 0x22004C speed (u32). A buffer too small for the answer fails with
 //   kErrorInsufficientBuffer.
 //   0x220020 control transfer on a request block: GET_DESCRIPTOR for the device, configuration,
-//   string and BOS descriptors; SET_INTERFACE; vendor requests, whose OUT data the next vendor
-//   IN request returns. An unknown request stalls.
+//   string and BOS descriptors; any other request stalls.
 //   0x220024 buffered and 0x22004B direct transfers on the endpoints of the active alternate
 //   settings of configuration 0. OUT endpoints keep what they receive; IN endpoints return what
 //   the OUT endpoints received and no IN transfer has returned yet, or else the pattern byte i =
@@ -96,7 +95,6 @@ private:
                                      std::span<std::uint8_t> data);
     const DescriptorBytes* Descriptor(std::uint8_t type, std::uint8_t index,
                                       std::uint16_t language) const;
-    bool HasAlternate(std::uint8_t number, std::uint8_t alternate) const;
     std::optional<Endpoint> FindEndpoint(std::uint8_t address) const;
     // Moves data to or from the endpoint; the bytes moved.
     std::size_t Move(const Endpoint& endpoint, std::span<std::uint8_t> data);
@@ -108,7 +106,6 @@ private:
     std::map<std::uint32_t, std::uint32_t> cuts_;
     std::map<std::uint8_t, std::vector<std::uint8_t>> received_;
     std::deque<std::uint8_t> loopback_;  // OUT data that no IN transfer has returned yet
-    std::vector<std::uint8_t> controlData_;
 };
 
 }  // namespace torvane::sim

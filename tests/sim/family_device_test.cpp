@@ -1,13 +1,11 @@
 #include "sim/family_device.h"
 
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "support/records.h"
 
 #include "protocol/device_session.h"
-#include "protocol/report_log.h"
 #include "sim/sim_hid_class.h"
 #include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
@@ -20,7 +18,7 @@ using test::Record;
 
 constexpr const char* kPort = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
 
-// The engine's side of the exchange, with every report logged on the virtual clock.
+// The engine's side of the exchange with a family device, on the virtual clock.
 class FamilyDeviceTest : public ::testing::Test {
 protected:
     FamilyDeviceTest() {
@@ -63,47 +61,13 @@ protected:
         return false;
     }
 
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(log.str());
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
-
     VirtualClock clock;
     VirtualBus bus{clock};
     std::shared_ptr<FamilyDevice> device;
     SimHidClass hid{bus};
-    std::ostringstream log;
-    ReportLog logged{hid, clock, log};
     test::RecordingMessages messages;
-    DeviceSession session{logged, clock, messages};
+    DeviceSession session{hid, clock, messages};
 };
-
-TEST_F(FamilyDeviceTest, ReportLogShowsTheWaitsOfTheExchange) {
-    ASSERT_TRUE(PlugBootLoader(0x1F02));
-    ASSERT_TRUE(session.EraseFirmware());
-    ASSERT_TRUE(session.WriteRecord(Record(0x2010, {0xAA, 0xBB})));
-
-    const std::string zeros35 = [] {
-        std::string text;
-        for (int i = 0; i < 35; ++i) {
-            text += " 00";
-        }
-        return text;
-    }();
-    const std::vector<std::string> lines = LogLines();
-    // Erase takes 2200 ms: busy at 1400 and 1800, done at 2200 (the third poll).
-    ASSERT_EQ(lines.size(), 9u);
-    EXPECT_EQ(lines[0], "0 OUT 03 7E 5A 01 01" + zeros35);
-    EXPECT_EQ(lines[1], "1000 OUT 03 7E 5A 02 02" + zeros35);
-    EXPECT_EQ(lines[2], "1400 IN 01 7E 5A 00 00" + zeros35);
-    EXPECT_EQ(lines[6], "2200 IN 01 7E 5A 02 01" + zeros35);
-    EXPECT_EQ(lines[7].substr(0, 45), "2200 OUT 03 7E 5A 01 02 10 20 02 AA BB FF FF ");
-    EXPECT_EQ(lines[8].substr(0, 44), "2210 IN 01 7E 5A 02 02 00 10 20 AA BB 00 00 ");
-}
 
 TEST_F(FamilyDeviceTest, WritesNeedAnErasedAndIdleFlash) {
     ASSERT_TRUE(PlugBootLoader(0x1F10));

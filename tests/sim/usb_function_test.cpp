@@ -138,21 +138,6 @@ TEST_F(UsbFunctionTest, GetDescriptorAnswersByteForByteAndStallsOnWhatIsNotThere
     }
 }
 
-TEST_F(UsbFunctionTest, SetInterfaceAndVendorRequests) {
-    Plug(BulkAlternateDescriptors());
-    for (const auto& [alternate, statuses] : {std::pair{1, kOk}, {2, kStall}}) {
-        EXPECT_EQ(StatusesOf(Send(Control(0x01, 11, alternate, 0, 0), 0x220020)), statuses);
-        EXPECT_EQ(usb->alternateSetting(), 1);
-    }
-    Bytes block = Control(0x40, 0x33, 0, 0, 3);
-    std::ranges::copy(Bytes{0xA1, 0xA2, 0xA3}, block.begin() + 38);
-    Send(block, 0x220020);
-    EXPECT_EQ(bytes, 41u);
-    EXPECT_EQ(Slice(Send(Control(0xC0, 0x33, 0, 0, 8), 0x220020), 38, 8),
-              (Bytes{0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(bytes, 41u);
-}
-
 TEST_F(UsbFunctionTest, MalformedBlocksGetAnErrorStatusAndNothingOutsideTheBlock) {
     Plug(IsochronousDescriptors());
     usb->SetAlternateSetting(1);
