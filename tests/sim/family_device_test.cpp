@@ -1,6 +1,5 @@
 #include "sim/family_device.h"
 
-
 #include <gtest/gtest.h>
 
 #include "support/records.h"
