@@ -87,7 +87,8 @@ private:
     void Guarded(Handler handler);
     // Rescans, selects entry 0, reads it and shows the texts.
     void ScanAndSelectFirst();
-    // Opens list entry k into currentDevice and the session; false when its handle fails.
+    // Opens list entry k into currentDevice and the session, with the entry's location path;
+    // false when its handle fails (the device object stays in currentDevice).
     bool OpenEntry(int k, std::string& location);
     // Assigns a status text and shows it.
     void SetStatus(const std::string& text);

@@ -19,6 +19,24 @@ std::string FormatVersion(int a, int b, int c) {
 
 }  // namespace
 
+bool CTorvaneDlg::OpenEntry(int k, std::string& location) {
+    if (k < 0 || k >= listedCount) {
+        return false;
+    }
+    const auto row = static_cast<std::size_t>(k);
+    currentDevice = std::make_unique<CUsbDevice>(interfaces_, view_, view_.MainWindow(),
+                                                 listedGuids[row], false);
+    currentDevice->OpenDevice(listedIndices[row]);
+    if (!currentDevice->OpenHandle(listedIndices[row])) {
+        return false;
+    }
+    session.sessionHandle = currentDevice->deviceHandle;
+    hid_.GetAttributes(session.sessionHandle, session.sessionAttributes);
+    hid_.GetCaps(session.sessionHandle, session.sessionCaps);
+    location = currentDevice->LocationPath();
+    return true;
+}
+
 void CTorvaneDlg::SelectDevice() {
     if (view_.DeviceCount() <= 0) {
         view_.ShowTexts(pathStatusText, versionText);
@@ -41,17 +59,11 @@ void CTorvaneDlg::SelectDevice() {
         view_.ShowTexts(pathStatusText, versionText);
         return;
     }
-    const auto row = static_cast<std::size_t>(selection);
-    currentDevice = std::make_unique<CUsbDevice>(interfaces_, view_, view_.MainWindow(),
-                                                 listedGuids[row], false);
-    currentDevice->OpenDevice(listedIndices[row]);
-    if (!currentDevice->OpenHandle(listedIndices[row])) {
+    std::string location;
+    if (!OpenEntry(selection, location)) {
         view_.ShowMessage("QM Device create handle failed!\n");
         return;
     }
-    session.sessionHandle = currentDevice->deviceHandle;
-    hid_.GetAttributes(session.sessionHandle, session.sessionAttributes);
-    hid_.GetCaps(session.sessionHandle, session.sessionCaps);
     if (session.sessionAttributes.vendorId == family::kVendorId &&
         session.sessionAttributes.productId == family::kBootLoaderProductId) {
         session.bootMode = 1;

@@ -26,24 +26,6 @@ void CTorvaneDlg::SetStatus(const std::string& text) {
     Notify(kNotifyRefresh);
 }
 
-bool CTorvaneDlg::OpenEntry(int k, std::string& location) {
-    if (k < 0 || k >= listedCount) {
-        return false;
-    }
-    const auto row = static_cast<std::size_t>(k);
-    currentDevice = std::make_unique<CUsbDevice>(interfaces_, view_, view_.MainWindow(),
-                                                 listedGuids[row], false);
-    currentDevice->OpenDevice(listedIndices[row]);
-    if (!currentDevice->OpenHandle(listedIndices[row])) {
-        return false;
-    }
-    session.sessionHandle = currentDevice->deviceHandle;
-    hid_.GetAttributes(session.sessionHandle, session.sessionAttributes);
-    hid_.GetCaps(session.sessionHandle, session.sessionCaps);
-    location = currentDevice->LocationPath();
-    return true;
-}
-
 int CTorvaneDlg::UpdateWorker() {
     // updateBusy was set by StartUpdate before this thread began.
     Notify(kNotifyRefresh);
