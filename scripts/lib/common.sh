@@ -9,6 +9,12 @@ export TORVANE_ROOT
 TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
     pkg-config libudev-dev umockdev libumockdev-dev)
 
+# Debian 12 packages for the real-kernel test (tests/vm): qemu with software emulation, a static
+# busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest,
+# xz-utils and zstd for kernel modules shipped compressed. The kernel itself is downloaded into
+# the build tree, not installed.
+TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev xz-utils zstd)
+
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,
 # hence --no-install-recommends below; wine32:i386 is named so that apt does not pick wine64.
@@ -95,6 +101,10 @@ torvane_provide_display() {
 
 torvane_install_native_packages() {
     torvane_install_packages "${TORVANE_NATIVE_PACKAGES[@]}"
+}
+
+torvane_install_vm_packages() {
+    torvane_install_packages "${TORVANE_VM_PACKAGES[@]}"
 }
 
 torvane_install_windows_packages() {
