@@ -185,7 +185,8 @@ private:
     void ServeEp0();
     void Setup(const usb_ctrlrequest& request);
     void Stall(const usb_ctrlrequest& request);
-    void Command(const char* pipe, std::span<const std::uint8_t> report, bool take);
+    void Command(std::uint32_t arrived, const char* pipe, std::span<const std::uint8_t> report,
+                 bool take);
     void ReadOutEndpoint();
     std::string Path(const std::string& name) const { return std::string(kGadgetDir) + "/" + name; }
 
@@ -377,13 +378,14 @@ void Gadget::Setup(const usb_ctrlrequest& request) {
         // The host's request completes only once this read has taken its data.
         std::vector<std::uint8_t> report(length);
         const ssize_t got = ::read(ep0_, report.data(), report.size());
+        const std::uint32_t arrived = clock_.TickCount();
         if (got < 0) {
             std::cerr << "gadget: SET_REPORT data: " << std::strerror(errno) << '\n';
             return;
         }
         report.resize(static_cast<std::size_t>(got));
         if (value >> 8 == kOutputReportType) {
-            Command("control", report, true);
+            Command(arrived, "control", report, true);
         }
         return;
     } else if (type == (USB_DIR_OUT | USB_TYPE_CLASS | USB_RECIP_INTERFACE) &&
@@ -404,13 +406,15 @@ void Gadget::Setup(const usb_ctrlrequest& request) {
     }
 }
 
-void Gadget::Command(const char* pipe, std::span<const std::uint8_t> report, bool take) {
+// The device takes a command at the time it arrived; the log line comes after.
+void Gadget::Command(std::uint32_t arrived, const char* pipe, std::span<const std::uint8_t> report,
+                     bool take) {
     const std::lock_guard lock(deviceLock_);
+    if (take) {
+        device_.OutputReport(arrived, report);
+    }
     commands_ << pipe << ' ' << Hex(report.first(std::min<std::size_t>(report.size(), 5)))
               << (take ? "" : " ignored") << std::endl;
-    if (take) {
-        device_.OutputReport(clock_.TickCount(), report);
-    }
 }
 
 void Gadget::ReadOutEndpoint() {
@@ -418,8 +422,9 @@ void Gadget::ReadOutEndpoint() {
     std::uint8_t packet[kMaxPacket];
     while (!outStop_) {
         const ssize_t got = ::read(epOut_, packet, sizeof packet);
+        const std::uint32_t arrived = clock_.TickCount();
         if (got > 0) {
-            Command("interrupt", std::span(packet, static_cast<std::size_t>(got)),
+            Command(arrived, "interrupt", std::span(packet, static_cast<std::size_t>(got)),
                     options_.out == OutEndpoint::Either);
         } else if (got < 0 && errno != EINTR) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -516,6 +521,9 @@ int main(int argc, char** argv) {
     wake.sa_handler = OnWake;
     ::sigaction(SIGUSR1, &wake, nullptr);
 
+    // The gadget learns of a write only when its thread has run after the data arrived; the
+    // echo is ready at once, so that this delay never eats into the host's wait for it.
+    configs->front().echoMs = 0;
     FamilyDevice device(std::move(configs->front()));
     Gadget gadget(options, device);
     const bool created = gadget.Create();
