@@ -10,10 +10,10 @@ TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-
     pkg-config libudev-dev umockdev libumockdev-dev)
 
 # Debian 12 packages for the real-kernel test (tests/vm): qemu with software emulation, a static
-# busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest,
-# xz-utils and zstd for kernel modules shipped compressed. The kernel itself is downloaded into
-# the build tree, not installed.
-TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev xz-utils zstd)
+# busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest.
+# The kernel itself is downloaded into the build tree, not installed; Debian 12 ships its
+# modules uncompressed.
+TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev)
 
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,
