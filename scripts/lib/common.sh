@@ -7,7 +7,7 @@ export TORVANE_ROOT
 
 # Debian 12 packages for the native build, its tests and the formatting check.
 TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
-    pkg-config libudev-dev umockdev libumockdev-dev)
+    pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,

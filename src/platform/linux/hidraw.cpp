@@ -128,6 +128,20 @@ OpenNode& ToNode(DeviceHandle handle) {
     return *reinterpret_cast<OpenNode*>(handle.value);
 }
 
+std::optional<HidCaps> ParseCaps(std::span<const std::uint8_t> descriptor) {
+    const std::optional<ReportDescriptorSummary> summary = SummarizeReportDescriptor(descriptor);
+    if (!summary) {
+        return std::nullopt;
+    }
+    HidCaps caps;
+    caps.usage = summary->usage;
+    caps.usagePage = summary->usagePage;
+    caps.inputReportByteLength = summary->inputReportByteLength;
+    caps.outputReportByteLength = summary->outputReportByteLength;
+    caps.featureReportByteLength = summary->featureReportByteLength;
+    return caps;
+}
+
 std::optional<HidCaps> ReadCaps(int fd, int& error) {
     int size = 0;
     if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) {
@@ -141,18 +155,10 @@ std::optional<HidCaps> ReadCaps(int fd, int& error) {
         error = errno;
         return std::nullopt;
     }
-    const std::optional<ReportDescriptorSummary> summary =
-        SummarizeReportDescriptor(std::span(descriptor.value, descriptor.size));
-    if (!summary) {
+    const std::optional<HidCaps> caps = ParseCaps(std::span(descriptor.value, descriptor.size));
+    if (!caps) {
         error = EINVAL;
-        return std::nullopt;
     }
-    HidCaps caps;
-    caps.usage = summary->usage;
-    caps.usagePage = summary->usagePage;
-    caps.inputReportByteLength = summary->inputReportByteLength;
-    caps.outputReportByteLength = summary->outputReportByteLength;
-    caps.featureReportByteLength = summary->featureReportByteLength;
     return caps;
 }
 

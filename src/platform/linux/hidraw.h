@@ -49,6 +49,8 @@ struct OpenNode {
 };
 OpenNode& ToNode(DeviceHandle handle);
 
+// The capabilities a report descriptor declares; nullopt when it does not parse.
+std::optional<HidCaps> ParseCaps(std::span<const std::uint8_t> descriptor);
 // The capabilities the node's report descriptor declares; the errno in error when it cannot be
 // read, EINVAL when it does not parse.
 std::optional<HidCaps> ReadCaps(int fd, int& error);
