@@ -114,9 +114,9 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
     const test::CliRun doctor = RunCliWith({"doctor"});
     EXPECT_EQ(doctor.status, cli::kExitFailed);
     EXPECT_EQ(doctor.out,
-              "/dev/hidraw0  product 1f01  " + HidrawTestbed::IdPath(1) + "  ok\n" +
+              "/dev/hidraw0  product 1f01  " + HidrawTestbed::IdPath(1) + "  hidraw  ok\n" +
                   "/dev/hidraw1  product 1f02  " + HidrawTestbed::IdPath(2) +
-                  "  access denied\n"
+                  "  hidraw  access denied\n"
                   "  install the udev rule: cmake --install build/linux-release --prefix /usr (or "
                   "copy 70-torvane.rules to /etc/udev/rules.d), then run: udevadm control "
                   "--reload && udevadm trigger; unplug and plug the device in again\n");
