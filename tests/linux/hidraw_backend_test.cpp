@@ -88,18 +88,25 @@ TEST(HidInterfaceNames, InterruptOutEndpointOfTheCurrentSettingOnly) {
     }
 }
 
-TEST(UdevRule, UaccessForEveryProductOfTheVendor) {
+TEST(UdevRule, UaccessForTheUsbDeviceAndHidrawNodesOfEveryProduct) {
     std::stringstream rules;
     rules << std::ifstream(TORVANE_UDEV_RULE).rdbuf();
     char vendor[8];
     std::snprintf(vendor, sizeof vendor, "%04x", family::kVendorId);
     for (const char* product : {"1f00", "1f01", "1f02", "1f10"}) {
-        EXPECT_NE(
-            rules.str().find(std::string("SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"") + vendor +
-                             "\", ATTRS{idProduct}==\"" + product + "\", TAG+=\"uaccess\"\n"),
-            std::string::npos)
-            << product;
+        for (const std::string& match :
+             {"SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"" +
+                  std::string(vendor) + "\", ATTR{idProduct}==\"",
+              "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"" + std::string(vendor) +
+                  "\", ATTRS{idProduct}==\""}) {
+            EXPECT_NE(rules.str().find(match + product + "\", TAG+=\"uaccess\"\n"),
+                      std::string::npos)
+                << match << product;
+        }
     }
+    // The user at the seat only: no mode or group for everyone else.
+    EXPECT_EQ(rules.str().find("MODE"), std::string::npos);
+    EXPECT_EQ(rules.str().find("GROUP"), std::string::npos);
 }
 
 class HidrawBackendTest : public ::testing::Test {
