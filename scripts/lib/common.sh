@@ -7,7 +7,7 @@ export TORVANE_ROOT
 
 # Debian 12 packages for the native build, its tests and the formatting check.
 TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
-    pkg-config libudev-dev umockdev libumockdev-dev)
+    pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 
 # Debian 12 packages for the real-kernel test (tests/vm): qemu with software emulation, a static
 # busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest.

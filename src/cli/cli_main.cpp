@@ -11,6 +11,9 @@
 #endif
 #include "cli/inspect_command.h"
 #include "cli/terminal_view.h"
+#if TORVANE_TRANSPORT_OPTION
+#include "platform/linux/hid_interfaces.h"
+#endif
 
 namespace torvane::cli {
 
@@ -19,6 +22,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (const auto status = ParseCliOptions(argc, argv, options, out, err)) {
         return *status;
     }
+#if TORVANE_TRANSPORT_OPTION
+    using linux_hid::TransportPreference;
+    linux_hid::SetTransportPreference(options.transport == "usb"      ? TransportPreference::kUsb
+                                      : options.transport == "hidraw" ? TransportPreference::kHidraw
+                                                                      : TransportPreference::kAuto);
+#endif
     if (options.command == "inspect") {
         return RunInspect(options.file, options.identity, out, err);
     }

@@ -32,6 +32,12 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
                    "With --simulate: write the flash of the first simulated device to FILE after "
                    "the command; {n} in FILE writes one file per device");
     app.add_flag("--json", options.json, "Print one JSON object per event");
+#if TORVANE_TRANSPORT_OPTION
+    app.add_option("--transport", options.transport,
+                   "How reports reach a HID interface: auto (usbfs for an interface with an "
+                   "interrupt OUT endpoint, hidraw otherwise), hidraw or usb")
+        ->check(CLI::IsMember({"auto", "hidraw", "usb"}));
+#endif
 
     CLI::App* list = app.add_subcommand("list", "List the family devices");
     CLI::App* version = app.add_subcommand("version", "Show the firmware version of a device");
@@ -43,7 +49,7 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         ->check(CLI::NonNegativeNumber);
 #if TORVANE_DOCTOR
     CLI::App* doctor = app.add_subcommand(
-        "doctor", "Check the family's hidraw nodes: access, udev rule and kernel support");
+        "doctor", "Check the family's HID interfaces: transport, access, udev rule, kernel");
 #endif
     CLI::App* inspect =
         app.add_subcommand("inspect", "Print a firmware file's records in write order");

@@ -21,6 +21,7 @@ struct CliOptions {
     std::string reportLog;
     std::string flashDump;
     bool json = false;
+    std::string transport = "auto";  // Linux: auto, hidraw or usb
 };
 
 // Parses the arguments after the program name into options. Returns nullopt when the program

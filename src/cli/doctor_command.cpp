@@ -1,6 +1,8 @@
 #include "cli/doctor_command.h"
 
+#include <fcntl.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
-#include "platform/device_interfaces.h"
+#include "platform/linux/hid_interfaces.h"
 #include "platform/linux/hidraw.h"
 #include "protocol/family.h"
 
@@ -40,22 +42,38 @@ struct Finding {
     std::string advice;
 };
 
-// Opens the node as the engine does, reads its capabilities and asks for an input report.
-Finding Examine(const hidraw::Node& node) {
-    DeviceInterfaces& interfaces = SystemDeviceInterfaces();
-    SystemError error;
-    const DeviceHandle handle = interfaces.Open(node.devnode, error);
-    if (!handle) {
-        if (error.code == EACCES || error.code == EPERM) {
-            return {false, "access denied", kRuleHint};
-        }
-        return {false,
-                std::string("cannot be opened: ") + std::strerror(static_cast<int>(error.code)),
-                ""};
+// 0 when the node opens for reading and writing, else the errno.
+int OpenError(const std::string& node) {
+    if (node.empty()) {
+        return ENOENT;
+    }
+    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    ::close(fd);
+    return 0;
+}
+
+Finding Unopened(int error, const std::string& ruleHint) {
+    if (error == EACCES || error == EPERM) {
+        return {false, "access denied", ruleHint};
+    }
+    return {false, std::string("cannot be opened: ") + std::strerror(error), ""};
+}
+
+// Reads the node's capabilities and asks for an input report, as the engine would.
+Finding ExamineHidraw(const linux_hid::HidInterface& interface) {
+    if (interface.hidrawNode.empty()) {
+        return {false, "no hidraw node: the interface is detached from the HID driver",
+                "another program may hold it; or run with --transport=usb"};
+    }
+    const int fd = ::open(interface.hidrawNode.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return Unopened(errno, kRuleHint);
     }
     Finding finding{true, "ok", ""};
     int capsError = 0;
-    const int fd = hidraw::ToNode(handle).fd;
     if (const std::optional<HidCaps> caps = hidraw::ReadCaps(fd, capsError); !caps) {
         finding = {false, std::string("report descriptor unreadable: ") + std::strerror(capsError),
                    ""};
@@ -68,30 +86,62 @@ Finding Examine(const hidraw::Node& node) {
                            " or newer is needed; this is " + KernelRelease()};
         }
     }
-    interfaces.Close(handle, error);
+    ::close(fd);
     return finding;
 }
 
-std::vector<hidraw::Node> FamilyNodes() {
-    std::vector<hidraw::Node> nodes = hidraw::ListNodes();
-    std::erase_if(nodes,
-                  [](const hidraw::Node& node) { return node.vendorId != family::kVendorId; });
-    return nodes;
+// The USB device node is only opened: claiming the interface would take it from its driver.
+Finding ExamineUsb(const linux_hid::HidInterface& interface) {
+    if (const int error = OpenError(interface.usbNode); error != 0) {
+        return Unopened(error,
+                        std::string("the USB device node needs the rule as well: ") + kRuleHint);
+    }
+    return {true, "ok", ""};
+}
+
+std::string TransportText(const linux_hid::HidInterface& interface,
+                          linux_hid::Transport transport) {
+    if (transport == linux_hid::Transport::kHidraw) {
+        return interface.interruptOut ? "hidraw (--transport=hidraw)" : "hidraw";
+    }
+    return interface.interruptOut ? "usb (interrupt OUT endpoint)" : "usb (--transport=usb)";
+}
+
+std::vector<linux_hid::HidInterface> FamilyInterfaces() {
+    std::vector<linux_hid::HidInterface> interfaces = linux_hid::ListHidInterfaces();
+    std::erase_if(interfaces, [](const linux_hid::HidInterface& interface) {
+        return interface.vendorId != family::kVendorId;
+    });
+    return interfaces;
+}
+
+// The node a transport opens: the USB device node for usbfs, else the hidraw node (or, while
+// there is none, the interface's path).
+const std::string& NodeOf(const linux_hid::HidInterface& interface,
+                          linux_hid::Transport transport) {
+    if (transport == linux_hid::Transport::kUsb) {
+        return interface.usbNode;
+    }
+    return interface.hidrawNode.empty() ? interface.devicePath : interface.hidrawNode;
 }
 
 }  // namespace
 
 int RunDoctor(std::ostream& out, bool json) {
-    const std::vector<hidraw::Node> nodes = FamilyNodes();
-    bool allUsable = !nodes.empty();
-    for (const hidraw::Node& node : nodes) {
-        const Finding finding = Examine(node);
+    const std::vector<linux_hid::HidInterface> interfaces = FamilyInterfaces();
+    bool allUsable = !interfaces.empty();
+    for (const linux_hid::HidInterface& interface : interfaces) {
+        const linux_hid::Transport transport = linux_hid::ChooseTransport(interface);
+        const bool usb = transport == linux_hid::Transport::kUsb;
+        const Finding finding = usb ? ExamineUsb(interface) : ExamineHidraw(interface);
+        const std::string& node = NodeOf(interface, transport);
         allUsable = allUsable && finding.usable;
         if (json) {
             out << nlohmann::json{{"event", "node"},
-                                  {"node", node.devnode},
-                                  {"productId", Hex4(node.productId)},
-                                  {"location", node.locationPath},
+                                  {"node", node},
+                                  {"productId", Hex4(interface.productId)},
+                                  {"location", interface.locationPath},
+                                  {"transport", usb ? "usb" : "hidraw"},
                                   {"usable", finding.usable},
                                   {"status", finding.status},
                                   {"advice", finding.advice}}
@@ -99,29 +149,27 @@ int RunDoctor(std::ostream& out, bool json) {
                 << '\n';
             continue;
         }
-        out << node.devnode << "  product " << Hex4(node.productId) << "  " << node.locationPath
-            << "  " << finding.status << '\n';
+        out << node << "  product " << Hex4(interface.productId) << "  " << interface.locationPath
+            << "  " << TransportText(interface, transport) << "  " << finding.status << '\n';
         if (!finding.advice.empty()) {
             out << "  " << finding.advice << '\n';
         }
     }
-    if (nodes.empty()) {
+    if (interfaces.empty()) {
         const std::string text =
-            "no hidraw node of vendor " + Hex4(family::kVendorId) + ": is a device plugged in?";
+            "no HID interface of vendor " + Hex4(family::kVendorId) + ": is a device plugged in?";
         out << (json ? nlohmann::json{{"event", "none"}, {"text", text}}.dump() : text) << '\n';
     }
     return allUsable ? kExitOk : kExitFailed;
 }
 
 std::optional<std::string> DoctorHint() {
-    for (const hidraw::Node& node : FamilyNodes()) {
-        SystemError error;
-        const DeviceHandle handle = SystemDeviceInterfaces().Open(node.devnode, error);
-        if (!handle) {
+    for (const linux_hid::HidInterface& interface : FamilyInterfaces()) {
+        const linux_hid::Transport transport = linux_hid::ChooseTransport(interface);
+        if (OpenError(NodeOf(interface, transport)) != 0) {
             return "a device of the family was found but could not be opened: run torvane-cli "
                    "doctor";
         }
-        SystemDeviceInterfaces().Close(handle, error);
     }
     return std::nullopt;
 }

@@ -1,4 +1,4 @@
-// torvane-cli doctor: what keeps each hidraw node of the family's vendor from being used.
+// torvane-cli doctor: what keeps each HID interface of the family's vendor from being used.
 #pragma once
 
 #include <optional>
@@ -7,11 +7,13 @@
 
 namespace torvane::cli {
 
-// Lists every hidraw node of the family's vendor with its product ID, its location path and
-// whether it can be used; says how to fix what is wrong. kExitOk when every node can be used.
+// Lists every HID interface of the family's vendor with its node, product ID, location path, the
+// transport it is opened with and whether it can be used; says how to fix what is wrong.
+// kExitOk when every interface can be used.
 int RunDoctor(std::ostream& out, bool json);
 
-// The line list ends with when a node of the family's vendor was seen but could not be opened.
+// The line list ends with when an interface of the family's vendor was seen but its node could
+// not be opened.
 std::optional<std::string> DoctorHint();
 
 }  // namespace torvane::cli

@@ -1,6 +1,8 @@
-// The Linux backends on a umockdev test bed: enumeration order, location paths, attributes and
-// capabilities, as the engine reads them; and the udev rule that opens the nodes to users.
+// The Linux backends on a umockdev test bed: enumeration order, location paths, the transport of
+// each interface, attributes and capabilities, as the engine reads them; the descriptor walk that
+// finds interrupt OUT endpoints; and the udev rule that opens the nodes to users.
 #include <array>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
@@ -9,7 +11,7 @@
 #include "linux/hidraw_testbed.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
-#include "platform/linux/hidraw.h"
+#include "platform/linux/hid_interfaces.h"
 #include "protocol/family.h"
 #include "sim/virtual_clock.h"
 
@@ -18,30 +20,93 @@ namespace {
 
 using sim::FamilyDeviceConfig;
 
-TEST(HidrawNames, EmptyIdPathFallsBackAndSysnamesSortByNumber) {
-    EXPECT_EQ(hidraw::LocationPath("", "1", "1.4"), "usb-1-1.4");
+TEST(HidInterfaceNames, EmptyIdPathFallsBackAndNamesSortNaturally) {
+    EXPECT_EQ(linux_hid::LocationPath("", "1", "1.4"), "usb-1-1.4");
     struct Case {
         const char *a, *b;
         bool before;
     };
     for (const Case& c : {Case{"hidraw2", "hidraw10", true}, Case{"hidraw10", "hidraw2", false},
-                          Case{"hidraw1", "hidraw1", false}, Case{"hidraw9", "hidraw09", true}}) {
-        EXPECT_EQ(hidraw::SysnameBefore(c.a, c.b), c.before) << c.a << " " << c.b;
+                          Case{"hidraw1", "hidraw1", false}, Case{"hidraw9", "hidraw09", true},
+                          Case{"1-2:1.0", "1-10:1.0", true}, Case{"1-1.10:1.0", "1-1.9:1.0", false},
+                          Case{"1-1:1.1", "1-1:1.10", true}, Case{"2-1:1.0", "10-1:1.0", true},
+                          Case{"1-1", "1-1:1.0", true}}) {
+        EXPECT_EQ(linux_hid::NaturalLess(c.a, c.b), c.before) << c.a << " " << c.b;
     }
 }
 
-TEST(UdevRule, UaccessForEveryProductOfTheVendor) {
+TEST(HidInterfaceNames, InterruptOutEndpointOfTheCurrentSettingOnly) {
+    using Bytes = std::vector<std::uint8_t>;
+    const Bytes device{18, 1, 0, 2, 0, 0, 0, 64, 0, 0, 0, 0, 0, 1, 1, 2, 0, 1};
+    const auto config = [](std::uint8_t value) { return Bytes{9, 2, 0, 0, 2, value, 0, 0x80, 50}; };
+    const auto interface = [](std::uint8_t number, std::uint8_t alternate) {
+        return Bytes{9, 4, number, alternate, 2, 3, 0, 0, 0};
+    };
+    const Bytes hid{9, 0x21, 0x11, 0x01, 0, 1, 0x22, 40, 0};
+    const Bytes in{7, 5, 0x81, 3, 64, 0, 1};
+    const Bytes out{7, 5, 0x01, 3, 64, 0, 1};
+    const Bytes bulkOut{7, 5, 0x01, 2, 64, 0, 0};
+    const auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    };
+    const Bytes whole = join({device, config(1), interface(0, 0), hid, in, out});
+    struct Case {
+        const char* name;
+        Bytes descriptors;
+        std::uint8_t configuration, number, alternate;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"interrupt OUT", whole, 1, 0, 0, true},
+        {"bulk OUT", join({device, config(1), interface(0, 0), hid, in, bulkOut}), 1, 0, 0, false},
+        {"other configuration", whole, 2, 0, 0, false},
+        {"other interface", whole, 1, 1, 0, false},
+        {"other setting", whole, 1, 0, 1, false},
+        {"OUT of the next interface",
+         join({device, config(1), interface(0, 0), in, interface(1, 0), out}), 1, 0, 0, false},
+        {"OUT in the second configuration",
+         join({device, config(1), interface(0, 0), in, config(2), interface(0, 0), out}), 2, 0, 0,
+         true},
+        {"zero length before the endpoint",
+         join({device, config(1), interface(0, 0), Bytes{0, 5}, out}), 1, 0, 0, false},
+        {"endpoint too short", join({device, config(1), interface(0, 0), Bytes{3, 5, 0x01}}), 1, 0,
+         0, false},
+        {"endpoint cut off", Bytes(whole.begin(), whole.end() - 2), 1, 0, 0, false},
+        {"length past the end", join({Bytes{255, 1}, config(1), interface(0, 0), out}), 1, 0, 0,
+         false},
+        {"one byte", Bytes{7}, 1, 0, 0, false},
+        {"nothing", Bytes{}, 1, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(linux_hid::HasInterruptOut(c.descriptors, c.configuration, c.number, c.alternate),
+                  c.expected)
+            << c.name;
+    }
+}
+
+TEST(UdevRule, UaccessForTheUsbDeviceAndHidrawNodesOfEveryProduct) {
     std::stringstream rules;
     rules << std::ifstream(TORVANE_UDEV_RULE).rdbuf();
     char vendor[8];
     std::snprintf(vendor, sizeof vendor, "%04x", family::kVendorId);
     for (const char* product : {"1f00", "1f01", "1f02", "1f10"}) {
-        EXPECT_NE(
-            rules.str().find(std::string("SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"") + vendor +
-                             "\", ATTRS{idProduct}==\"" + product + "\", TAG+=\"uaccess\"\n"),
-            std::string::npos)
-            << product;
+        for (const std::string& match :
+             {"SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"" +
+                  std::string(vendor) + "\", ATTR{idProduct}==\"",
+              "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"" + std::string(vendor) +
+                  "\", ATTRS{idProduct}==\""}) {
+            EXPECT_NE(rules.str().find(match + product + "\", TAG+=\"uaccess\"\n"),
+                      std::string::npos)
+                << match << product;
+        }
     }
+    // The user at the seat only: no mode or group for everyone else.
+    EXPECT_EQ(rules.str().find("MODE"), std::string::npos);
+    EXPECT_EQ(rules.str().find("GROUP"), std::string::npos);
 }
 
 class HidrawBackendTest : public ::testing::Test {
@@ -52,7 +117,7 @@ protected:
     HidClass& hid = SystemHidClass();
 };
 
-TEST_F(HidrawBackendTest, EveryNodeInNumberOrderWithItsPort) {
+TEST_F(HidrawBackendTest, EveryInterfaceInPortOrderWithItsLocation) {
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F01, ""), 2);
     bed.AddMouse(5);
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 3, /*withIdPath=*/false);
@@ -60,8 +125,8 @@ TEST_F(HidrawBackendTest, EveryNodeInNumberOrderWithItsPort) {
     ASSERT_TRUE(entries);
     const std::string expected[][3] = {
         {"/dev/hidraw0", test::HidrawTestbed::IdPath(2), "Port_#2 Bus 1"},
-        {"/dev/hidraw1", test::HidrawTestbed::IdPath(5), "Port_#5 Bus 1"},
         {"/dev/hidraw2", "usb-1-3", "Port_#3 Bus 1"},
+        {"/dev/hidraw1", test::HidrawTestbed::IdPath(5), "Port_#5 Bus 1"},
     };
     ASSERT_EQ(entries->size(), std::size(expected));
     for (std::size_t i = 0; i < entries->size(); ++i) {
@@ -71,6 +136,62 @@ TEST_F(HidrawBackendTest, EveryNodeInNumberOrderWithItsPort) {
         EXPECT_EQ(entry.locationInformation, expected[i][2]);
     }
     EXPECT_TRUE(interfaces.Enumerate(Guid{1, 2, 3, {}})->empty());
+}
+
+// An interface with an interrupt OUT endpoint goes through usbfs unless hidraw is forced; while
+// its driver lets go of it, it is listed at the same place under its sysfs path.
+TEST_F(HidrawBackendTest, TransportFollowsTheEndpointsAndTheDetachedInterfaceStaysListed) {
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 2);
+    using linux_hid::Transport;
+    using linux_hid::TransportPreference;
+    struct Case {
+        TransportPreference preference;
+        Transport withOut, withoutOut;
+    };
+    for (const Case& c :
+         {Case{TransportPreference::kAuto, Transport::kUsb, Transport::kHidraw},
+          Case{TransportPreference::kHidraw, Transport::kHidraw, Transport::kHidraw},
+          Case{TransportPreference::kUsb, Transport::kUsb, Transport::kUsb}}) {
+        linux_hid::SetTransportPreference(c.preference);
+        EXPECT_EQ(linux_hid::ChooseTransport(*linux_hid::FindHidInterface("/dev/hidraw0")),
+                  c.withOut);
+        EXPECT_EQ(linux_hid::ChooseTransport(*linux_hid::FindHidInterface("/dev/hidraw1")),
+                  c.withoutOut);
+        // Opened as chosen: hidraw answers, the file standing in for usbfs does not.
+        SystemError error;
+        const DeviceHandle handle = interfaces.Open("/dev/hidraw0", error);
+        EXPECT_EQ(static_cast<bool>(handle), c.withOut == Transport::kHidraw);
+        if (handle) {
+            HidAttributes attributes;
+            EXPECT_TRUE(hid.GetAttributes(handle, attributes));
+            EXPECT_EQ(attributes.productId, 0x1F02);
+            EXPECT_TRUE(interfaces.Close(handle, error));
+        }
+    }
+    linux_hid::SetTransportPreference(TransportPreference::kAuto);
+
+    // A listing made before the driver lets go finds the interface by its sysfs path as well.
+    const std::string path = linux_hid::FindHidInterface("/dev/hidraw0")->usbInterfacePath;
+    EXPECT_EQ(path.substr(path.size() - 8), "/1-1:1.0");
+    EXPECT_EQ(linux_hid::FindHidInterface(path)->hidrawNode, "/dev/hidraw0");
+    bed.DetachDriver(1);
+    const auto entries = interfaces.Enumerate(hid.HidGuid());
+    ASSERT_TRUE(entries && entries->size() == 2);
+    EXPECT_EQ((*entries)[0].devicePath, path);
+    EXPECT_EQ((*entries)[0].locationPaths, test::HidrawTestbed::IdPath(1) + std::string(2, '\0'));
+    EXPECT_EQ((*entries)[1].devicePath, "/dev/hidraw1");
+    const auto detached = linux_hid::FindHidInterface(path);
+    ASSERT_TRUE(detached);
+    EXPECT_EQ(detached->hidrawNode, "");
+    EXPECT_EQ(detached->usbNode, test::HidrawTestbed::UsbNode(1));
+    EXPECT_TRUE(detached->interruptOut);
+    // Forced to hidraw, a detached interface has no node to open.
+    linux_hid::SetTransportPreference(TransportPreference::kHidraw);
+    SystemError error;
+    EXPECT_FALSE(interfaces.Open(path, error));
+    EXPECT_EQ(error.code, static_cast<std::uint32_t>(ENOENT));
+    linux_hid::SetTransportPreference(TransportPreference::kAuto);
 }
 
 TEST_F(HidrawBackendTest, AttributesAndCapsOfTheApplicationAndTheBootLoader) {

@@ -114,9 +114,9 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
     const test::CliRun doctor = RunCliWith({"doctor"});
     EXPECT_EQ(doctor.status, cli::kExitFailed);
     EXPECT_EQ(doctor.out,
-              "/dev/hidraw0  product 1f01  " + HidrawTestbed::IdPath(1) + "  ok\n" +
+              "/dev/hidraw0  product 1f01  " + HidrawTestbed::IdPath(1) + "  hidraw  ok\n" +
                   "/dev/hidraw1  product 1f02  " + HidrawTestbed::IdPath(2) +
-                  "  access denied\n"
+                  "  hidraw  access denied\n"
                   "  install the udev rule: cmake --install build/linux-release --prefix /usr (or "
                   "copy 70-torvane.rules to /etc/udev/rules.d), then run: udevadm control "
                   "--reload && udevadm trigger; unplug and plug the device in again\n");
@@ -127,6 +127,37 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
     EXPECT_EQ(list.out, "0  QMX-S  " + HidrawTestbed::IdPath(1) +
                             "  3.1.0\nhint: a device of the family was found but could not be "
                             "opened: run torvane-cli doctor\n");
+}
+
+TEST_F(HidrawCliTest, DoctorNamesEachTransportAndTheUsbNodeItNeeds) {
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 1, true, /*interruptOut=*/true);
+    Add(0x1F01, 2);
+    const std::string usbLine = HidrawTestbed::UsbNode(1) + "  product 1f02  " +
+                                HidrawTestbed::IdPath(1) + "  usb (interrupt OUT endpoint)  ";
+    const std::string hidrawLine =
+        "/dev/hidraw1  product 1f01  " + HidrawTestbed::IdPath(2) + "  hidraw  ok\n";
+    EXPECT_EQ(RunCliWith({"doctor"}).out, usbLine + "ok\n" + hidrawLine);
+    EXPECT_EQ(RunCliWith({"--transport=hidraw", "doctor"}).out,
+              "/dev/hidraw0  product 1f02  " + HidrawTestbed::IdPath(1) +
+                  "  hidraw (--transport=hidraw)  ok\n" + hidrawLine);
+    const std::string json = RunCliWith({"--transport=usb", "--json", "doctor"}).out;
+    const std::string second = json.substr(json.find('\n') + 1);
+    for (const std::string& field :
+         {"\"node\":\"" + HidrawTestbed::UsbNode(2) + "\"", std::string("\"transport\":\"usb\"")}) {
+        EXPECT_NE(second.find(field), std::string::npos) << second;
+    }
+    EXPECT_EQ(RunCliWith({"--transport=serial", "doctor"}).status, cli::kExitUsage);
+
+    bed.DenyAccess(1);
+    const test::FilePermissionsBind bind;
+    const test::CliRun doctor = RunCliWith({"doctor"});
+    EXPECT_EQ(doctor.status, cli::kExitFailed);
+    EXPECT_EQ(doctor.out.substr(0, doctor.out.find('\n') + 1), usbLine + "access denied\n");
+    EXPECT_NE(
+        doctor.out.find("  the USB device node needs the rule as well: install the udev rule"),
+        std::string::npos)
+        << doctor.out;
+    EXPECT_NE(RunCliWith({"list"}).out.find("hint: "), std::string::npos);
 }
 
 TEST_F(HidrawCliTest, DoctorNamesTheKernelTheReportIoctlsNeed) {

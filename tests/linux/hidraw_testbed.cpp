@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <span>
@@ -32,12 +33,36 @@ std::string Hex4(unsigned value) {
     return text;
 }
 
+// The raw descriptors sysfs shows for a USB device: the device descriptor, then its one
+// configuration with one HID interface, an interrupt IN endpoint and maybe an interrupt OUT one.
+std::vector<std::uint8_t> UsbDescriptors(std::uint16_t vendorId, std::uint16_t productId,
+                                         std::uint16_t release, std::size_t reportDescriptorSize,
+                                         bool interruptOut) {
+    const auto lo = [](unsigned value) { return static_cast<std::uint8_t>(value & 0xFF); };
+    const auto hi = [](unsigned value) { return static_cast<std::uint8_t>(value >> 8); };
+    const unsigned total = 9 + 9 + 9 + 7 + (interruptOut ? 7 : 0);
+    std::vector<std::uint8_t> data{
+        18, 1, 0x00, 0x02, 0, 0, 0, 64, lo(vendorId), hi(vendorId), lo(productId), hi(productId),
+        lo(release), hi(release), 1, 2, 0, 1,
+        // configuration 1, interface 0 (HID), its HID descriptor
+        9, 2, lo(total), hi(total), 1, 1, 0, 0x80, 50, 9, 4, 0, 0,
+        static_cast<std::uint8_t>(interruptOut ? 2 : 1), 3, 0, 0, 0, 9, 0x21, 0x11, 0x01, 0, 1,
+        0x22, lo(reportDescriptorSize), hi(reportDescriptorSize),
+        // endpoint 0x81, interrupt, 64 bytes
+        7, 5, 0x81, 3, 64, 0, 1};
+    if (interruptOut) {
+        data.insert(data.end(), {7, 5, 0x01, 3, 64, 0, 1});
+    }
+    return data;
+}
+
 }  // namespace
 
 struct HidrawTestbed::Slot {
     HidrawTestbed* bed = nullptr;
     int port = 0;
     bool withIdPath = true;
+    bool interruptOut = false;
     std::unique_ptr<sim::FamilyDevice> device;  // null for the mouse
     std::mutex deviceLock;  // guards the emulator between the ioctl thread and Sync
     // What the nodes show while present; the mouse's unless the emulator says otherwise.
@@ -47,7 +72,9 @@ struct HidrawTestbed::Slot {
     std::vector<std::uint8_t> descriptor = kMouseDescriptor;
     int arrivals = 0;
     int hidrawNumber = -1;
-    std::vector<std::string> syspaths;  // the USB device first, the hidraw node last
+    // The USB device and its interface, then (while the driver has the interface) the HID
+    // device and the hidraw node.
+    std::vector<std::string> syspaths;
     UMockdevIoctlBase* handler = nullptr;
 };
 
@@ -119,12 +146,13 @@ HidrawTestbed::~HidrawTestbed() {
 }
 
 sim::FamilyDevice& HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port,
-                                                  bool withIdPath) {
+                                                  bool withIdPath, bool interruptOut) {
     auto device = std::make_unique<sim::FamilyDevice>(std::move(config));
     sim::FamilyDevice& added = *device;
     {
         std::lock_guard lock(syncLock_);
-        slots_.push_back(std::make_unique<Slot>(this, port, withIdPath, std::move(device)));
+        slots_.push_back(
+            std::make_unique<Slot>(this, port, withIdPath, interruptOut, std::move(device)));
     }
     Sync();
     return added;
@@ -141,8 +169,24 @@ void HidrawTestbed::DenyAccess(int port) {
     for (const auto& slot : slots_) {
         if (slot->port == port && slot->present) {
             ::chmod(NodePath(*slot).c_str(), 0);
+            ::chmod((root_ + UsbNode(port)).c_str(), 0);
         }
     }
+}
+
+void HidrawTestbed::DetachDriver(int port) {
+    std::lock_guard lock(syncLock_);
+    for (const auto& slot : slots_) {
+        if (slot->port == port && slot->present && slot->handler != nullptr) {
+            RemoveHidraw(*slot);
+        }
+    }
+}
+
+std::string HidrawTestbed::UsbNode(int port) {
+    char text[32];
+    std::snprintf(text, sizeof text, "/dev/bus/usb/001/%03d", port);
+    return text;
 }
 
 int HidrawTestbed::Arrivals(int port) const {
@@ -201,11 +245,18 @@ void HidrawTestbed::Add(Slot& slot) {
     gchar* usb = umockdev_testbed_add_device(
         bed_, "usb", busPort.c_str(), nullptr, "busnum", "1", "devnum", port.c_str(), "devpath",
         port.c_str(), "idVendor", vendor.c_str(), "idProduct", product.c_str(), "bcdDevice",
-        Hex4(slot.release).c_str(), nullptr, "DEVTYPE", "usb_device",
-        slot.withIdPath ? "ID_PATH" : nullptr, idPath.c_str(), nullptr);
-    gchar* interface =
-        umockdev_testbed_add_device(bed_, "usb", (busPort + ":1.0").c_str(), usb, "bInterfaceClass",
-                                    "03", nullptr, "DEVTYPE", "usb_interface", nullptr);
+        Hex4(slot.release).c_str(), "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device",
+        "DEVNAME", UsbNode(slot.port).c_str(), slot.withIdPath ? "ID_PATH" : nullptr,
+        idPath.c_str(), nullptr);
+    std::vector<std::uint8_t> descriptors = UsbDescriptors(
+        slot.vendorId, slot.productId, slot.release, slot.descriptor.size(), slot.interruptOut);
+    umockdev_testbed_set_attribute_binary(bed_, usb, "descriptors", descriptors.data(),
+                                          static_cast<gssize>(descriptors.size()));
+    std::filesystem::create_directories(root_ + "/dev/bus/usb/001");
+    std::ofstream(root_ + UsbNode(slot.port)).flush();
+    gchar* interface = umockdev_testbed_add_device(
+        bed_, "usb", (busPort + ":1.0").c_str(), usb, "bInterfaceClass", "03", "bInterfaceNumber",
+        "00", "bAlternateSetting", " 0", nullptr, "DEVTYPE", "usb_interface", nullptr);
     // The kernel numbers HID devices across the whole system.
     const std::string hidName = "0003:" + vendor + ":" + product + "." + Hex4(++hidDevices_);
     gchar* hid =
@@ -231,16 +282,31 @@ void HidrawTestbed::Add(Slot& slot) {
     ++slot.arrivals;
 }
 
-void HidrawTestbed::Remove(Slot& slot) {
+void HidrawTestbed::RemoveHidraw(Slot& slot) {
     const std::string devnode = "/dev/hidraw" + std::to_string(slot.hidrawNumber);
     umockdev_testbed_detach_ioctl(bed_, devnode.c_str(), nullptr);
     g_object_unref(slot.handler);
+    slot.handler = nullptr;
     std::remove(NodePath(slot).c_str());
+    slot.hidrawNumber = -1;
     // Children before parents, each with its own remove event.
+    for (int i = 0; i < 2; ++i) {
+        umockdev_testbed_uevent(bed_, slot.syspaths.back().c_str(), "remove");
+        umockdev_testbed_remove_device(bed_, slot.syspaths.back().c_str());
+        slot.syspaths.pop_back();
+    }
+}
+
+void HidrawTestbed::Remove(Slot& slot) {
+    if (slot.handler != nullptr) {
+        RemoveHidraw(slot);
+    }
+    std::remove((root_ + UsbNode(slot.port)).c_str());
     for (auto path = slot.syspaths.rbegin(); path != slot.syspaths.rend(); ++path) {
         umockdev_testbed_uevent(bed_, path->c_str(), "remove");
         umockdev_testbed_remove_device(bed_, path->c_str());
     }
+    slot.syspaths.clear();
     slot.present = false;
 }
 

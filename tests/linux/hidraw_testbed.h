@@ -25,13 +25,17 @@ public:
     HidrawTestbed(const HidrawTestbed&) = delete;
     HidrawTestbed& operator=(const HidrawTestbed&) = delete;
 
-    // A family device at port `port` of bus 1; withIdPath: udev gave its USB device an ID_PATH.
+    // A family device at port `port` of bus 1; withIdPath: udev gave its USB device an ID_PATH;
+    // interruptOut: its HID interface has an interrupt OUT endpoint besides the IN endpoint.
     sim::FamilyDevice& AddFamilyDevice(sim::FamilyDeviceConfig config, int port,
-                                       bool withIdPath = true);
+                                       bool withIdPath = true, bool interruptOut = false);
     // A boot mouse of another vendor at port `port`.
     void AddMouse(int port);
-    // The node present at port `port` loses its permissions.
+    // The nodes (hidraw and USB device) present at port `port` lose their permissions.
     void DenyAccess(int port);
+    // The HID driver lets go of the interface at port `port`: its hidraw node goes, the USB
+    // device and interface stay, until the device leaves the bus.
+    void DetachDriver(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
     // Brings the nodes in line with the emulators at the clock's now: a device that left the
@@ -47,6 +51,8 @@ public:
     }
 
     static std::string IdPath(int port) { return "pci-0000:00:14.0-usb-0:" + std::to_string(port); }
+    // The USB device node of the device at port `port` (its device number is the port).
+    static std::string UsbNode(int port);
 
 private:
     struct Slot;
@@ -54,6 +60,7 @@ private:
     void Add(Slot& slot);
     void Remove(Slot& slot);
     std::string NodePath(const Slot& slot) const;
+    void RemoveHidraw(Slot& slot);
 
     Clock& now_;
     UMockdevTestbed* bed_;

@@ -1,11 +1,14 @@
-// Device interfaces seam on libudev and hidraw: the HID interfaces are the hidraw nodes.
+// Device interfaces seam on libudev, hidraw and usbfs: the HID interfaces are the USB interfaces
+// of the HID class and the hidraw nodes without one; a handle reaches an interface through its
+// hidraw node or through usbfs, as ChooseTransport decides.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/device_interfaces.h"
-#include "platform/linux/hidraw.h"
+#include "platform/linux/hid_interfaces.h"
+#include "platform/linux/open_interface.h"
 
 namespace torvane {
 namespace {
@@ -15,41 +18,58 @@ public:
     // Only the HID class has interfaces here; any other class has none.
     std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid& classGuid) override {
         std::vector<InterfaceEntry> entries;
-        if (classGuid != hidraw::kHidClassGuid) {
+        if (classGuid != linux_hid::kHidClassGuid) {
             return entries;
         }
-        for (hidraw::Node& node : hidraw::ListNodes()) {
+        for (linux_hid::HidInterface& interface : linux_hid::ListHidInterfaces()) {
             InterfaceEntry entry;
             entry.present = true;
-            entry.devicePath = std::move(node.devnode);
+            entry.devicePath = std::move(interface.devicePath);
             // A list of one zero-terminated string, ended by an empty one.
-            entry.locationPaths = node.locationPath + std::string(2, '\0');
-            entry.locationInformation = std::move(node.locationInformation);
+            entry.locationPaths = interface.locationPath + std::string(2, '\0');
+            entry.locationInformation = std::move(interface.locationInformation);
             entries.push_back(std::move(entry));
         }
         return entries;
     }
 
+    // A path that names no listed interface is opened as a hidraw node.
     DeviceHandle Open(const std::string& devicePath, SystemError& error) override {
-        const int fd = ::open(devicePath.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) {
-            error.code = static_cast<std::uint32_t>(errno);
+        const std::optional<linux_hid::HidInterface> interface =
+            linux_hid::FindHidInterface(devicePath);
+        linux_hid::OpenInterface opened;
+        int code = 0;
+        if (interface && linux_hid::ChooseTransport(*interface) == linux_hid::Transport::kUsb) {
+            auto usb =
+                usbfs::UsbInterface::Open(interface->usbNode, interface->interfaceNumber, code);
+            if (usb) {
+                opened = std::move(usb);
+            }
+        } else {
+            // A detached interface has no hidraw node to open.
+            const std::string node = interface ? interface->hidrawNode : devicePath;
+            const int fd = node.empty() ? -1 : ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+            code = node.empty() ? ENOENT : fd < 0 ? errno : 0;
+            opened = linux_hid::HidrawNode{fd, interface ? interface->release : std::nullopt};
+        }
+        if (code != 0) {
+            error.code = static_cast<std::uint32_t>(code);
             return {};
         }
-        auto* node = new hidraw::OpenNode{fd, std::nullopt};
-        for (const hidraw::Node& listed : hidraw::ListNodes()) {
-            if (listed.devnode == devicePath) {
-                node->release = listed.release;
-            }
-        }
-        return DeviceHandle{reinterpret_cast<std::uintptr_t>(node)};
+        return DeviceHandle{
+            reinterpret_cast<std::uintptr_t>(new linux_hid::OpenInterface(std::move(opened)))};
     }
 
     bool Close(DeviceHandle handle, SystemError& error) override {
-        hidraw::OpenNode* node = &hidraw::ToNode(handle);
-        const int result = ::close(node->fd);
-        const int closeError = errno;
-        delete node;
+        auto* opened = &linux_hid::ToInterface(handle);
+        int result = 0;
+        int closeError = 0;
+        if (const auto* node = std::get_if<linux_hid::HidrawNode>(opened)) {
+            result = ::close(node->fd);
+            closeError = errno;
+        }
+        // A usbfs interface is given back to its driver when its last handle goes.
+        delete opened;
         // The descriptor is released even when close reports an error.
         if (result < 0) {
             error.code = static_cast<std::uint32_t>(closeError);
@@ -58,8 +78,8 @@ public:
         return true;
     }
 
-    // hidraw has no USB function driver behind it: its control codes fail as the HID class
-    // driver's do under Windows, and nothing is written.
+    // The HID interfaces have no USB function driver behind them: its control codes fail as the HID
+    // class driver's do under Windows, and nothing is written.
     bool IoControl(DeviceHandle, std::uint32_t, std::span<std::uint8_t>,
                    std::uint32_t& bytesReturned, SystemError& error) override {
         bytesReturned = 0;
@@ -100,6 +120,14 @@ public:
 };
 
 }  // namespace
+
+namespace linux_hid {
+
+OpenInterface& ToInterface(DeviceHandle handle) {
+    return *reinterpret_cast<OpenInterface*>(handle.value);
+}
+
+}  // namespace linux_hid
 
 DeviceInterfaces& SystemDeviceInterfaces() {
     static LinuxDeviceInterfaces interfaces;

@@ -1,25 +1,30 @@
-// HID class seam on hidraw: the raw info, the report descriptor and the report ioctls.
+// HID class seam on hidraw and usbfs: each call goes the way its handle was opened.
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
+#include <variant>
 
 #include "platform/hid_class.h"
+#include "platform/linux/hid_interfaces.h"
 #include "platform/linux/hidraw.h"
+#include "platform/linux/open_interface.h"
 #include "platform/trace_sink.h"
 
 namespace torvane {
 namespace {
 
-// A failed report ioctl goes to the debug trace; an old kernel is named as such.
-bool Reported(const char* request, int error) {
+using linux_hid::HidrawNode;
+using UsbPtr = std::shared_ptr<usbfs::UsbInterface>;
+
+// A failed report transfer goes to the debug trace; an old kernel is named as such.
+bool Reported(const char* request, int error, bool hidraw) {
     if (error == 0) {
         return true;
     }
     std::string line = std::string(request) + " failed: " + std::strerror(error);
-    if (hidraw::IsMissingReportIoctl(error)) {
+    if (hidraw && hidraw::IsMissingReportIoctl(error)) {
         line += " (this kernel lacks the report ioctls: Linux " +
                 std::string(hidraw::kReportIoctlsKernel) + " or newer is needed)";
     }
@@ -29,10 +34,14 @@ bool Reported(const char* request, int error) {
 
 class LinuxHidClass final : public HidClass {
 public:
-    Guid HidGuid() override { return hidraw::kHidClassGuid; }
+    Guid HidGuid() override { return linux_hid::kHidClassGuid; }
 
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
-        const hidraw::OpenNode& node = hidraw::ToNode(handle);
+        if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
+            attributes = (*usb)->attributes();
+            return true;
+        }
+        const HidrawNode& node = std::get<HidrawNode>(linux_hid::ToInterface(handle));
         hidraw_devinfo info{};
         if (::ioctl(node.fd, HIDIOCGRAWINFO, &info) < 0) {
             return false;
@@ -46,7 +55,11 @@ public:
 
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override {
         int error = 0;
-        const std::optional<HidCaps> read = hidraw::ReadCaps(hidraw::ToNode(handle).fd, error);
+        const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle));
+        const std::optional<HidCaps> read =
+            usb != nullptr
+                ? (*usb)->ReadCaps(error)
+                : hidraw::ReadCaps(std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd, error);
         if (!read) {
             return false;
         }
@@ -55,12 +68,19 @@ public:
     }
 
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
-        return Reported("HIDIOCSOUTPUT",
-                        hidraw::SetOutputReport(hidraw::ToNode(handle).fd, report));
+        if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
+            return Reported("SET_REPORT", (*usb)->SetOutputReport(report), false);
+        }
+        const int fd = std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd;
+        return Reported("HIDIOCSOUTPUT", hidraw::SetOutputReport(fd, report), true);
     }
 
     bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
-        return Reported("HIDIOCGINPUT", hidraw::GetInputReport(hidraw::ToNode(handle).fd, report));
+        if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
+            return Reported("GET_REPORT", (*usb)->GetInputReport(report), false);
+        }
+        const int fd = std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd;
+        return Reported("HIDIOCGINPUT", hidraw::GetInputReport(fd, report), true);
     }
 };
 

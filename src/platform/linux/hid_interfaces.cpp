@@ -1,0 +1,285 @@
+#include "platform/linux/hid_interfaces.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <memory>
+
+namespace torvane::linux_hid {
+namespace {
+
+struct UdevDeleter {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+template <typename T>
+using UdevPtr = std::unique_ptr<T, UdevDeleter>;
+
+std::string_view Text(const char* text) {
+    return text == nullptr ? std::string_view() : std::string_view(text);
+}
+
+// A numeric sysfs attribute such as idVendor ("3a7d", base 16) or bAlternateSetting (" 0",
+// base 10); nullopt when absent or malformed.
+std::optional<std::uint16_t> NumberAttribute(udev_device* device, const char* name, int base) {
+    std::string_view text = Text(udev_device_get_sysattr_value(device, name));
+    text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+    std::uint16_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The raw descriptors of a USB device: no more than the largest configuration set it can have.
+std::vector<std::uint8_t> ReadDescriptors(udev_device* usb) {
+    constexpr std::size_t kLimit = 1 << 16;
+    std::vector<std::uint8_t> data(kLimit);
+    const std::string path = std::string(Text(udev_device_get_syspath(usb))) + "/descriptors";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::size_t size = 0;
+    if (fd >= 0) {
+        ssize_t got = 0;
+        while (size < kLimit && (got = ::read(fd, data.data() + size, kLimit - size)) > 0) {
+            size += static_cast<std::size_t>(got);
+        }
+        ::close(fd);
+    }
+    data.resize(size);
+    return data;
+}
+
+void ReadUsbDevice(udev_device* usb, HidInterface& interface) {
+    interface.usbNode = Text(udev_device_get_devnode(usb));
+    interface.vendorId = NumberAttribute(usb, "idVendor", 16).value_or(0);
+    interface.productId = NumberAttribute(usb, "idProduct", 16).value_or(0);
+    interface.release = NumberAttribute(usb, "bcdDevice", 16);
+    const std::string_view busnum = Text(udev_device_get_sysattr_value(usb, "busnum"));
+    const std::string_view devpath = Text(udev_device_get_sysattr_value(usb, "devpath"));
+    interface.locationPath =
+        LocationPath(udev_device_get_property_value(usb, "ID_PATH"), busnum, devpath);
+    interface.locationInformation = LocationInformation(busnum, devpath);
+}
+
+// The interface's number and whether its current setting has an interrupt OUT endpoint.
+void ReadUsbInterface(udev_device* usbInterface, HidInterface& interface) {
+    // The parent belongs to the child: it is not released here.
+    udev_device* usb =
+        udev_device_get_parent_with_subsystem_devtype(usbInterface, "usb", "usb_device");
+    if (usb == nullptr) {
+        return;
+    }
+    ReadUsbDevice(usb, interface);
+    const auto number = NumberAttribute(usbInterface, "bInterfaceNumber", 16);
+    const auto alternate = NumberAttribute(usbInterface, "bAlternateSetting", 10);
+    const auto configuration = NumberAttribute(usb, "bConfigurationValue", 10);
+    interface.interfaceNumber = static_cast<std::uint8_t>(number.value_or(0));
+    interface.interruptOut =
+        number && configuration &&
+        HasInterruptOut(ReadDescriptors(usb), static_cast<std::uint8_t>(*configuration),
+                        interface.interfaceNumber,
+                        static_cast<std::uint8_t>(alternate.value_or(0)));
+}
+
+UdevPtr<udev_enumerate> Scan(udev* context, const char* subsystem, bool hidInterfaces) {
+    UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context));
+    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), subsystem) < 0 ||
+        (hidInterfaces &&
+         (udev_enumerate_add_match_property(enumeration.get(), "DEVTYPE", "usb_interface") < 0 ||
+          udev_enumerate_add_match_sysattr(enumeration.get(), "bInterfaceClass", "03") < 0)) ||
+        udev_enumerate_scan_devices(enumeration.get()) < 0) {
+        return nullptr;
+    }
+    return enumeration;
+}
+
+struct Listed {
+    std::string sysname;
+    HidInterface interface;
+    UdevPtr<udev_device> device;
+};
+
+// Every hidraw node, with the path of the USB interface it belongs to, if any.
+std::vector<Listed> HidrawNodes(udev* context) {
+    std::vector<Listed> nodes;
+    const UdevPtr<udev_enumerate> enumeration = Scan(context, "hidraw", false);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(
+        entry, enumeration ? udev_enumerate_get_list_entry(enumeration.get()) : nullptr) {
+        Listed node;
+        node.device.reset(udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        if (!node.device || udev_device_get_devnode(node.device.get()) == nullptr) {
+            continue;
+        }
+        node.sysname = Text(udev_device_get_sysname(node.device.get()));
+        node.interface.hidrawNode = udev_device_get_devnode(node.device.get());
+        node.interface.devicePath = node.interface.hidrawNode;
+        if (udev_device* usbInterface = udev_device_get_parent_with_subsystem_devtype(
+                node.device.get(), "usb", "usb_interface")) {
+            node.interface.usbInterfacePath = Text(udev_device_get_syspath(usbInterface));
+        }
+        nodes.push_back(std::move(node));
+    }
+    return nodes;
+}
+
+std::atomic<TransportPreference> preference{TransportPreference::kAuto};
+
+}  // namespace
+
+std::vector<HidInterface> ListHidInterfaces() {
+    std::vector<HidInterface> interfaces;
+    const UdevPtr<udev> context(udev_new());
+    if (!context) {
+        return interfaces;
+    }
+    std::vector<Listed> nodes = HidrawNodes(context.get());
+    std::vector<Listed> usbInterfaces;
+    const UdevPtr<udev_enumerate> enumeration = Scan(context.get(), "usb", true);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(
+        entry, enumeration ? udev_enumerate_get_list_entry(enumeration.get()) : nullptr) {
+        const UdevPtr<udev_device> device(
+            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        if (!device) {
+            continue;
+        }
+        Listed listed;
+        listed.sysname = Text(udev_device_get_sysname(device.get()));
+        listed.interface.usbInterfacePath = Text(udev_device_get_syspath(device.get()));
+        listed.interface.devicePath = listed.interface.usbInterfacePath;
+        ReadUsbInterface(device.get(), listed.interface);
+        // The hidraw node bound to it, which leaves the remaining nodes' list.
+        const auto node = std::ranges::find_if(nodes, [&listed](const Listed& raw) {
+            return raw.interface.usbInterfacePath == listed.interface.usbInterfacePath;
+        });
+        if (node != nodes.end()) {
+            listed.interface.hidrawNode = node->interface.hidrawNode;
+            listed.interface.devicePath = node->interface.hidrawNode;
+            nodes.erase(node);
+        }
+        usbInterfaces.push_back(std::move(listed));
+    }
+    // A node on a USB interface of another class still has its USB device.
+    for (Listed& node : nodes) {
+        if (udev_device* usbInterface = udev_device_get_parent_with_subsystem_devtype(
+                node.device.get(), "usb", "usb_interface")) {
+            ReadUsbInterface(usbInterface, node.interface);
+        }
+    }
+    for (std::vector<Listed>* group : {&usbInterfaces, &nodes}) {
+        std::ranges::sort(*group, NaturalLess, &Listed::sysname);
+        for (Listed& listed : *group) {
+            interfaces.push_back(std::move(listed.interface));
+        }
+    }
+    return interfaces;
+}
+
+std::optional<HidInterface> FindHidInterface(std::string_view path) {
+    for (HidInterface& interface : ListHidInterfaces()) {
+        if (!path.empty() && (interface.devicePath == path || interface.hidrawNode == path ||
+                              interface.usbInterfacePath == path)) {
+            return std::move(interface);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string LocationPath(const char* idPath, std::string_view busnum, std::string_view devpath) {
+    if (idPath != nullptr && *idPath != '\0') {
+        return idPath;
+    }
+    return "usb-" + std::string(busnum) + "-" + std::string(devpath);
+}
+
+std::string LocationInformation(std::string_view busnum, std::string_view devpath) {
+    return "Port_#" + std::string(devpath) + " Bus " + std::string(busnum);
+}
+
+bool NaturalLess(std::string_view a, std::string_view b) {
+    const auto digitRun = [](std::string_view text, std::size_t from) {
+        const std::size_t end = text.find_first_not_of("0123456789", from);
+        return text.substr(from, end == std::string_view::npos ? text.npos : end - from);
+    };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const std::string_view x = digitRun(a, i);
+        const std::string_view y = digitRun(b, j);
+        if (!x.empty() && !y.empty()) {
+            if (x.size() != y.size()) {
+                return x.size() < y.size();
+            }
+            if (x != y) {
+                return x < y;
+            }
+            i += x.size();
+            j += y.size();
+        } else if (a[i] != b[j]) {
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    return i == a.size() && j < b.size();
+}
+
+bool HasInterruptOut(std::span<const std::uint8_t> descriptors, std::uint8_t configuration,
+                     std::uint8_t interfaceNumber, std::uint8_t alternate) {
+    constexpr std::uint8_t kConfiguration = 2, kInterface = 4, kEndpoint = 5;
+    bool inConfiguration = false;
+    bool inInterface = false;
+    std::size_t at = 0;
+    while (descriptors.size() - at >= 2) {
+        const std::size_t length = descriptors[at];
+        const std::uint8_t type = descriptors[at + 1];
+        const std::size_t needed = type == kConfiguration || type == kInterface ? 9
+                                   : type == kEndpoint                          ? 7
+                                                                                : 2;
+        if (length < needed || length > descriptors.size() - at) {
+            return false;
+        }
+        const std::span<const std::uint8_t> descriptor = descriptors.subspan(at, length);
+        if (type == kConfiguration) {
+            inConfiguration = descriptor[5] == configuration;
+            inInterface = false;
+        } else if (type == kInterface) {
+            inInterface =
+                inConfiguration && descriptor[2] == interfaceNumber && descriptor[3] == alternate;
+        } else if (type == kEndpoint && inInterface && (descriptor[2] & 0x80) == 0 &&
+                   (descriptor[3] & 0x03) == 0x03) {
+            return true;
+        }
+        at += length;
+    }
+    return false;
+}
+
+void SetTransportPreference(TransportPreference chosen) {
+    preference = chosen;
+}
+
+Transport ChooseTransport(const HidInterface& interface) {
+    if (interface.usbNode.empty()) {
+        return Transport::kHidraw;
+    }
+    switch (preference.load()) {
+        case TransportPreference::kHidraw:
+            return Transport::kHidraw;
+        case TransportPreference::kUsb:
+            return Transport::kUsb;
+        case TransportPreference::kAuto:
+            break;
+    }
+    return interface.interruptOut ? Transport::kUsb : Transport::kHidraw;
+}
+
+}  // namespace torvane::linux_hid

@@ -1,0 +1,71 @@
+// The HID interfaces of this system as sysfs and udev show them: USB interfaces of the HID class
+// (with their hidraw node while the HID driver is bound to them) and hidraw nodes without a USB
+// interface; and the transport each of them is opened with.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace torvane::linux_hid {
+
+// The device interface class GUID of HID interfaces, the same value as on Windows.
+inline constexpr Guid kHidClassGuid{
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+struct HidInterface {
+    // What Open takes: the hidraw node while one is bound, else the USB interface's sysfs path.
+    std::string devicePath;
+    std::string hidrawNode;        // /dev/hidraw0; empty while the interface has no hidraw node
+    std::string usbInterfacePath;  // its USB interface's sysfs path; empty without one
+    std::string usbNode;           // /dev/bus/usb/001/004; empty without a USB device
+    std::uint8_t interfaceNumber = 0;
+    // The interface's current setting has an interrupt OUT endpoint.
+    bool interruptOut = false;
+    // Of the USB device; 0 when there is none (Bluetooth, I2C, uhid).
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::optional<std::uint16_t> release;
+    std::string locationPath;  // the USB port; empty without a USB device
+    std::string locationInformation;
+};
+
+// The USB interfaces of class HID in the natural order of their sysfs names (1-2:1.0 before
+// 1-10:1.0), bound or not; then the hidraw nodes that belong to none of them, by number.
+std::vector<HidInterface> ListHidInterfaces();
+// The listed interface whose device path, hidraw node or USB interface path is path, so that a
+// path from a listing made before the driver let go of the interface (or took it back) finds it.
+std::optional<HidInterface> FindHidInterface(std::string_view path);
+
+// The USB port of a device: its ID_PATH when udev gave one, else "usb-<bus>-<port chain>".
+std::string LocationPath(const char* idPath, std::string_view busnum, std::string_view devpath);
+// "Port_#<port chain> Bus <bus>".
+std::string LocationInformation(std::string_view busnum, std::string_view devpath);
+// Natural order of sysfs names: runs of digits compare as numbers (shorter first), so that
+// hidraw2 comes before hidraw10 and 1-2:1.0 before 1-10:1.0.
+bool NaturalLess(std::string_view a, std::string_view b);
+
+// Whether setting `alternate` of interface `interfaceNumber` in configuration `configuration`
+// has an interrupt OUT endpoint, read from a USB device's raw descriptors (the device descriptor,
+// then every configuration with its subordinate descriptors). Stops at the first descriptor
+// whose length is too short or runs past the end.
+bool HasInterruptOut(std::span<const std::uint8_t> descriptors, std::uint8_t configuration,
+                     std::uint8_t interfaceNumber, std::uint8_t alternate);
+
+// How reports reach an interface: hidraw's report ioctls, or control transfers through usbfs.
+enum class Transport { kHidraw, kUsb };
+// auto: usbfs for an interface with an interrupt OUT endpoint (where hidraw would send output
+// reports over that endpoint), hidraw otherwise. A forced choice is for diagnosis.
+enum class TransportPreference { kAuto, kHidraw, kUsb };
+
+void SetTransportPreference(TransportPreference preference);
+// The transport Open uses for the interface under the current preference; an interface without
+// a USB device always uses hidraw.
+Transport ChooseTransport(const HidInterface& interface);
+
+}  // namespace torvane::linux_hid

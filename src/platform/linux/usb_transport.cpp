@@ -1,0 +1,231 @@
+#include "platform/linux/usb_transport.h"
+
+#include <fcntl.h>
+#include <libusb.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "platform/linux/driver_rescue.h"
+#include "platform/linux/hidraw.h"
+
+namespace torvane::usbfs {
+namespace {
+
+// As long as the kernel's HID driver waits for a report on the control pipe.
+constexpr unsigned kTimeoutMs = 5000;
+// The HID driver's own limit for report descriptors.
+constexpr std::size_t kMaxReportDescriptor = 4096;
+
+int Errno(int libusbError) {
+    switch (libusbError) {
+        case LIBUSB_ERROR_IO:
+            return EIO;
+        case LIBUSB_ERROR_INVALID_PARAM:
+            return EINVAL;
+        case LIBUSB_ERROR_ACCESS:
+            return EACCES;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return ENODEV;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return ENOENT;
+        case LIBUSB_ERROR_BUSY:
+            return EBUSY;
+        case LIBUSB_ERROR_TIMEOUT:
+            return ETIMEDOUT;
+        case LIBUSB_ERROR_OVERFLOW:
+            return EOVERFLOW;
+        case LIBUSB_ERROR_PIPE:
+            return EPIPE;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return EINTR;
+        case LIBUSB_ERROR_NO_MEM:
+            return ENOMEM;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return EOPNOTSUPP;
+        default:
+            return EIO;
+    }
+}
+
+// The open interfaces by usbfs node and interface number; the lock also covers opening and
+// closing, so that an interface is given back before anyone claims it again.
+struct OpenInterfaces {
+    std::mutex lock;
+    std::map<std::string, std::weak_ptr<UsbInterface>> byKey;
+};
+OpenInterfaces& Opened() {
+    static OpenInterfaces opened;
+    return opened;
+}
+
+}  // namespace
+
+// What an open interface holds, each part undone in reverse order by the destructor: the usbfs
+// descriptor, a libusb context of its own, the wrapped handle, the rescue record, the detached
+// driver and the claim.
+struct Claim {
+    int fd = -1;
+    std::uint8_t number = 0;
+    libusb_context* context = nullptr;
+    libusb_device_handle* handle = nullptr;
+    int rescueSlot = -1;
+    bool detached = false;
+    bool claimed = false;
+
+    ~Claim() {
+        if (claimed) {
+            libusb_release_interface(handle, number);
+        }
+        if (detached) {
+            libusb_attach_kernel_driver(handle, number);
+        }
+        if (rescueSlot >= 0) {
+            UnregisterClaim(rescueSlot);
+        }
+        if (handle != nullptr) {
+            libusb_close(handle);
+        }
+        if (context != nullptr) {
+            libusb_exit(context);
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    // 0, or the errno of the step that failed.
+    int Take(const std::string& usbNode) {
+        fd = ::open(usbNode.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            return errno;
+        }
+        // No scan of the bus: the handle comes from the descriptor opened above.
+        libusb_set_option(nullptr, LIBUSB_OPTION_NO_DEVICE_DISCOVERY);
+        if (const int result = libusb_init(&context); result < 0) {
+            context = nullptr;
+            return Errno(result);
+        }
+        if (const int result = libusb_wrap_sys_device(context, fd, &handle); result < 0) {
+            handle = nullptr;
+            return Errno(result);
+        }
+        // Recorded before the driver goes, so that no signal finds it detached and unrecorded.
+        rescueSlot = RegisterClaim(fd, number);
+        if (rescueSlot < 0) {
+            return EMFILE;
+        }
+        const int active = libusb_kernel_driver_active(handle, number);
+        if (active < 0) {
+            return Errno(active);
+        }
+        if (active == 1) {
+            if (const int result = libusb_detach_kernel_driver(handle, number); result < 0) {
+                return Errno(result);
+            }
+            detached = true;
+        }
+        if (const int result = libusb_claim_interface(handle, number); result < 0) {
+            return Errno(result);
+        }
+        claimed = true;
+        return 0;
+    }
+};
+
+std::shared_ptr<UsbInterface> UsbInterface::Open(const std::string& usbNode, std::uint8_t number,
+                                                 int& error) {
+    error = 0;
+    OpenInterfaces& opened = Opened();
+    std::lock_guard lock(opened.lock);
+    std::string key = usbNode + ":" + std::to_string(number);
+    if (std::shared_ptr<UsbInterface> shared = opened.byKey[key].lock()) {
+        return shared;
+    }
+    auto claim = std::make_unique<Claim>();
+    claim->number = number;
+    libusb_device_descriptor device{};
+    error = claim->Take(usbNode);
+    if (error == 0) {
+        const int result = libusb_get_device_descriptor(libusb_get_device(claim->handle), &device);
+        error = result < 0 ? Errno(result) : 0;
+    }
+    if (error != 0) {
+        opened.byKey.erase(key);
+        return nullptr;
+    }
+    std::shared_ptr<UsbInterface> interface(new UsbInterface(std::move(claim), key));
+    interface->attributes_.size = sizeof(HidAttributes);
+    interface->attributes_.vendorId = device.idVendor;
+    interface->attributes_.productId = device.idProduct;
+    interface->attributes_.versionNumber = device.bcdDevice;
+    opened.byKey[std::move(key)] = interface;
+    return interface;
+}
+
+UsbInterface::UsbInterface(std::unique_ptr<Claim> claim, std::string key)
+    : claim_(std::move(claim)), key_(std::move(key)) {}
+
+UsbInterface::~UsbInterface() {
+    OpenInterfaces& opened = Opened();
+    std::lock_guard lock(opened.lock);
+    claim_.reset();
+    opened.byKey.erase(key_);
+}
+
+std::optional<HidCaps> UsbInterface::ReadCaps(int& error) {
+    std::array<std::uint8_t, kMaxReportDescriptor> descriptor{};
+    // GET_DESCRIPTOR(Report) of the interface; libusb never writes more than asked for.
+    const int got = libusb_control_transfer(
+        claim_->handle, 0x81, 0x06, 0x2200, claim_->number, descriptor.data(),
+        static_cast<std::uint16_t>(descriptor.size()), kTimeoutMs);
+    if (got < 0) {
+        error = Errno(got);
+        return std::nullopt;
+    }
+    const std::optional<HidCaps> caps = hidraw::ParseCaps(
+        std::span(descriptor).first(std::min(static_cast<std::size_t>(got), descriptor.size())));
+    if (!caps) {
+        error = EINVAL;
+    }
+    return caps;
+}
+
+int UsbInterface::SetOutputReport(std::span<const std::uint8_t> report) {
+    if (report.empty()) {
+        return EINVAL;
+    }
+    // Without report IDs (ID 0) only the data goes out.
+    const std::span<const std::uint8_t> data = report[0] == 0 ? report.subspan(1) : report;
+    if (data.size() > 0xFFFF) {
+        return EMSGSIZE;
+    }
+    // libusb only reads the buffer of an OUT transfer.
+    const int sent = libusb_control_transfer(claim_->handle, 0x21, 0x09,
+                                             static_cast<std::uint16_t>(0x0200 | report[0]),
+                                             claim_->number, const_cast<std::uint8_t*>(data.data()),
+                                             static_cast<std::uint16_t>(data.size()), kTimeoutMs);
+    if (sent < 0) {
+        return Errno(sent);
+    }
+    return static_cast<std::size_t>(sent) == data.size() ? 0 : EIO;
+}
+
+int UsbInterface::GetInputReport(std::span<std::uint8_t> report) {
+    if (report.empty()) {
+        return EINVAL;
+    }
+    const std::span<std::uint8_t> data = report[0] == 0 ? report.subspan(1) : report;
+    if (data.size() > 0xFFFF) {
+        return EMSGSIZE;
+    }
+    const int got = libusb_control_transfer(
+        claim_->handle, 0xA1, 0x01, static_cast<std::uint16_t>(0x0100 | report[0]), claim_->number,
+        data.data(), static_cast<std::uint16_t>(data.size()), kTimeoutMs);
+    return got < 0 ? Errno(got) : 0;
+}
+
+}  // namespace torvane::usbfs

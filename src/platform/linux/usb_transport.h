@@ -1,0 +1,51 @@
+// Reports over the control pipe through usbfs (libusb), for HID interfaces with an interrupt OUT
+// endpoint: hidraw would send their output reports over that endpoint, and the devices take
+// commands only as SET_REPORT. While open, the interface is detached from its kernel driver and
+// claimed; closing (and SIGINT, SIGTERM, SIGHUP meanwhile) gives it back to the driver.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/hid_class.h"
+
+namespace torvane::usbfs {
+
+struct Claim;
+
+// One claimed interface, shared by every handle of this program that opens it.
+class UsbInterface {
+public:
+    // Opens usbNode (/dev/bus/usb/BBB/DDD), detaches the kernel driver from interface `number`
+    // (that one only) when one is bound, and claims it; reads the device descriptor. nullptr and
+    // the errno on failure (EBUSY when another program holds the interface), with the driver
+    // bound again.
+    static std::shared_ptr<UsbInterface> Open(const std::string& usbNode, std::uint8_t number,
+                                              int& error);
+    // Releases the interface, binds the kernel driver again if it was detached, closes.
+    ~UsbInterface();
+    UsbInterface(const UsbInterface&) = delete;
+    UsbInterface& operator=(const UsbInterface&) = delete;
+
+    // Vendor, product and release from the device descriptor.
+    const HidAttributes& attributes() const { return attributes_; }
+    // The capabilities of the interface's report descriptor (GET_DESCRIPTOR); the errno in error
+    // when it cannot be read, EINVAL when it does not parse.
+    std::optional<HidCaps> ReadCaps(int& error);
+    // SET_REPORT(Output) and GET_REPORT(Input) on the control pipe; report[0] is the report ID,
+    // sent as part of the data when nonzero. 0, or an errno.
+    int SetOutputReport(std::span<const std::uint8_t> report);
+    int GetInputReport(std::span<std::uint8_t> report);
+
+private:
+    UsbInterface(std::unique_ptr<Claim> claim, std::string key);
+
+    std::unique_ptr<Claim> claim_;
+    std::string key_;
+    HidAttributes attributes_;
+};
+
+}  // namespace torvane::usbfs
