@@ -1,6 +1,7 @@
 // The Linux backends on a umockdev test bed: enumeration order, location paths, the transport of
 // each interface, attributes and capabilities, as the engine reads them; the descriptor walk that
 // finds interrupt OUT endpoints; and the udev rule that opens the nodes to users.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <fstream>
@@ -78,7 +79,6 @@ TEST(HidInterfaceNames, InterruptOutEndpointOfTheCurrentSettingOnly) {
         {"endpoint cut off", Bytes(whole.begin(), whole.end() - 2), 1, 0, 0, false},
         {"length past the end", join({Bytes{255, 1}, config(1), interface(0, 0), out}), 1, 0, 0,
          false},
-        {"one byte", Bytes{7}, 1, 0, 0, false},
         {"nothing", Bytes{}, 1, 0, 0, false},
     };
     for (const Case& c : cases) {
@@ -138,63 +138,94 @@ TEST_F(HidrawBackendTest, EveryInterfaceInPortOrderWithItsLocation) {
     EXPECT_TRUE(interfaces.Enumerate(Guid{1, 2, 3, {}})->empty());
 }
 
-// An interface with an interrupt OUT endpoint goes through usbfs unless hidraw is forced; while
-// its driver lets go of it, it is listed at the same place under its sysfs path.
-TEST_F(HidrawBackendTest, TransportFollowsTheEndpointsAndTheDetachedInterfaceStaysListed) {
+// An interface with an interrupt OUT endpoint goes through usbfs unless hidraw is forced, one
+// without through hidraw unless usbfs is forced. While usbfs has the interface, its driver has
+// let go of it and it is listed at its place under its sysfs path; closing binds the driver again.
+TEST_F(HidrawBackendTest, TransportFollowsTheEndpointsAndTheDriverComesBack) {
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 2);
-    using linux_hid::Transport;
     using linux_hid::TransportPreference;
+    const std::vector<std::string> openAndClose{"80 08 0000 0000 1", "disconnect", "claim",
+                                                "release", "connect"};
     struct Case {
         TransportPreference preference;
-        Transport withOut, withoutOut;
+        bool usb[2];  // for the interface with an interrupt OUT endpoint and the other
     };
-    for (const Case& c :
-         {Case{TransportPreference::kAuto, Transport::kUsb, Transport::kHidraw},
-          Case{TransportPreference::kHidraw, Transport::kHidraw, Transport::kHidraw},
-          Case{TransportPreference::kUsb, Transport::kUsb, Transport::kUsb}}) {
+    for (const Case& c : {Case{TransportPreference::kAuto, {true, false}},
+                          Case{TransportPreference::kHidraw, {false, false}},
+                          Case{TransportPreference::kUsb, {true, true}}}) {
         linux_hid::SetTransportPreference(c.preference);
-        EXPECT_EQ(linux_hid::ChooseTransport(*linux_hid::FindHidInterface("/dev/hidraw0")),
-                  c.withOut);
-        EXPECT_EQ(linux_hid::ChooseTransport(*linux_hid::FindHidInterface("/dev/hidraw1")),
-                  c.withoutOut);
-        // Opened as chosen: hidraw answers, the file standing in for usbfs does not.
-        SystemError error;
-        const DeviceHandle handle = interfaces.Open("/dev/hidraw0", error);
-        EXPECT_EQ(static_cast<bool>(handle), c.withOut == Transport::kHidraw);
-        if (handle) {
+        for (const std::size_t i : {0, 1}) {
+            const int port = static_cast<int>(i) + 1;
+            const std::size_t logged = bed.UsbfsLog(port).size();
+            const std::string path = *(*interfaces.Enumerate(hid.HidGuid()))[i].devicePath;
+            SystemError error;
+            const DeviceHandle handle = interfaces.Open(path, error);
+            ASSERT_TRUE(handle) << port;
+            const InterfaceEntry during = (*interfaces.Enumerate(hid.HidGuid()))[i];
+            EXPECT_EQ(during.devicePath->rfind("/sys/", 0) == 0, c.usb[i]) << *during.devicePath;
+            EXPECT_EQ(during.locationPaths,
+                      test::HidrawTestbed::IdPath(port) + std::string(2, '\0'));
             HidAttributes attributes;
             EXPECT_TRUE(hid.GetAttributes(handle, attributes));
             EXPECT_EQ(attributes.productId, 0x1F02);
             EXPECT_TRUE(interfaces.Close(handle, error));
+            const std::vector<std::string> log = bed.UsbfsLog(port);
+            EXPECT_EQ(std::vector(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end()),
+                      c.usb[i] ? openAndClose : std::vector<std::string>())
+                << port;
+            EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, path);
         }
     }
     linux_hid::SetTransportPreference(TransportPreference::kAuto);
-
-    // A listing made before the driver lets go finds the interface by its sysfs path as well.
-    const std::string path = linux_hid::FindHidInterface("/dev/hidraw0")->usbInterfacePath;
-    EXPECT_EQ(path.substr(path.size() - 8), "/1-1:1.0");
-    EXPECT_EQ(linux_hid::FindHidInterface(path)->hidrawNode, "/dev/hidraw0");
-    bed.DetachDriver(1);
-    const auto entries = interfaces.Enumerate(hid.HidGuid());
-    ASSERT_TRUE(entries && entries->size() == 2);
-    EXPECT_EQ((*entries)[0].devicePath, path);
-    EXPECT_EQ((*entries)[0].locationPaths, test::HidrawTestbed::IdPath(1) + std::string(2, '\0'));
-    EXPECT_EQ((*entries)[1].devicePath, "/dev/hidraw1");
-    const auto detached = linux_hid::FindHidInterface(path);
-    ASSERT_TRUE(detached);
-    EXPECT_EQ(detached->hidrawNode, "");
-    EXPECT_EQ(detached->usbNode, test::HidrawTestbed::UsbNode(1));
-    EXPECT_TRUE(detached->interruptOut);
-    // Forced to hidraw, a detached interface has no node to open.
-    linux_hid::SetTransportPreference(TransportPreference::kHidraw);
-    SystemError error;
-    EXPECT_FALSE(interfaces.Open(path, error));
-    EXPECT_EQ(error.code, static_cast<std::uint32_t>(ENOENT));
-    linux_hid::SetTransportPreference(TransportPreference::kAuto);
 }
 
-TEST_F(HidrawBackendTest, AttributesAndCapsOfTheApplicationAndTheBootLoader) {
+// Handles of one program share the claimed interface; a path listed while the driver had let go
+// still opens it once the driver is back; forced to hidraw, a detached interface has no node.
+TEST_F(HidrawBackendTest, ClaimedInterfaceIsSharedAndFoundByItsSysfsPath) {
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
+    SystemError error;
+    const DeviceHandle first = interfaces.Open("/dev/hidraw0", error);
+    ASSERT_TRUE(first);
+    const std::string detached = *(*interfaces.Enumerate(hid.HidGuid()))[0].devicePath;
+    const DeviceHandle second = interfaces.Open(detached, error);
+    EXPECT_TRUE(second);
+    linux_hid::SetTransportPreference(linux_hid::TransportPreference::kHidraw);
+    EXPECT_FALSE(interfaces.Open(detached, error));
+    EXPECT_EQ(error.code, static_cast<std::uint32_t>(ENOENT));
+    linux_hid::SetTransportPreference(linux_hid::TransportPreference::kAuto);
+    EXPECT_TRUE(interfaces.Close(first, error));
+    EXPECT_EQ(bed.UsbfsLog(1).back(), "claim");
+    EXPECT_TRUE(interfaces.Close(second, error));
+    EXPECT_EQ(bed.UsbfsLog(1).back(), "connect");
+    const DeviceHandle again = interfaces.Open(detached, error);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(std::ranges::count(bed.UsbfsLog(1), "claim"), 2);
+    EXPECT_TRUE(interfaces.Close(again, error));
+}
+
+// An interface another program holds is listed at its place and refused as busy, untouched; a
+// failure after the driver let go binds the driver again.
+TEST_F(HidrawBackendTest, HeldInterfaceIsBusyAndAFailedOpenGivesTheInterfaceBack) {
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 2, true, /*interruptOut=*/true);
+    bed.ClaimElsewhere(1);
+    bed.RefuseClaims(2);
+    const auto entries = interfaces.Enumerate(hid.HidGuid());
+    ASSERT_TRUE(entries && entries->size() == 2);
+    EXPECT_EQ((*entries)[0].locationPaths, test::HidrawTestbed::IdPath(1) + std::string(2, '\0'));
+    SystemError error;
+    EXPECT_FALSE(interfaces.Open(*(*entries)[0].devicePath, error));
+    EXPECT_EQ(error.code, static_cast<std::uint32_t>(EBUSY));
+    EXPECT_EQ(bed.UsbfsLog(1), std::vector<std::string>{"80 08 0000 0000 1"});
+    EXPECT_FALSE(interfaces.Open(*(*entries)[1].devicePath, error));
+    EXPECT_EQ(error.code, static_cast<std::uint32_t>(EIO));
+    EXPECT_EQ(bed.UsbfsLog(2),
+              (std::vector<std::string>{"80 08 0000 0000 1", "disconnect", "connect"}));
+    EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[1].devicePath, (*entries)[1].devicePath);
+}
+
+TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoaderThroughEitherTransport) {
     FamilyDeviceConfig boot = FamilyDeviceConfig::ForModel(0x1F10, "");
     boot.startInBootLoader = true;
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1);
@@ -207,19 +238,27 @@ TEST_F(HidrawBackendTest, AttributesAndCapsOfTheApplicationAndTheBootLoader) {
         {family::kVendorId, 0x1F00, 0x0100, 40, 40, 0xFF00, 0x0001},
         {0x046D, 0xC077, 0x0200, 4, 0, 0x0001, 0x0002},
     };
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
-        SystemError error;
-        const DeviceHandle handle = interfaces.Open("/dev/hidraw" + std::to_string(i), error);
-        ASSERT_TRUE(handle) << i;
-        HidAttributes attributes;
-        HidCaps caps;
-        ASSERT_TRUE(hid.GetAttributes(handle, attributes) && hid.GetCaps(handle, caps)) << i;
-        EXPECT_EQ(Row({attributes.vendorId, attributes.productId, attributes.versionNumber,
-                       caps.inputReportByteLength, caps.outputReportByteLength, caps.usagePage,
-                       caps.usage}),
-                  expected[i]);
-        EXPECT_TRUE(interfaces.Close(handle, error));
+    // The same through usbfs, where the mouse has none.
+    for (const auto preference :
+         {linux_hid::TransportPreference::kHidraw, linux_hid::TransportPreference::kUsb}) {
+        linux_hid::SetTransportPreference(preference);
+        const std::size_t rows = preference == linux_hid::TransportPreference::kUsb ? 2 : 3;
+        for (std::size_t i = 0; i < rows; ++i) {
+            SystemError error;
+            const DeviceHandle handle =
+                interfaces.Open(*(*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, error);
+            ASSERT_TRUE(handle) << i;
+            HidAttributes attributes;
+            HidCaps caps;
+            ASSERT_TRUE(hid.GetAttributes(handle, attributes) && hid.GetCaps(handle, caps)) << i;
+            EXPECT_EQ(Row({attributes.vendorId, attributes.productId, attributes.versionNumber,
+                           caps.inputReportByteLength, caps.outputReportByteLength, caps.usagePage,
+                           caps.usage}),
+                      expected[i]);
+            EXPECT_TRUE(interfaces.Close(handle, error));
+        }
     }
+    linux_hid::SetTransportPreference(linux_hid::TransportPreference::kAuto);
 }
 
 }  // namespace

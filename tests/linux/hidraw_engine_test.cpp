@@ -1,5 +1,6 @@
 // The engine and torvane-cli on hidraw nodes of a umockdev test bed: whole updates through the
 // boot loader's re-enumeration and back, nodes that cannot be opened, and the doctor.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -55,6 +56,9 @@ protected:
             << view.statuses.back();
     }
 
+    // Updates the QMX-C at port 4, the only family device, to 3.2.0.
+    void WholeUpdate(sim::FamilyDevice& device);
+
     sim::VirtualClock time;
     HidrawTestbed bed{time};
     test::FakeView view;
@@ -64,6 +68,33 @@ protected:
 TEST_F(HidrawEngineTest, WholeUpdateThroughTheBootLoaderAndBack) {
     sim::FamilyDevice& device = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 4);
     bed.AddMouse(1);
+    WholeUpdate(device);
+    EXPECT_TRUE(bed.UsbfsLog(4).empty());
+}
+
+// Every report as a control transfer through usbfs, the driver given back after each handle.
+TEST_F(HidrawEngineTest, WholeUpdateThroughUsbfsWhereTheInterfaceHasAnInterruptOutEndpoint) {
+    sim::FamilyDevice& device = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 4,
+                                                    true, /*interruptOut=*/true);
+    bed.AddMouse(1);
+    WholeUpdate(device);
+    const std::vector<std::string> log = bed.UsbfsLog(4);
+    const auto count = [&log](std::string_view prefix) {
+        return std::ranges::count_if(
+            log, [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    };
+    // The application's and the boot loader's reports, whole, report ID first.
+    EXPECT_GE(count("21 09 0203 0000 64"), 2);
+    EXPECT_GE(count("21 09 0203 0000 40"), 10);
+    EXPECT_GE(count("a1 01 0101 0000 40"), 10);
+    // Given back at every close but for the two handles open when the device left the bus (into
+    // the boot loader, and back into the application).
+    EXPECT_EQ(count("claim") - count("release"), 2);
+    EXPECT_EQ(count("disconnect") - count("connect"), 2);
+    EXPECT_EQ(log.back(), "connect");
+}
+
+void HidrawEngineTest::WholeUpdate(sim::FamilyDevice& device) {
     Start();
     ASSERT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
     EXPECT_EQ(view.shownVersion, "3.1.0");

@@ -2,18 +2,22 @@
 
 #include <linux/hidraw.h>
 #include <linux/input.h>
+#include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <thread>
 
 #include "sim/family_report_descriptor.h"
 
@@ -76,6 +80,14 @@ struct HidrawTestbed::Slot {
     // device and the hidraw node.
     std::vector<std::string> syspaths;
     UMockdevIoctlBase* handler = nullptr;
+    // usbfs on the USB device node: the interface's state and the URBs done but not reaped.
+    UMockdevIoctlBase* usbfs = nullptr;
+    bool driverBound = false;
+    bool claimed = false;
+    bool claimedElsewhere = false;  // by another program
+    bool refuseClaims = false;
+    std::deque<UMockdevIoctlData*> done;
+    std::vector<std::string> usbfsLog;
 };
 
 // Answers one ioctl on a hidraw node of slot; runs on the test bed's worker thread.
@@ -123,6 +135,200 @@ gboolean HidrawTestbed::HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     umockdev_ioctl_client_complete(client, result, result < 0 ? code : 0);
     g_object_unref(resolved);
     return TRUE;
+}
+
+// One control request to the device of slot: the standard requests libusb and the backend make,
+// and the HID class's SET_REPORT(Output) and GET_REPORT(Input). The length of the data stage,
+// or -1 for a stall.
+int HidrawTestbed::Control(Slot& slot, const std::uint8_t* setup, std::span<std::uint8_t> data) {
+    const unsigned value = setup[2] | setup[3] << 8;
+    const unsigned index = setup[4] | setup[5] << 8;
+    char line[64];
+    std::snprintf(line, sizeof line, "%02x %02x %04x %04x %zu", setup[0], setup[1], value, index,
+                  data.size());
+    slot.usbfsLog.emplace_back(line);
+    const std::uint32_t now = now_.TickCount();
+    if (setup[0] == 0x80 && setup[1] == 0x08 && !data.empty()) {
+        data[0] = 1;  // GET_CONFIGURATION
+        return 1;
+    }
+    if (setup[0] == 0x81 && setup[1] == 0x06 && value == 0x2200 && index == 0) {
+        const std::size_t size = std::min(data.size(), slot.descriptor.size());
+        std::copy_n(slot.descriptor.begin(), size, data.begin());
+        return static_cast<int>(size);
+    }
+    if (slot.device == nullptr || !slot.claimed || index != 0) {
+        return -1;
+    }
+    if (setup[0] == 0x21 && setup[1] == 0x09 && value >> 8 == 2 && !data.empty() &&
+        data[0] == (value & 0xFF)) {
+        return slot.device->OutputReport(now, data) ? static_cast<int>(data.size()) : -1;
+    }
+    if (setup[0] == 0xA1 && setup[1] == 0x01 && value >> 8 == 1 && !data.empty()) {
+        data[0] = static_cast<std::uint8_t>(value);
+        return slot.device->InputReport(now, data) ? static_cast<int>(data.size()) : -1;
+    }
+    return -1;
+}
+
+// Answers one ioctl on the USB device node of slot, as usbfs does for the requests libusb makes
+// on a wrapped descriptor; runs on the test bed's worker thread.
+gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client,
+                                    gpointer data) {
+    Slot& slot = *static_cast<Slot*>(data);
+    HidrawTestbed& bed = *slot.bed;
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    UMockdevIoctlData* in = _IOC_SIZE(request) == 0
+                                ? nullptr
+                                : umockdev_ioctl_data_resolve(arg, 0, _IOC_SIZE(request), nullptr);
+    long result = 0;
+    int code = 0;
+    const auto fail = [&](int error) {
+        result = -1;
+        code = error;
+    };
+    unsigned int number = 0;
+    if (in != nullptr && static_cast<std::size_t>(in->data_len) >= sizeof number) {
+        std::memcpy(&number, in->data, sizeof number);
+    }
+    // Binding and unbinding the driver changes the nodes, which Sync also does: whoever holds
+    // the test bed may be waiting for this thread, so the lock is only tried.
+    std::unique_lock bedLock(bed.syncLock_, std::defer_lock);
+    const auto lockBed = [&bedLock] {
+        for (int i = 0; i < 200 && !bedLock.try_lock(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    if (request == USBDEVFS_IOCTL) {
+        lockBed();
+    }
+    std::lock_guard lock(slot.deviceLock);
+    if (request == USBDEVFS_CONNECTINFO) {
+        const usbdevfs_connectinfo info{static_cast<unsigned>(slot.port), 0};
+        std::memcpy(in->data, &info, sizeof info);
+    } else if (request == USBDEVFS_GET_SPEED) {
+        result = 2;  // full speed
+    } else if (request == USBDEVFS_GET_CAPABILITIES) {
+        std::memset(in->data, 0, 4);
+    } else if (request == USBDEVFS_CONTROL) {
+        usbdevfs_ctrltransfer transfer{};
+        std::memcpy(&transfer, in->data, sizeof transfer);
+        UMockdevIoctlData* buffer =
+            transfer.wLength == 0
+                ? nullptr
+                : umockdev_ioctl_data_resolve(in, offsetof(usbdevfs_ctrltransfer, data),
+                                              transfer.wLength, nullptr);
+        const std::uint8_t setup[8] = {transfer.bRequestType,
+                                       transfer.bRequest,
+                                       static_cast<std::uint8_t>(transfer.wValue),
+                                       static_cast<std::uint8_t>(transfer.wValue >> 8),
+                                       static_cast<std::uint8_t>(transfer.wIndex),
+                                       static_cast<std::uint8_t>(transfer.wIndex >> 8),
+                                       static_cast<std::uint8_t>(transfer.wLength),
+                                       static_cast<std::uint8_t>(transfer.wLength >> 8)};
+        const int length =
+            bed.Control(slot, setup,
+                        buffer == nullptr
+                            ? std::span<std::uint8_t>()
+                            : std::span(buffer->data, static_cast<std::size_t>(buffer->data_len)));
+        if (length < 0) {
+            fail(EPIPE);
+        } else {
+            result = length;
+        }
+        if (buffer != nullptr) {
+            g_object_unref(buffer);
+        }
+    } else if (request == USBDEVFS_GETDRIVER) {
+        usbdevfs_getdriver driver{};
+        std::memcpy(&driver, in->data, sizeof driver);
+        if (slot.driverBound || slot.claimed || slot.claimedElsewhere) {
+            std::strcpy(driver.driver, slot.driverBound ? "usbhid" : "usbfs");
+            std::memcpy(in->data, &driver, sizeof driver);
+        } else {
+            fail(ENODATA);
+        }
+    } else if (request == USBDEVFS_IOCTL) {
+        usbdevfs_ioctl command{};
+        std::memcpy(&command, in->data, sizeof command);
+        const bool disconnect = command.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT);
+        if (command.ifno != 0 ||
+            (!disconnect && command.ioctl_code != static_cast<int>(USBDEVFS_CONNECT))) {
+            fail(EINVAL);
+        } else if (disconnect != slot.driverBound ||
+                   (!disconnect && (slot.claimed || slot.claimedElsewhere))) {
+            fail(disconnect ? ENODATA : EBUSY);
+        } else if (!bedLock.owns_lock()) {
+            fail(EAGAIN);
+        } else {
+            disconnect ? bed.UnbindDriver(slot) : bed.BindDriver(slot);
+            slot.usbfsLog.push_back(disconnect ? "disconnect" : "connect");
+        }
+    } else if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE) {
+        const bool claim = request == USBDEVFS_CLAIMINTERFACE;
+        if (number != 0) {
+            fail(claim ? ENOENT : EINVAL);
+        } else if (claim && (slot.driverBound || slot.claimed || slot.claimedElsewhere)) {
+            fail(EBUSY);
+        } else if (claim && slot.refuseClaims) {
+            fail(EIO);
+        } else if (!claim && !slot.claimed) {
+            fail(EINVAL);
+        } else {
+            slot.claimed = claim;
+            slot.usbfsLog.push_back(claim ? "claim" : "release");
+        }
+    } else if (request == USBDEVFS_SUBMITURB) {
+        usbdevfs_urb urb{};
+        std::memcpy(&urb, in->data, sizeof urb);
+        UMockdevIoctlData* buffer =
+            urb.type != USBDEVFS_URB_TYPE_CONTROL || urb.buffer_length < 8
+                ? nullptr
+                : umockdev_ioctl_data_resolve(in, offsetof(usbdevfs_urb, buffer),
+                                              static_cast<gsize>(urb.buffer_length), nullptr);
+        if (buffer == nullptr) {
+            fail(EINVAL);
+        } else {
+            // Done at once: the status and the data are in place before the URB is reaped.
+            const int length = bed.Control(
+                slot, buffer->data,
+                std::span(buffer->data + 8, static_cast<std::size_t>(urb.buffer_length - 8)));
+            urb.status = length < 0 ? -EPIPE : 0;
+            urb.actual_length = std::max(length, 0);
+            std::memcpy(in->data, &urb, sizeof urb);
+            g_object_unref(buffer);
+            slot.done.push_back(static_cast<UMockdevIoctlData*>(g_object_ref(in)));
+        }
+    } else if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
+        if (slot.done.empty()) {
+            fail(EAGAIN);
+        } else {
+            const unsigned long address = slot.done.front()->client_addr;
+            std::memcpy(in->data, &address, sizeof address);
+            g_object_unref(slot.done.front());
+            slot.done.pop_front();
+        }
+    } else {
+        fail(ENOTTY);
+    }
+    umockdev_ioctl_client_complete(client, result, code);
+    if (in != nullptr) {
+        g_object_unref(in);
+    }
+    return TRUE;
+}
+
+std::vector<std::string> HidrawTestbed::UsbfsLog(int port) const {
+    std::lock_guard lock(syncLock_);
+    std::vector<std::string> log;
+    for (const auto& slot : slots_) {
+        if (slot->port == port) {
+            std::lock_guard deviceLock(slot->deviceLock);
+            log.insert(log.end(), slot->usbfsLog.begin(), slot->usbfsLog.end());
+        }
+    }
+    return log;
 }
 
 HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new()) {
@@ -174,12 +380,24 @@ void HidrawTestbed::DenyAccess(int port) {
     }
 }
 
-void HidrawTestbed::DetachDriver(int port) {
+void HidrawTestbed::ClaimElsewhere(int port) {
     std::lock_guard lock(syncLock_);
     for (const auto& slot : slots_) {
-        if (slot->port == port && slot->present && slot->handler != nullptr) {
-            RemoveHidraw(*slot);
+        std::lock_guard deviceLock(slot->deviceLock);
+        if (slot->port == port && slot->present) {
+            if (slot->driverBound) {
+                UnbindDriver(*slot);
+            }
+            slot->claimedElsewhere = true;
         }
+    }
+}
+
+void HidrawTestbed::RefuseClaims(int port) {
+    std::lock_guard lock(syncLock_);
+    for (const auto& slot : slots_) {
+        std::lock_guard deviceLock(slot->deviceLock);
+        slot->refuseClaims = slot->refuseClaims || slot->port == port;
     }
 }
 
@@ -239,68 +457,104 @@ void HidrawTestbed::Add(Slot& slot) {
     slot.hidrawNumber = number;
     const std::string port = std::to_string(slot.port);
     const std::string busPort = "1-" + port;
-    const std::string vendor = Hex4(slot.vendorId);
-    const std::string product = Hex4(slot.productId);
     const std::string idPath = IdPath(slot.port);
     gchar* usb = umockdev_testbed_add_device(
         bed_, "usb", busPort.c_str(), nullptr, "busnum", "1", "devnum", port.c_str(), "devpath",
-        port.c_str(), "idVendor", vendor.c_str(), "idProduct", product.c_str(), "bcdDevice",
-        Hex4(slot.release).c_str(), "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device",
-        "DEVNAME", UsbNode(slot.port).c_str(), slot.withIdPath ? "ID_PATH" : nullptr,
-        idPath.c_str(), nullptr);
+        port.c_str(), "idVendor", Hex4(slot.vendorId).c_str(), "idProduct",
+        Hex4(slot.productId).c_str(), "bcdDevice", Hex4(slot.release).c_str(),
+        "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device", "DEVNAME",
+        UsbNode(slot.port).c_str(), slot.withIdPath ? "ID_PATH" : nullptr, idPath.c_str(), nullptr);
     std::vector<std::uint8_t> descriptors = UsbDescriptors(
         slot.vendorId, slot.productId, slot.release, slot.descriptor.size(), slot.interruptOut);
     umockdev_testbed_set_attribute_binary(bed_, usb, "descriptors", descriptors.data(),
                                           static_cast<gssize>(descriptors.size()));
-    std::filesystem::create_directories(root_ + "/dev/bus/usb/001");
-    std::ofstream(root_ + UsbNode(slot.port)).flush();
     gchar* interface = umockdev_testbed_add_device(
         bed_, "usb", (busPort + ":1.0").c_str(), usb, "bInterfaceClass", "03", "bInterfaceNumber",
         "00", "bAlternateSetting", " 0", nullptr, "DEVTYPE", "usb_interface", nullptr);
+    slot.syspaths.clear();
+    for (gchar* path : {usb, interface}) {
+        slot.syspaths.emplace_back(path);
+        g_free(path);
+    }
+    // usbfs reads the descriptors from the node as sysfs shows them.
+    std::filesystem::create_directories(root_ + "/dev/bus/usb/001");
+    std::ofstream(root_ + UsbNode(slot.port), std::ios::binary)
+        .write(reinterpret_cast<const char*>(descriptors.data()),
+               static_cast<std::streamsize>(descriptors.size()));
+    slot.claimed = slot.claimedElsewhere = false;
+    slot.done.clear();
+    if (slot.device != nullptr) {
+        slot.usbfs = umockdev_ioctl_base_new();
+        g_signal_connect(slot.usbfs, "handle-ioctl", G_CALLBACK(HandleUsbfs), &slot);
+        Attach(UsbNode(slot.port), slot.usbfs);
+    }
+    BindDriver(slot);
+    const std::string devnode = "/dev/hidraw" + std::to_string(number);
+    slot.handler = umockdev_ioctl_base_new();
+    g_signal_connect(slot.handler, "handle-ioctl", G_CALLBACK(HandleIoctl), &slot);
+    Attach(devnode, slot.handler);
+    slot.present = true;
+    ++slot.arrivals;
+}
+
+void HidrawTestbed::Attach(const std::string& devnode, UMockdevIoctlBase* handler) {
+    if (!umockdev_testbed_attach_ioctl(bed_, devnode.c_str(), handler, nullptr)) {
+        throw std::runtime_error("cannot attach the ioctl handler to " + devnode);
+    }
+}
+
+// The HID device and the hidraw node, under the number the slot keeps while present; its ioctl
+// handler stays attached meanwhile.
+void HidrawTestbed::BindDriver(Slot& slot) {
+    const std::string vendor = Hex4(slot.vendorId);
+    const std::string product = Hex4(slot.productId);
     // The kernel numbers HID devices across the whole system.
     const std::string hidName = "0003:" + vendor + ":" + product + "." + Hex4(++hidDevices_);
-    gchar* hid =
-        umockdev_testbed_add_device(bed_, "hid", hidName.c_str(), interface, nullptr, nullptr);
-    const std::string name = "hidraw" + std::to_string(number);
+    gchar* hid = umockdev_testbed_add_device(bed_, "hid", hidName.c_str(), slot.syspaths[1].c_str(),
+                                             nullptr, nullptr);
+    const std::string name = "hidraw" + std::to_string(slot.hidrawNumber);
     const std::string devnode = "/dev/" + name;
     gchar* raw = umockdev_testbed_add_device(bed_, "hidraw", name.c_str(), hid, "dev",
-                                             ("241:" + std::to_string(number)).c_str(), nullptr,
-                                             "DEVNAME", devnode.c_str(), nullptr);
-    slot.syspaths.clear();
-    for (gchar* path : {usb, interface, hid, raw}) {
+                                             ("241:" + std::to_string(slot.hidrawNumber)).c_str(),
+                                             nullptr, "DEVNAME", devnode.c_str(), nullptr);
+    for (gchar* path : {hid, raw}) {
         slot.syspaths.emplace_back(path);
         g_free(path);
     }
     // The test bed names the node but makes no file for it.
     std::ofstream(NodePath(slot)).flush();
-    slot.handler = umockdev_ioctl_base_new();
-    g_signal_connect(slot.handler, "handle-ioctl", G_CALLBACK(HandleIoctl), &slot);
-    if (!umockdev_testbed_attach_ioctl(bed_, devnode.c_str(), slot.handler, nullptr)) {
-        throw std::runtime_error("cannot attach the ioctl handler to " + devnode);
-    }
-    slot.present = true;
-    ++slot.arrivals;
+    slot.driverBound = true;
 }
 
-void HidrawTestbed::RemoveHidraw(Slot& slot) {
-    const std::string devnode = "/dev/hidraw" + std::to_string(slot.hidrawNumber);
-    umockdev_testbed_detach_ioctl(bed_, devnode.c_str(), nullptr);
-    g_object_unref(slot.handler);
-    slot.handler = nullptr;
+void HidrawTestbed::UnbindDriver(Slot& slot) {
     std::remove(NodePath(slot).c_str());
-    slot.hidrawNumber = -1;
     // Children before parents, each with its own remove event.
     for (int i = 0; i < 2; ++i) {
         umockdev_testbed_uevent(bed_, slot.syspaths.back().c_str(), "remove");
         umockdev_testbed_remove_device(bed_, slot.syspaths.back().c_str());
         slot.syspaths.pop_back();
     }
+    slot.driverBound = false;
 }
 
 void HidrawTestbed::Remove(Slot& slot) {
-    if (slot.handler != nullptr) {
-        RemoveHidraw(slot);
+    if (slot.driverBound) {
+        UnbindDriver(slot);
     }
+    umockdev_testbed_detach_ioctl(bed_, ("/dev/hidraw" + std::to_string(slot.hidrawNumber)).c_str(),
+                                  nullptr);
+    g_object_unref(slot.handler);
+    slot.handler = nullptr;
+    if (slot.usbfs != nullptr) {
+        umockdev_testbed_detach_ioctl(bed_, UsbNode(slot.port).c_str(), nullptr);
+        g_object_unref(slot.usbfs);
+        slot.usbfs = nullptr;
+    }
+    std::lock_guard lock(slot.deviceLock);
+    for (UMockdevIoctlData* urb : slot.done) {
+        g_object_unref(urb);
+    }
+    slot.done.clear();
     std::remove((root_ + UsbNode(slot.port)).c_str());
     for (auto path = slot.syspaths.rbegin(); path != slot.syspaths.rend(); ++path) {
         umockdev_testbed_uevent(bed_, path->c_str(), "remove");

@@ -1,5 +1,7 @@
 // A umockdev test bed of USB devices with their HID interfaces and hidraw nodes, whose ioctls
 // the device-family emulator answers, and whose nodes follow the emulator on and off the bus.
+// A family device's USB device node answers as usbfs does: the descriptors, claiming, the HID
+// driver let go of and bound again, and control transfers (synchronous or as URBs).
 #pragma once
 
 #include <umockdev.h>
@@ -7,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,9 +36,11 @@ public:
     void AddMouse(int port);
     // The nodes (hidraw and USB device) present at port `port` lose their permissions.
     void DenyAccess(int port);
-    // The HID driver lets go of the interface at port `port`: its hidraw node goes, the USB
-    // device and interface stay, until the device leaves the bus.
-    void DetachDriver(int port);
+    // Another program lets the HID driver go of the interface at `port` and claims it, until
+    // the device leaves the bus.
+    void ClaimElsewhere(int port);
+    // Claiming the interface at `port` through usbfs fails with EIO.
+    void RefuseClaims(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
     // Brings the nodes in line with the emulators at the clock's now: a device that left the
@@ -43,6 +48,10 @@ public:
     void Sync();
     // How often the device at `port` has appeared on the bus.
     int Arrivals(int port) const;
+    // What was asked of the device at `port` through usbfs, in order: "claim", "release",
+    // "disconnect" and "connect" of interface 0, and each control request as
+    // "<bmRequestType> <bRequest> <wValue> <wIndex> <data length>" in hex (the length in decimal).
+    std::vector<std::string> UsbfsLog(int port) const;
 
     std::uint32_t TickCount() override { return now_.TickCount(); }
     void Sleep(std::uint32_t ms) override {
@@ -57,10 +66,14 @@ public:
 private:
     struct Slot;
     static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
+    static gboolean HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
+    int Control(Slot& slot, const std::uint8_t* setup, std::span<std::uint8_t> data);
     void Add(Slot& slot);
     void Remove(Slot& slot);
+    void Attach(const std::string& devnode, UMockdevIoctlBase* handler);
+    void BindDriver(Slot& slot);
+    void UnbindDriver(Slot& slot);
     std::string NodePath(const Slot& slot) const;
-    void RemoveHidraw(Slot& slot);
 
     Clock& now_;
     UMockdevTestbed* bed_;
