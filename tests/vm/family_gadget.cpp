@@ -368,10 +368,12 @@ void Gadget::Setup(const usb_ctrlrequest& request) {
     } else if (type == (USB_DIR_IN | USB_TYPE_CLASS | USB_RECIP_INTERFACE) &&
                request.bRequest == kGetReport && value >> 8 == kInputReportType) {
         data.assign(inputLength_, 0);
-        data[0] = static_cast<std::uint8_t>(value & 0xFF);
         const std::lock_guard lock(deviceLock_);
-        if (data.empty() || !device_.InputReport(clock_.TickCount(), data)) {
-            data.clear();
+        if (!data.empty()) {
+            data[0] = static_cast<std::uint8_t>(value & 0xFF);
+            if (!device_.InputReport(clock_.TickCount(), data)) {
+                data.clear();
+            }
         }
     } else if (type == (USB_DIR_OUT | USB_TYPE_CLASS | USB_RECIP_INTERFACE) &&
                request.bRequest == kSetReport && length > 0) {
