@@ -65,22 +65,21 @@ OpenInterfaces& Opened() {
 }  // namespace
 
 // What an open interface holds, each part undone in reverse order by the destructor: the usbfs
-// descriptor, a libusb context of its own, the wrapped handle, the rescue record, the detached
-// driver and the claim.
+// descriptor, a libusb context of its own, the wrapped handle and, once reports are exchanged, the
+// rescue record, the detached driver and the claim.
 struct Claim {
     int fd = -1;
     std::uint8_t number = 0;
     libusb_context* context = nullptr;
     libusb_device_handle* handle = nullptr;
     int rescueSlot = -1;
-    bool detached = false;
     bool claimed = false;
 
     ~Claim() {
         if (claimed) {
             libusb_release_interface(handle, number);
-        }
-        if (detached) {
+            // Whether or not a driver had the interface before, the HID driver gets it now: one
+            // that was still probing when it was claimed would otherwise never bind.
             libusb_attach_kernel_driver(handle, number);
         }
         if (rescueSlot >= 0) {
@@ -97,8 +96,8 @@ struct Claim {
         }
     }
 
-    // 0, or the errno of the step that failed.
-    int Take(const std::string& usbNode) {
+    // Opens the device node and wraps it; 0, or the errno of the step that failed.
+    int Open(const std::string& usbNode) {
         fd = ::open(usbNode.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             return errno;
@@ -113,8 +112,16 @@ struct Claim {
             handle = nullptr;
             return Errno(result);
         }
+        return 0;
+    }
+
+    // Takes the interface from its kernel driver and claims it; 0, or the errno of the step that
+    // failed, with the driver bound again.
+    int Take() {
         // Recorded before the driver goes, so that no signal finds it detached and unrecorded.
-        rescueSlot = RegisterClaim(fd, number);
+        if (rescueSlot < 0) {
+            rescueSlot = RegisterClaim(fd, number);
+        }
         if (rescueSlot < 0) {
             return EMFILE;
         }
@@ -122,6 +129,7 @@ struct Claim {
         if (active < 0) {
             return Errno(active);
         }
+        bool detached = false;
         if (active == 1) {
             if (const int result = libusb_detach_kernel_driver(handle, number); result < 0) {
                 return Errno(result);
@@ -129,6 +137,9 @@ struct Claim {
             detached = true;
         }
         if (const int result = libusb_claim_interface(handle, number); result < 0) {
+            if (detached) {
+                libusb_attach_kernel_driver(handle, number);
+            }
             return Errno(result);
         }
         claimed = true;
@@ -148,7 +159,7 @@ std::shared_ptr<UsbInterface> UsbInterface::Open(const std::string& usbNode, std
     auto claim = std::make_unique<Claim>();
     claim->number = number;
     libusb_device_descriptor device{};
-    error = claim->Take(usbNode);
+    error = claim->Open(usbNode);
     if (error == 0) {
         const int result = libusb_get_device_descriptor(libusb_get_device(claim->handle), &device);
         error = result < 0 ? Errno(result) : 0;
@@ -176,7 +187,15 @@ UsbInterface::~UsbInterface() {
     opened.byKey.erase(key_);
 }
 
+int UsbInterface::Claimed() {
+    std::lock_guard lock(claimLock_);
+    return claim_->claimed ? 0 : claim_->Take();
+}
+
 std::optional<HidCaps> UsbInterface::ReadCaps(int& error) {
+    if (error = Claimed(); error != 0) {
+        return std::nullopt;
+    }
     std::array<std::uint8_t, kMaxReportDescriptor> descriptor{};
     // GET_DESCRIPTOR(Report) of the interface; libusb never writes more than asked for.
     const int got = libusb_control_transfer(
@@ -198,6 +217,9 @@ int UsbInterface::SetOutputReport(std::span<const std::uint8_t> report) {
     if (report.empty()) {
         return EINVAL;
     }
+    if (const int error = Claimed(); error != 0) {
+        return error;
+    }
     // Without report IDs (ID 0) only the data goes out.
     const std::span<const std::uint8_t> data = report[0] == 0 ? report.subspan(1) : report;
     if (data.size() > 0xFFFF) {
@@ -217,6 +239,9 @@ int UsbInterface::SetOutputReport(std::span<const std::uint8_t> report) {
 int UsbInterface::GetInputReport(std::span<std::uint8_t> report) {
     if (report.empty()) {
         return EINVAL;
+    }
+    if (const int error = Claimed(); error != 0) {
+        return error;
     }
     const std::span<std::uint8_t> data = report[0] == 0 ? report.subspan(1) : report;
     if (data.size() > 0xFFFF) {

@@ -1,11 +1,14 @@
 // Reports over the control pipe through usbfs (libusb), for HID interfaces with an interrupt OUT
 // endpoint: hidraw would send their output reports over that endpoint, and the devices take
-// commands only as SET_REPORT. While open, the interface is detached from its kernel driver and
-// claimed; closing (and SIGINT, SIGTERM, SIGHUP meanwhile) gives it back to the driver.
+// commands only as SET_REPORT. From its first exchange until it closes, the interface is detached
+// from its kernel driver and claimed; closing (and SIGINT, SIGTERM, SIGHUP meanwhile) gives it
+// back to the driver. Opening alone leaves the driver be, so that a scan never takes the interface
+// and an interface another program holds is still opened and identified.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,13 +19,11 @@ namespace torvane::usbfs {
 
 struct Claim;
 
-// One claimed interface, shared by every handle of this program that opens it.
+// One open interface, shared by every handle of this program that opens it.
 class UsbInterface {
 public:
-    // Opens usbNode (/dev/bus/usb/BBB/DDD), detaches the kernel driver from interface `number`
-    // (that one only) when one is bound, and claims it; reads the device descriptor. nullptr and
-    // the errno on failure (EBUSY when another program holds the interface), with the driver
-    // bound again.
+    // Opens usbNode (/dev/bus/usb/BBB/DDD) and reads the device descriptor for interface
+    // `number`; nullptr and the errno on failure.
     static std::shared_ptr<UsbInterface> Open(const std::string& usbNode, std::uint8_t number,
                                               int& error);
     // Releases the interface, binds the kernel driver again if it was detached, closes.
@@ -32,6 +33,8 @@ public:
 
     // Vendor, product and release from the device descriptor.
     const HidAttributes& attributes() const { return attributes_; }
+    // These three first detach the kernel driver from the interface (that one only) when one is
+    // bound and claim it, unless done before; EBUSY when another program holds it.
     // The capabilities of the interface's report descriptor (GET_DESCRIPTOR); the errno in error
     // when it cannot be read, EINVAL when it does not parse.
     std::optional<HidCaps> ReadCaps(int& error);
@@ -42,7 +45,10 @@ public:
 
 private:
     UsbInterface(std::unique_ptr<Claim> claim, std::string key);
+    // Claims the interface unless it is claimed already; 0 or the errno.
+    int Claimed();
 
+    std::mutex claimLock_;
     std::unique_ptr<Claim> claim_;
     std::string key_;
     HidAttributes attributes_;
