@@ -4,7 +4,7 @@
 // and report descriptor, at the same port, so the host sees the device re-enumerate.
 //
 //   torvane-vm-gadget --results DIR [--device SPEC] [--out-endpoint none|control-only|either]
-//                     [--image FILE] [--udc NAME]
+//                     [--image FILE]
 //
 // SPEC is one device of the simulator's DEVICES grammar (default qmx-c). In DIR it writes
 // commands.log (one line per output report: the pipe it came on, then its first five bytes) and,
@@ -48,6 +48,7 @@ using torvane::sim::SimInterface;
 constexpr const char* kGadgetDir = "/sys/kernel/config/usb_gadget/torvane";
 constexpr const char* kFunction = "ffs.torvane";
 constexpr const char* kMountPoint = "/dev/ffs-torvane";
+constexpr const char* kUdc = "dummy_udc.0";
 constexpr std::uint16_t kMaxPacket = 64;
 
 constexpr std::uint8_t kHidDescriptorType = 0x21;
@@ -65,7 +66,6 @@ struct Options {
     std::string device = "qmx-c";
     OutEndpoint out = OutEndpoint::None;
     std::string image;
-    std::string udc = "dummy_udc.0";
 };
 
 std::atomic<bool> g_stop{false};
@@ -234,8 +234,7 @@ void Gadget::Destroy() {
     ::umount(kMountPoint);
     ::rmdir(kMountPoint);
     ::unlink(Path(std::string("configs/c.1/") + kFunction).c_str());
-    for (const char* dir : {"configs/c.1/strings/0x409", "configs/c.1", "functions/ffs.torvane",
-                            "strings/0x409", ""}) {
+    for (const char* dir : {"configs/c.1", "functions/ffs.torvane", "strings/0x409", ""}) {
         ::rmdir(Path(dir).c_str());
     }
 }
@@ -272,7 +271,7 @@ bool Gadget::Attach(const SimInterface& shown) {
         outStop_ = false;
         outReader_ = std::thread([this] { ReadOutEndpoint(); });
     }
-    if (!WriteText(Path("UDC"), options_.udc)) {
+    if (!WriteText(Path("UDC"), kUdc)) {
         return false;
     }
     attached_ = true;
@@ -485,8 +484,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.device = value;
         } else if (name == "--image") {
             options.image = value;
-        } else if (name == "--udc") {
-            options.udc = value;
         } else if (name == "--out-endpoint" && value == "none") {
             options.out = OutEndpoint::None;
         } else if (name == "--out-endpoint" && value == "control-only") {
@@ -506,7 +503,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::cerr << "usage: torvane-vm-gadget --results DIR [--device SPEC] "
-                     "[--out-endpoint none|control-only|either] [--image FILE] [--udc NAME]\n";
+                     "[--out-endpoint none|control-only|either] [--image FILE]\n";
         return 2;
     }
     std::string error;
