@@ -88,9 +88,11 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
     if (deviceCount == 0 || index > deviceCount - 1) {
         return false;
     }
+    // At most one handle per object: from here on, a handle still open from an earlier open is
+    // closed on every way out, never just dropped.
     const auto entries = system_.Enumerate(interfaceGuid);
     if (!entries) {
-        deviceHandle = {};
+        ReleaseHandle();
         deviceIndex = 0;
         return false;
     }
@@ -104,12 +106,11 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
         }
     }
     if (index >= entries->size() || !(*entries)[index].present || !(*entries)[index].devicePath) {
-        deviceHandle = {};
+        ReleaseHandle();
         deviceIndex = 0;
         return false;
     }
     CopyCut(devicePath, *(*entries)[index].devicePath);
-    // At most one handle per object: a handle still open from an earlier open is closed first.
     ReleaseHandle();
     SystemError error;
     const DeviceHandle handle = system_.Open(devicePath.data(), error);

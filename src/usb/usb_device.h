@@ -34,6 +34,8 @@ public:
 
     // Enumeration, open and close. The close operations throw TextError when the system refuses.
     std::uint8_t CountDevices();
+    // Opens the interface at index in place of the handle held, which is closed on every way past
+    // the count (throwing as ReleaseHandle does); an index not counted changes nothing.
     bool OpenHandle(std::uint8_t index);
     bool OpenDevice(std::uint8_t index);
     void CloseDevice();

@@ -89,6 +89,40 @@ TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
     EXPECT_FALSE(bus.Close(first));
 }
 
+// The selection's second open fails before it reaches the device: the handle of the first open
+// is closed on the way, not dropped.
+TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
+    InterfaceEntry good;
+    good.present = true;
+    good.devicePath = "\\\\?\\hid#1";
+    InterfaceEntry absent = good;
+    absent.present = false;
+    InterfaceEntry noPath = good;
+    noPath.devicePath.reset();
+    struct Case {
+        const char* name;
+        std::optional<std::vector<InterfaceEntry>> second;  // what the second open finds
+    };
+    const Case cases[] = {
+        {"no information set", std::nullopt},
+        {"entry not present", std::vector{absent, good}},
+        {"device path unreadable", std::vector{noPath}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeDevice system;
+        test::RecordingMessages messages;
+        // Two enumerations for each open (the count, then the entry); the count still finds one.
+        system.enumerations = {std::vector{good}, std::vector{good}, std::vector{good}, c.second};
+        CUsbDevice device(system, messages, WindowHandle{}, kHidClassGuid, false);
+        device.OpenDevice(0);
+        ASSERT_EQ(system.openHandles.size(), 1u);
+        EXPECT_FALSE(device.OpenHandle(0));
+        EXPECT_FALSE(device.deviceHandle);
+        EXPECT_TRUE(system.openHandles.empty());
+    }
+}
+
 TEST_F(UsbDeviceTest, CountStopsAt255AndLongPropertiesAreCut) {
     PlugFamilyDevice(std::string(300, 'L'));
     for (int i = 1; i < 300; ++i) {
