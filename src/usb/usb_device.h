@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -130,9 +131,12 @@ public:
 
 private:
     // One GET_DESCRIPTOR request for length bytes; the statuses are copied from the block
-    // afterwards (ntStatus only when copyNtStatus). The answer is block's data area.
-    bool GetDescriptor(std::uint8_t type, std::uint8_t index, std::uint16_t wIndex,
-                       std::uint16_t length, RequestBlock& block, bool copyNtStatus = true);
+    // afterwards (ntStatus only when copyNtStatus). The answer: the length bytes of block at the
+    // data offset the driver gave back. nullopt when the request failed or block does not hold
+    // them all there, whatever the driver wrote into the block's fields.
+    std::optional<std::span<const std::uint8_t>> GetDescriptor(
+        std::uint8_t type, std::uint8_t index, std::uint16_t wIndex, std::uint16_t length,
+        RequestBlock& block, bool copyNtStatus = true);
     // Reads a 4-byte answer into value; value is 0 when the request fails or the device is closed.
     void QueryWord(std::uint32_t code, std::uint32_t& value);
     // Clears text and, on an open device, lets the driver fill it.
