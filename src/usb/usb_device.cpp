@@ -99,7 +99,14 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
     if (index < entries->size()) {
         const InterfaceEntry& element = (*entries)[index];
         if (element.locationPaths) {
-            CopyCut(locationPaths, *element.locationPaths);
+            // Cut to the field, a first path longer than 255 characters would leave a prefix that
+            // other ports can share: it identifies nothing, so the device gets no location path.
+            const std::string& paths = *element.locationPaths;
+            if (std::min(paths.find('\0'), paths.size()) < locationPaths.size()) {
+                CopyCut(locationPaths, paths);
+            } else {
+                locationPaths.fill('\0');
+            }
         }
         if (element.locationInformation) {
             CopyCut(locationInformation, *element.locationInformation);

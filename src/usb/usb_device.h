@@ -64,7 +64,8 @@ public:
     std::uint8_t CurrentEndpointCount();
     void BindEndpoints();
 
-    // The first string of locationPaths: the USB port of the opened interface's device.
+    // The first string of locationPaths: the USB port of the opened interface's device; empty
+    // when the device has none or its path is too long to hold whole.
     std::string LocationPath() const;
 
     // Fields; callers read them directly.

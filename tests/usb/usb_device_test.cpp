@@ -125,16 +125,21 @@ TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
     }
 }
 
-TEST_F(UsbDeviceTest, CountStopsAt255AndLongPropertiesAreCut) {
-    PlugFamilyDevice(std::string(300, 'L'));
-    for (int i = 1; i < 300; ++i) {
+// A location path that the 256-byte field cannot hold whole would name another port, or none:
+// it is no location path at all, and the path read before it does not stay either.
+TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
+    PlugFamilyDevice(std::string(256, 'L'));
+    PlugFamilyDevice(std::string(255, 'M'));
+    for (int i = 2; i < 300; ++i) {
         PlugFamilyDevice("PORT-" + std::to_string(i));
     }
     auto device = Device(kHidClassGuid);
     EXPECT_EQ(device->CountDevices(), 255);
-    ASSERT_TRUE(device->OpenHandle(0));
-    EXPECT_EQ(device->LocationPath(), std::string(255, 'L'));
+    ASSERT_TRUE(device->OpenHandle(1));
+    EXPECT_EQ(device->LocationPath(), std::string(255, 'M'));
     EXPECT_EQ(device->locationPaths.back(), '\0');
+    ASSERT_TRUE(device->OpenHandle(0));
+    EXPECT_EQ(device->LocationPath(), "");
     ASSERT_TRUE(device->OpenHandle(254));
     EXPECT_EQ(device->LocationPath(), "PORT-254");
 }
