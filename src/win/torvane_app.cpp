@@ -84,7 +84,9 @@ bool CTorvaneApp::InitInstance() {
             exitCode_ = 2;
             return false;
         }
-        family = std::make_unique<sim::SimulatedFamily>(std::move(*devices), *clock);
+        family = virtualClock
+                     ? std::make_unique<sim::SimulatedFamily>(std::move(*devices), *virtualClock)
+                     : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
         interfaces = &family->interfaces();
         hid = &family->hid();
     }
