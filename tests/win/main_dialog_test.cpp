@@ -207,7 +207,7 @@ TEST_P(MainDialogUpdateTest, UpdatesThroughItsControlsAndHoldsOnWhileItRuns) {
         30000);
     const std::wstring status = Text(IDC_PATH_STATUS);
     ASSERT_TRUE(done) << std::string(status.begin(), status.end());
-    EXPECT_EQ(chooserCalls, 2);
+    EXPECT_EQ(chooserCalls, 1);  // the second click came with the run under way
     EXPECT_EQ(family->devices()[0]->eraseCount(), 1);
     EXPECT_TRUE(::IsWindow(window));  // Escape during the run was refused
 }
