@@ -68,10 +68,20 @@ void CTorvaneDlg::OnCbnSelchangeDevices() {
 }
 
 void CTorvaneDlg::OnBnClickedScan() {
+    // Scan is disabled while an update runs: no scan or selection may replace the device under
+    // the worker. A click that slips through is not followed.
+    if (workerRunning_) {
+        return;
+    }
     Guarded([this] { ScanAndSelectFirst(); });
 }
 
 void CTorvaneDlg::OnBnClickedUpdate() {
+    // Update is disabled while an update runs: no file dialog may replace the path the worker
+    // reads. A click that slips through is not followed.
+    if (workerRunning_) {
+        return;
+    }
     if (deviceSupported != 0) {
         if (const std::optional<std::string> path = view_.ChooseFirmwareFile()) {
             pathStatusText = *path;
@@ -106,7 +116,10 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
     // Set here, before the worker exists, so that a second click finds it set.
     updateBusy = true;
     workerRunning_ = true;
+    // Off before the worker exists, so that nothing reaches the device while the worker opens it.
     view_.Enable(Control::DeviceList, false);
+    view_.Enable(Control::Scan, false);
+    view_.Enable(Control::Update, false);
     // The previous worker has finished everything but returning.
     WaitForWorker();
     worker_ = std::thread([this] {

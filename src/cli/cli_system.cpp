@@ -21,8 +21,10 @@ std::unique_ptr<CliSystem> CliSystem::Create(const CliOptions& options, std::str
             error = "--simulate: " + error;
             return nullptr;
         }
-        system->family_ =
-            std::make_unique<sim::SimulatedFamily>(std::move(*devices), *system->clock_);
+        system->family_ = system->virtualClock_
+                              ? std::make_unique<sim::SimulatedFamily>(std::move(*devices),
+                                                                       *system->virtualClock_)
+                              : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
         system->interfaces_ = &system->family_->interfaces();
         system->hid_ = &system->family_->hid();
     } else {

@@ -17,6 +17,11 @@ public:
 // The real clock of this platform; lives as long as the process.
 Clock& SystemClock();
 
+// A real clock that counts every millisecond on every platform (std::chrono::steady_clock);
+// lives as long as the process. On Windows the system's tick counter moves in steps of about
+// 16 ms instead.
+Clock& MonotonicClock();
+
 // Milliseconds from start to now, right across a wrap of the counter.
 inline std::uint32_t ElapsedMs(std::uint32_t start, std::uint32_t now) {
     return now - start;

@@ -46,8 +46,6 @@ bool CTorvaneDlg::RunUpdate() {
         view_.ShowMessage("QM Device create handle failed!\n");
         return false;
     }
-    view_.Enable(Control::Scan, false);
-    view_.Enable(Control::Update, false);
 
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(pathStatusText.c_str(), "rb"));
     if (!file) {

@@ -35,6 +35,9 @@ SimulatedFamily::SimulatedFamily(std::vector<FamilyDeviceConfig> devices, Clock&
     }
 }
 
+SimulatedFamily::SimulatedFamily(std::vector<FamilyDeviceConfig> devices)
+    : SimulatedFamily(std::move(devices), MonotonicClock()) {}
+
 bool SimulatedFamily::DumpFlash(const std::string& pattern, std::string& error) const {
     if (devices_.empty()) {
         error = "no simulated device to dump";

@@ -16,8 +16,14 @@ namespace torvane::sim {
 
 class SimulatedFamily {
 public:
-    // One device per config, at ports in the configs' order.
+    // One device per config, at ports in the configs' order, on clock: the engine's virtual
+    // clock, so that the devices' time and the engine's waits are one.
     SimulatedFamily(std::vector<FamilyDeviceConfig> devices, Clock& clock);
+    // The same in real time. The devices keep their own time on the monotonic clock, never on
+    // the engine's tick counter: on Windows that moves in steps of about 16 ms, and a device
+    // that has a reply ready a few milliseconds after a request would miss a host that reads
+    // after its 10 ms wait, whenever no step fell into the wait.
+    explicit SimulatedFamily(std::vector<FamilyDeviceConfig> devices);
 
     DeviceInterfaces& interfaces() { return interfaces_; }
     HidClass& hid() { return hid_; }

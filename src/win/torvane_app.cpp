@@ -20,7 +20,9 @@ struct Arguments {
     bool virtualTime = false;
 };
 
-// false and a reason for an argument the program does not take.
+// The program takes no arguments of its own: only the simulator's options count, and anything
+// else (a file dropped on the program, a shortcut's argument) is ignored. False and a reason
+// when the simulator's options do not go together.
 bool ParseArguments(const std::vector<std::string>& args, Arguments& parsed, std::string& error) {
     constexpr std::string_view kSimulate = "--simulate";
     for (const std::string& arg : args) {
@@ -30,9 +32,6 @@ bool ParseArguments(const std::vector<std::string>& args, Arguments& parsed, std
             parsed.simulate = arg.substr(kSimulate.size() + 1);
         } else if (arg == "--virtual-time") {
             parsed.virtualTime = true;
-        } else {
-            error = "unknown argument '" + arg + "'";
-            return false;
         }
     }
     if (parsed.virtualTime && !parsed.simulate) {
@@ -84,7 +83,9 @@ bool CTorvaneApp::InitInstance() {
             exitCode_ = 2;
             return false;
         }
-        family = std::make_unique<sim::SimulatedFamily>(std::move(*devices), *clock);
+        family = virtualClock
+                     ? std::make_unique<sim::SimulatedFamily>(std::move(*devices), *virtualClock)
+                     : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
         interfaces = &family->interfaces();
         hid = &family->hid();
     }

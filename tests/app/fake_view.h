@@ -42,6 +42,13 @@ public:
     void ShowMessage(const std::string& text, const std::string& = {}) override {
         messages.push_back(text);
     }
+    // The engine asks for it at every open of a device.
+    WindowHandle MainWindow() override {
+        if (onOpen) {
+            onOpen();
+        }
+        return {};
+    }
 
     CTorvaneDlg* dialog = nullptr;
     std::vector<std::string> entries;
@@ -54,6 +61,8 @@ public:
     std::optional<std::string> file;
     // Called with each new status text, on the thread that shows it.
     std::function<void(const std::string&)> onStatus;
+    // Called as the engine opens a device, on the thread that opens it.
+    std::function<void()> onOpen;
 };
 
 }  // namespace torvane::test

@@ -291,23 +291,39 @@ TEST_F(UpdateRunTest, LocationPathsTooLongToHoldFindNoBootLoader) {
     EXPECT_TRUE(Idle());
 }
 
-TEST_F(UpdateRunTest, ASecondClickOrACloseDuringTheRunIsRefused) {
-    Start({Device(kQmxC, 1)});
+TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
+    Start({Device(kQmxC, 1), Device(kQmxC, 2)});
+    view.Select(1);
+    dialog->OnCbnSelchangeDevices();
+    for (const Control control : {Control::DeviceList, Control::Scan, Control::Update}) {
+        view.enabled[control] = true;  // as the window has them
+    }
     test::TempFile file(Image());
     bool clicked = false;
-    view.onStatus = [&](const std::string& status) {
-        if (!clicked && status.rfind("Erase successfully", 0) == 0) {
-            clicked = true;
-            EXPECT_FALSE(dialog->CanClose());
-            dialog->OnBnClickedUpdate();
-            view.Select(0);
-            dialog->OnCbnSelchangeDevices();  // the list is off; a change is not followed
+    // While the worker opens the device: every control is off, and what slips through anyway
+    // (another file chosen, a rescan, another entry) is not followed.
+    view.onOpen = [&] {
+        if (clicked) {
+            return;
         }
+        clicked = true;
+        EXPECT_FALSE(dialog->CanClose());
+        EXPECT_FALSE(view.enabled[Control::DeviceList]);
+        EXPECT_FALSE(view.enabled[Control::Scan]);
+        EXPECT_FALSE(view.enabled[Control::Update]);
+        view.file = "other.hex";
+        dialog->OnBnClickedUpdate();
+        dialog->OnBnClickedScan();
+        EXPECT_EQ(view.selection, 1);
+        view.Select(0);
+        dialog->OnCbnSelchangeDevices();
+        view.Select(1);
     };
     Update(file.path().string());
     EXPECT_TRUE(clicked);
-    EXPECT_EQ(device(0).eraseCount(), 1);
-    EXPECT_EQ(view.statuses.back().rfind("FW update successfully", 0), 0u);
+    EXPECT_EQ(view.statuses.back().rfind("FW update successfully", 0), 0u) << view.statuses.back();
+    EXPECT_EQ(device(0).eraseCount(), 0);
+    EXPECT_EQ(device(1).eraseCount(), 1);
 }
 
 TEST_F(UpdateRunTest, TheGateLetsApplicationsFromMajorVersionThree) {

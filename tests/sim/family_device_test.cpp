@@ -5,7 +5,9 @@
 #include "support/records.h"
 
 #include "protocol/device_session.h"
+#include "protocol/family.h"
 #include "sim/sim_hid_class.h"
+#include "sim/simulated_family.h"
 #include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
@@ -95,6 +97,32 @@ TEST_F(FamilyDeviceTest, HandlesGoStaleWhenTheDeviceReenumerates) {
     EXPECT_TRUE(hid.GetAttributes(session.sessionHandle, attributes));
     EXPECT_TRUE(bus.Close(application));
     EXPECT_FALSE(bus.Close(application));
+}
+
+// The host's tick counter over real time in steps of 16 ms, as GetTickCount moves on Windows.
+class SixteenMsTicks final : public Clock {
+public:
+    std::uint32_t TickCount() override { return SystemClock().TickCount() & ~15u; }
+    void Sleep(std::uint32_t ms) override { SystemClock().Sleep(ms); }
+};
+
+TEST(RealTimeFamily, KeepsItsEchoPromiseOnAHostWhoseTicksMoveIn16MsSteps) {
+    SixteenMsTicks host;
+    FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F10, kPort);
+    config.startInBootLoader = true;
+    config.echoMs = family::kWriteEchoWaitMs;  // ready just as the host's wait ends
+    SimulatedFamily simulated({config});
+    const std::vector<BusEntry> entries = simulated.bus().Enumerate(kHidClassGuid);
+    ASSERT_EQ(entries.size(), 1u);
+    test::RecordingMessages messages;
+    DeviceSession session(simulated.hid(), host, messages);
+    session.sessionHandle = simulated.bus().Open(entries[0].devicePath);
+    ASSERT_TRUE(simulated.hid().GetCaps(session.sessionHandle, session.sessionCaps));
+    session.bootMode = 1;
+    for (std::uint8_t i = 0; i < 16; ++i) {
+        EXPECT_TRUE(session.WriteRecord(Record(static_cast<std::uint16_t>(0x2200 + 0x20 * i), {i})))
+            << "record " << int{i};
+    }
 }
 
 }  // namespace

@@ -4,14 +4,16 @@
 
 #include <string>
 
+#include "resource.h"
+
 namespace torvane::win {
 namespace {
 
 // A started torvane.exe on the simulated family; the process ends with the object.
 class Program {
 public:
-    Program() {
-        std::string command = "\"" TORVANE_EXE "\" --simulate --virtual-time";
+    explicit Program(const std::string& args = "--simulate --virtual-time") {
+        std::string command = "\"" TORVANE_EXE "\" " + args;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -35,7 +37,8 @@ public:
         ::GetExitCodeProcess(process_.hProcess, &code);
         return code;
     }
-    // Its main window, once it shows one within ten seconds; null otherwise.
+    // Its main window (the dialog with the device list), once it shows one within ten seconds;
+    // null otherwise.
     HWND Window() {
         for (int i = 0; i < 1000; ++i) {
             Search search{process_.dwProcessId, nullptr};
@@ -62,7 +65,7 @@ private:
         wchar_t caption[32] = {};
         ::GetWindowTextW(window, caption, 32);
         if (process == search->process && std::wstring(caption) == L"Torvane" &&
-            ::IsWindowVisible(window)) {
+            ::IsWindowVisible(window) && ::GetDlgItem(window, IDC_DEVICES) != nullptr) {
             search->window = window;
             return FALSE;
         }
@@ -93,6 +96,19 @@ TEST(SingleInstance, ASecondCopyEndsAtOnceAndTheNameIsFreeAfterTheFirst) {
     ASSERT_NE(again, nullptr);
     ::PostMessageW(again, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(third.Ended(10000));
+}
+
+TEST(ProgramStart, ArgumentsNotItsOwnAreIgnored) {
+    // A file dropped on the program, or a shortcut's argument, still opens the dialog, and the
+    // simulator's options among them still count.
+    Program program("\"C:\\firmware\\dropped.hex\" --simulate=qmx-s,tzn /x --virtual-time --bogus");
+    ASSERT_TRUE(program.started());
+    HWND window = program.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0), 2);
+    ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(program.Ended(10000));
+    EXPECT_EQ(program.ExitCode(), 0u);
 }
 
 }  // namespace
