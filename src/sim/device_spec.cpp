@@ -20,6 +20,9 @@ constexpr std::array<ModelName, 3> kModelNames{{
     {"tzn", 0x1F10},
 }};
 
+// A location path longer than this is cut when a device is opened, and then names no port.
+constexpr std::size_t kMaxLocationLength = 255;
+
 // The other port of fail=otherport lies this many ports past the device's own default one.
 constexpr int kOtherPortDistance = 8;
 
@@ -145,6 +148,10 @@ public:
                 config_.bootVersion[i] = static_cast<char>('0' + (*version)[i]);
             }
         } else if (name == "location") {
+            if (value.size() > kMaxLocationLength) {
+                return Fail("'location' is longer than " + std::to_string(kMaxLocationLength) +
+                            " characters");
+            }
             config_.locationPath = value;
         } else {
             return Fault(key, value);
@@ -279,7 +286,7 @@ const char* DeviceSpecGrammar() {
            "        | identity=HEX         7 identity bytes as 14 hex digits\n"
            "        | boot                 starts in its boot loader\n"
            "        | bootversion=A.B.C    boot loader version, each 0-9 (default 1.0.2)\n"
-           "        | location=TEXT        its port; TEXT without ',' or ':'\n"
+           "        | location=TEXT        its port; up to 255 characters, no ',' or ':'\n"
            "        | fail=erase           the erase is never confirmed\n"
            "        | fail=echo@K          the echo of write K (from 0) is wrong\n"
            "        | fail=noreturn        the boot loader never appears\n"

@@ -112,6 +112,9 @@ bool UsbFunction::IoControl(std::uint32_t, std::uint32_t code, std::span<std::ui
         const std::span<std::uint8_t> block = std::span(system).first(requestSize);
         if (code == kIoctlControlTransfer) {
             answer = ControlTransfer(block);
+            if (answer.ok && edit_) {
+                edit_(block);
+            }
         } else if (code == kIoctlBufferedTransfer) {
             answer = BufferedTransfer(block);
         } else {

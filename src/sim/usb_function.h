@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/descriptor_sets.h"
@@ -66,6 +68,11 @@ public:
     void SetSpeed(std::uint32_t speed) { config_.descriptors.speed = speed; }
     // Answers to code bring back at most bytes bytes, as a driver that answers short.
     void CutReply(std::uint32_t code, std::uint32_t bytes) { cuts_[code] = bytes; }
+    // Every answered control transfer block goes through edit on its way back, as a driver that
+    // rewrites the fields of its request blocks.
+    void EditControlAnswers(std::function<void(std::span<std::uint8_t>)> edit) {
+        edit_ = std::move(edit);
+    }
     // Takes the function off the bus, or brings it back as a new arrival.
     void SetPresent(bool present);
 
@@ -104,6 +111,7 @@ private:
     std::uint32_t generation_ = 1;
     std::map<std::uint8_t, std::uint8_t> alternates_;  // by interface number; absent: 0
     std::map<std::uint32_t, std::uint32_t> cuts_;
+    std::function<void(std::span<std::uint8_t>)> edit_;
     std::map<std::uint8_t, std::vector<std::uint8_t>> received_;
     std::deque<std::uint8_t> loopback_;  // OUT data that no IN transfer has returned yet
 };

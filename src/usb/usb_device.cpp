@@ -88,28 +88,36 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
     if (deviceCount == 0 || index > deviceCount - 1) {
         return false;
     }
+    // At most one handle per object: from here on, a handle still open from an earlier open is
+    // closed on every way out, never just dropped.
     const auto entries = system_.Enumerate(interfaceGuid);
     if (!entries) {
-        deviceHandle = {};
+        ReleaseHandle();
         deviceIndex = 0;
         return false;
     }
     if (index < entries->size()) {
         const InterfaceEntry& element = (*entries)[index];
         if (element.locationPaths) {
-            CopyCut(locationPaths, *element.locationPaths);
+            // Cut to the field, a first path longer than 255 characters would leave a prefix that
+            // other ports can share: it identifies nothing, so the device gets no location path.
+            const std::string& paths = *element.locationPaths;
+            if (std::min(paths.find('\0'), paths.size()) < locationPaths.size()) {
+                CopyCut(locationPaths, paths);
+            } else {
+                locationPaths.fill('\0');
+            }
         }
         if (element.locationInformation) {
             CopyCut(locationInformation, *element.locationInformation);
         }
     }
     if (index >= entries->size() || !(*entries)[index].present || !(*entries)[index].devicePath) {
-        deviceHandle = {};
+        ReleaseHandle();
         deviceIndex = 0;
         return false;
     }
     CopyCut(devicePath, *(*entries)[index].devicePath);
-    // At most one handle per object: a handle still open from an earlier open is closed first.
     ReleaseHandle();
     SystemError error;
     const DeviceHandle handle = system_.Open(devicePath.data(), error);
@@ -294,8 +302,9 @@ void CUsbDevice::QuerySpeed() {
     isSuperSpeed = speed == 4;
 }
 
-bool CUsbDevice::GetDescriptor(std::uint8_t type, std::uint8_t index, std::uint16_t wIndex,
-                               std::uint16_t length, RequestBlock& block, bool copyNtStatus) {
+std::optional<std::span<const std::uint8_t>> CUsbDevice::GetDescriptor(
+    std::uint8_t type, std::uint8_t index, std::uint16_t wIndex, std::uint16_t length,
+    RequestBlock& block, bool copyNtStatus) {
     block.SetBmRequestType(kDeviceToHost);
     block.SetBRequest(kGetDescriptor);
     block.SetWValue(static_cast<std::uint16_t>(type << 8 | index));
@@ -309,17 +318,21 @@ bool CUsbDevice::GetDescriptor(std::uint8_t type, std::uint8_t index, std::uint1
     if (copyNtStatus) {
         ntStatus = block.ntStatus();
     }
-    return ok;
+    const std::span<const std::uint8_t> answer = block.DataArea(length);
+    if (!ok || answer.size() < length) {
+        return std::nullopt;
+    }
+    return answer;
 }
 
 void CUsbDevice::FetchDeviceDescriptor() {
     deviceDescriptor.fill(0);
     RequestBlock block(RequestBlock::kHeaderSize + deviceDescriptor.size());
-    if (!GetDescriptor(kDeviceDescriptorType, 0, 0, deviceDescriptor.size(), block)) {
+    const auto answer = GetDescriptor(kDeviceDescriptorType, 0, 0, deviceDescriptor.size(), block);
+    if (!answer) {
         return;
     }
-    const std::span<const std::uint8_t> answer = block.DataArea(deviceDescriptor.size());
-    std::copy(answer.begin(), answer.end(), deviceDescriptor.begin());
+    std::copy(answer->begin(), answer->end(), deviceDescriptor.begin());
     const std::span<const std::uint8_t> d = deviceDescriptor;
     bcdUSB = ReadLe16(d, 2);
     bDeviceClass = d[4];
@@ -342,21 +355,21 @@ void CUsbDevice::FetchDeviceDescriptor() {
 void CUsbDevice::FetchLanguageId() {
     cmnDescriptor_.fill(0);
     RequestBlock header(RequestBlock::kHeaderSize + cmnDescriptor_.size());
-    if (!GetDescriptor(kStringDescriptorType, 0, 0, 2, header, false)) {
+    const auto first = GetDescriptor(kStringDescriptorType, 0, 0, 2, header, false);
+    if (!first) {
         return;
     }
-    const std::span<const std::uint8_t> first = header.DataArea(2);
-    std::copy(first.begin(), first.end(), cmnDescriptor_.begin());
+    std::copy(first->begin(), first->end(), cmnDescriptor_.begin());
     const std::uint8_t length = cmnDescriptor_[0];
     RequestBlock table(RequestBlock::kHeaderSize + length);
-    if (!GetDescriptor(kStringDescriptorType, 0, 0, length, table, false)) {
+    const auto answer = GetDescriptor(kStringDescriptorType, 0, 0, length, table, false);
+    if (!answer) {
         return;
     }
-    const std::span<const std::uint8_t> answer = table.DataArea(length);
     const int ids = (static_cast<int>(length) - 2) / 2;
-    languageId = ids >= 1 ? ReadLe16(answer, 2) : 0;
+    languageId = ids >= 1 ? ReadLe16(*answer, 2) : 0;
     for (int i = 0; i < ids; ++i) {
-        if (ReadLe16(answer, 2 + 2 * static_cast<std::size_t>(i)) == kEnglishUnitedStates) {
+        if (ReadLe16(*answer, 2 + 2 * static_cast<std::size_t>(i)) == kEnglishUnitedStates) {
             languageId = kEnglishUnitedStates;
         }
     }
@@ -365,26 +378,25 @@ void CUsbDevice::FetchLanguageId() {
 void CUsbDevice::FetchStringDescriptor(std::array<char16_t, 256>& dest, std::uint8_t index) {
     cmnDescriptor_.fill(0);
     RequestBlock header(RequestBlock::kHeaderSize + cmnDescriptor_.size());
-    if (!GetDescriptor(kStringDescriptorType, index, languageId, 2, header)) {
+    const auto first = GetDescriptor(kStringDescriptorType, index, languageId, 2, header);
+    if (!first) {
         return;
     }
-    const std::span<const std::uint8_t> first = header.DataArea(2);
-    std::copy(first.begin(), first.end(), cmnDescriptor_.begin());
+    std::copy(first->begin(), first->end(), cmnDescriptor_.begin());
     const std::uint8_t requested = cmnDescriptor_[0];
     RequestBlock block(RequestBlock::kHeaderSize + requested);
-    if (!GetDescriptor(kStringDescriptorType, index, languageId, requested, block) ||
-        requested < 2) {
+    const auto answer = GetDescriptor(kStringDescriptorType, index, languageId, requested, block);
+    if (!answer || requested < 2) {
         return;
     }
-    const std::span<const std::uint8_t> answer = block.DataArea(requested);
-    const std::uint8_t length = answer[0];
-    if (length <= 2 || answer[1] != kStringDescriptorType) {
+    const std::uint8_t length = (*answer)[0];
+    if (length <= 2 || (*answer)[1] != kStringDescriptorType) {
         return;
     }
     std::fill_n(dest.begin(), 128, u'\0');
     // The text never takes more than was asked for, and a terminating zero always stays.
     const std::size_t bytes = std::min<std::size_t>(length - 2, requested - 2);
-    std::memcpy(dest.data(), answer.data() + 2, std::min<std::size_t>(bytes, 2 * 127));
+    std::memcpy(dest.data(), answer->data() + 2, std::min<std::size_t>(bytes, 2 * 127));
 }
 
 void CUsbDevice::FetchConfigDescriptor(std::uint8_t index) {
@@ -392,30 +404,32 @@ void CUsbDevice::FetchConfigDescriptor(std::uint8_t index) {
         return;
     }
     RequestBlock header(RequestBlock::kHeaderSize + 9);
-    if (!GetDescriptor(kConfigurationDescriptorType, index, 0, 9, header)) {
+    const auto first = GetDescriptor(kConfigurationDescriptorType, index, 0, 9, header);
+    if (!first) {
         return;
     }
-    const std::uint16_t total = ReadLe16(header.DataArea(9), 2);
+    const std::uint16_t total = ReadLe16(*first, 2);
     RequestBlock block(RequestBlock::kHeaderSize + total);
-    if (!GetDescriptor(kConfigurationDescriptorType, index, 0, total, block)) {
+    const auto answer = GetDescriptor(kConfigurationDescriptorType, index, 0, total, block);
+    if (!answer) {
         return;
     }
-    const std::span<const std::uint8_t> answer = block.DataArea(total);
-    configDescriptors[index].assign(answer.begin(), answer.end());
+    configDescriptors[index].assign(answer->begin(), answer->end());
 }
 
 bool CUsbDevice::FetchBosDescriptor() {
     RequestBlock header(RequestBlock::kHeaderSize + 5);
-    if (!GetDescriptor(kBosDescriptorType, 0, 0, 5, header)) {
+    const auto first = GetDescriptor(kBosDescriptorType, 0, 0, 5, header);
+    if (!first) {
         return false;
     }
-    const std::uint16_t total = ReadLe16(header.DataArea(5), 2);
+    const std::uint16_t total = ReadLe16(*first, 2);
     RequestBlock block(RequestBlock::kHeaderSize + total);
-    if (!GetDescriptor(kBosDescriptorType, 0, 0, total, block)) {
+    const auto answer = GetDescriptor(kBosDescriptorType, 0, 0, total, block);
+    if (!answer) {
         return false;
     }
-    const std::span<const std::uint8_t> answer = block.DataArea(total);
-    bosDescriptorBlock.assign(answer.begin(), answer.end());
+    bosDescriptorBlock.assign(answer->begin(), answer->end());
     return true;
 }
 

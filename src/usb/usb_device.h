@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ public:
 
     // Enumeration, open and close. The close operations throw TextError when the system refuses.
     std::uint8_t CountDevices();
+    // Opens the interface at index in place of the handle held, which is closed on every way past
+    // the count (throwing as ReleaseHandle does); an index not counted changes nothing.
     bool OpenHandle(std::uint8_t index);
     bool OpenDevice(std::uint8_t index);
     void CloseDevice();
@@ -61,7 +64,8 @@ public:
     std::uint8_t CurrentEndpointCount();
     void BindEndpoints();
 
-    // The first string of locationPaths: the USB port of the opened interface's device.
+    // The first string of locationPaths: the USB port of the opened interface's device; empty
+    // when the device has none or its path is too long to hold whole.
     std::string LocationPath() const;
 
     // Fields; callers read them directly.
@@ -128,9 +132,12 @@ public:
 
 private:
     // One GET_DESCRIPTOR request for length bytes; the statuses are copied from the block
-    // afterwards (ntStatus only when copyNtStatus). The answer is block's data area.
-    bool GetDescriptor(std::uint8_t type, std::uint8_t index, std::uint16_t wIndex,
-                       std::uint16_t length, RequestBlock& block, bool copyNtStatus = true);
+    // afterwards (ntStatus only when copyNtStatus). The answer: the length bytes of block at the
+    // data offset the driver gave back. nullopt when the request failed or block does not hold
+    // them all there, whatever the driver wrote into the block's fields.
+    std::optional<std::span<const std::uint8_t>> GetDescriptor(
+        std::uint8_t type, std::uint8_t index, std::uint16_t wIndex, std::uint16_t length,
+        RequestBlock& block, bool copyNtStatus = true);
     // Reads a 4-byte answer into value; value is 0 when the request fails or the device is closed.
     void QueryWord(std::uint32_t code, std::uint32_t& value);
     // Clears text and, on an open device, lets the driver fill it.

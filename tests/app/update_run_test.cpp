@@ -277,6 +277,20 @@ TEST_F(UpdateRunTest, OnlyTheChosenOfTwoIdenticalDevicesIsWritten) {
     EXPECT_EQ(device(1).flash()[0x2000], 0xC0);
 }
 
+// Two ports that differ only past the 255 characters a location path may have: the device sent
+// to its boot loader is not found again, and the other one, a boot loader, is not written.
+TEST_F(UpdateRunTest, LocationPathsTooLongToHoldFindNoBootLoader) {
+    const std::string port(255, 'P');
+    FamilyDeviceConfig other = FamilyDeviceConfig::ForModel(kQmxC, port + "2");
+    other.startInBootLoader = true;
+    Start({FamilyDeviceConfig::ForModel(kQmxC, port + "1"), other});
+    test::TempFile file(Image());
+    Update(file.path().string());
+    EXPECT_EQ(view.statuses.back(), "Bootloader not found!");
+    EXPECT_EQ(device(0).eraseCount() + device(1).eraseCount(), 0);
+    EXPECT_TRUE(Idle());
+}
+
 TEST_F(UpdateRunTest, ASecondClickOrACloseDuringTheRunIsRefused) {
     Start({Device(kQmxC, 1)});
     test::TempFile file(Image());

@@ -29,7 +29,7 @@ auto Fields(const FamilyDeviceConfig& c) {
 
 TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
     struct Case {
-        const char* text;
+        std::string text;
         std::size_t count;
         std::size_t index;  // the device checked
         FamilyDeviceConfig expected;
@@ -57,6 +57,8 @@ TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
               })},
         {"qmx-s,tzn:location=HUB(3)#USB(1)", 2, 1,
          with(Model(0x1F10, 2), [](auto& c) { c.locationPath = "HUB(3)#USB(1)"; })},
+        {"qmx-s:location=" + std::string(255, 'P'), 1, 0,
+         with(Model(0x1F01, 1), [](auto& c) { c.locationPath = std::string(255, 'P'); })},
         {"qmx-s:fail=erase:fail=echo@4:fail=unplug@0:fail=noreturn", 1, 0,
          with(Model(0x1F01, 1),
               [](auto& c) {
@@ -80,7 +82,7 @@ TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
 
 TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
     struct Case {
-        const char* text;
+        std::string text;
         const char* error;
     };
     // One row per way to fail; the digits-only and length rules each get their boundary.
@@ -91,6 +93,8 @@ TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
         {"qmx-s:location=A:B", "device 0: unknown key 'B' (location TEXT cannot contain ':')"},
         {"qmx-s:boot=1", "device 0: 'boot' takes no value: 'boot=1'"},
         {"qmx-s:location=", "device 0: 'location' needs a value"},
+        {"qmx-s:location=" + std::string(256, 'P'),
+         "device 0: 'location' is longer than 255 characters"},
         {"qmx-s:version=1.2", "device 0: 'version=1.2' is not version=A.B.C, each 0-255"},
         {"qmx-s:version=1.2.256", "device 0: 'version=1.2.256' is not version=A.B.C, each 0-255"},
         {"qmx-s:identity=0011223344556",

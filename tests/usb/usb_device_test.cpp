@@ -8,6 +8,8 @@
 #include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
+#include "usb/little_endian.h"
+#include "usb/request_block.h"
 #include "usb/text_error.h"
 #include "usb/usb_test_support.h"
 
@@ -89,16 +91,55 @@ TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
     EXPECT_FALSE(bus.Close(first));
 }
 
-TEST_F(UsbDeviceTest, CountStopsAt255AndLongPropertiesAreCut) {
-    PlugFamilyDevice(std::string(300, 'L'));
-    for (int i = 1; i < 300; ++i) {
+// The selection's second open fails before it reaches the device: the handle of the first open
+// is closed on the way, not dropped.
+TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
+    InterfaceEntry good;
+    good.present = true;
+    good.devicePath = "\\\\?\\hid#1";
+    InterfaceEntry absent = good;
+    absent.present = false;
+    InterfaceEntry noPath = good;
+    noPath.devicePath.reset();
+    struct Case {
+        const char* name;
+        std::optional<std::vector<InterfaceEntry>> second;  // what the second open finds
+    };
+    const Case cases[] = {
+        {"no information set", std::nullopt},
+        {"entry not present", std::vector{absent, good}},
+        {"device path unreadable", std::vector{noPath}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeDevice system;
+        test::RecordingMessages messages;
+        // Two enumerations for each open (the count, then the entry); the count still finds one.
+        system.enumerations = {std::vector{good}, std::vector{good}, std::vector{good}, c.second};
+        CUsbDevice device(system, messages, WindowHandle{}, kHidClassGuid, false);
+        device.OpenDevice(0);
+        ASSERT_EQ(system.openHandles.size(), 1u);
+        EXPECT_FALSE(device.OpenHandle(0));
+        EXPECT_FALSE(device.deviceHandle);
+        EXPECT_TRUE(system.openHandles.empty());
+    }
+}
+
+// A location path that the 256-byte field cannot hold whole would name another port, or none:
+// it is no location path at all, and the path read before it does not stay either.
+TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
+    PlugFamilyDevice(std::string(256, 'L'));
+    PlugFamilyDevice(std::string(255, 'M'));
+    for (int i = 2; i < 300; ++i) {
         PlugFamilyDevice("PORT-" + std::to_string(i));
     }
     auto device = Device(kHidClassGuid);
     EXPECT_EQ(device->CountDevices(), 255);
-    ASSERT_TRUE(device->OpenHandle(0));
-    EXPECT_EQ(device->LocationPath(), std::string(255, 'L'));
+    ASSERT_TRUE(device->OpenHandle(1));
+    EXPECT_EQ(device->LocationPath(), std::string(255, 'M'));
     EXPECT_EQ(device->locationPaths.back(), '\0');
+    ASSERT_TRUE(device->OpenHandle(0));
+    EXPECT_EQ(device->LocationPath(), "");
     ASSERT_TRUE(device->OpenHandle(254));
     EXPECT_EQ(device->LocationPath(), "PORT-254");
 }
@@ -193,6 +234,59 @@ TEST_F(UsbDeviceTest, MalformedTablesShowTheirMessageAndCloseTheDevice) {
                                         "Please correct firmware BOS descriptor table"}));
     EXPECT_EQ(messages.captions,
               (std::vector<std::string>{"Wrong Device Configuration", "Wrong BOS Descriptor"}));
+}
+
+// A driver that moves the data area of one answer, with the descriptor bytes, to where the block
+// holds only some of them fails that request; lengths and statuses it rewrites move no read.
+TEST_F(UsbDeviceTest, RewrittenRequestBlocksNeverLeadAReadOutsideThem) {
+    struct Case {
+        const char* name;
+        std::uint16_t wValue;  // the request whose answer moves, with its wLength; 0: none
+        std::uint16_t wLength;
+        std::uint32_t movedTo;
+        bool opened;
+        std::uint16_t languageId;
+        std::u16string manufacturer;
+        bool configured;
+        bool bos;
+    };
+    const std::u16string labs = u"Torvane Labs";
+    const Case cases[] = {
+        {"language table, two bytes left", 0x0300, 4, 40, true, 0, u"", true, true},
+        {"manufacturer, two bytes left", 0x0301, 26, 62, true, 0x0409, u"", true, true},
+        {"configuration header past the block", 0x0200, 9, 0xFFFFFFFF, false, 0x0409, labs, false,
+         true},
+        {"configuration, 40 of 49 bytes left", 0x0200, 49, 47, false, 0x0409, labs, false, true},
+        {"BOS header, two bytes left", 0x0F00, 5, 41, true, 0x0409, labs, true, false},
+        {"every length and status rewritten", 0, 0, 0, true, 0x0409, labs, true, true},
+    };
+    auto function = Plug(sim::SuperSpeedDescriptors(), "PORT-1");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        function->EditControlAnswers([&c](std::span<std::uint8_t> block) {
+            if (c.wValue == 0) {
+                WriteLe16(block, 6, 0xFFFF);
+                WriteLe32(block, 14, sim::kNtStatusUnsuccessful);
+                WriteLe32(block, 18, sim::kUsbdStatusStallPid);
+                WriteLe32(block, 34, 0xFFFFFFFF);
+            } else if (ReadLe16(block, 2) == c.wValue && ReadLe16(block, 6) == c.wLength) {
+                if (c.movedTo < block.size()) {
+                    const auto data = block.subspan(RequestBlock::kHeaderSize);
+                    std::copy_backward(data.begin(),
+                                       data.end() - (c.movedTo - RequestBlock::kHeaderSize),
+                                       block.end());
+                }
+                WriteLe32(block, 30, c.movedTo);
+            }
+        });
+        auto device = Device(kUsbFunctionClassGuid);
+        EXPECT_EQ(device->OpenDevice(0), c.opened);
+        EXPECT_EQ(device->languageId, c.languageId);
+        EXPECT_EQ(Text(device->manufacturer), c.manufacturer);
+        EXPECT_EQ(device->configurations[0] != nullptr, c.configured);
+        EXPECT_EQ(device->bosObject != nullptr, c.bos);
+        EXPECT_TRUE(messages.shown.empty());
+    }
 }
 
 TEST_F(UsbDeviceTest, OnlyTwoConfigurationSlotsAreFetched) {

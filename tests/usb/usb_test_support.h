@@ -1,11 +1,13 @@
 // A device interfaces fake that records the I/O control requests it is handed and answers results
-// as told, a trace sink that keeps the lines, and builders of descriptors and request blocks.
+// as told, gives the enumerations it is told and keeps count of the handles it opened, a trace sink
+// that keeps the lines, and builders of descriptors and request blocks.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,9 +30,23 @@ public:
         std::size_t outputSize;
     };
 
-    std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid&) override { return {}; }
-    DeviceHandle Open(const std::string&, SystemError&) override { return {}; }
-    bool Close(DeviceHandle, SystemError&) override { return false; }
+    std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid&) override {
+        if (enumerations.empty()) {
+            return {};
+        }
+        auto next = enumerations.front();
+        if (enumerations.size() > 1) {
+            enumerations.erase(enumerations.begin());
+        }
+        return next;
+    }
+    DeviceHandle Open(const std::string&, SystemError&) override {
+        openHandles.insert(++lastHandle);
+        return {lastHandle};
+    }
+    bool Close(DeviceHandle handle, SystemError&) override {
+        return openHandles.erase(handle.value) == 1;
+    }
     bool IoControl(DeviceHandle, std::uint32_t, std::span<std::uint8_t>, std::uint32_t&,
                    SystemError&) override {
         return false;
@@ -59,6 +75,10 @@ public:
     }
     bool UnregisterNotification(NotificationHandle, SystemError&) override { return false; }
 
+    // Answered in turn, the last one again and again; none: no information set.
+    std::vector<std::optional<std::vector<InterfaceEntry>>> enumerations;
+    std::set<std::uintptr_t> openHandles;
+    std::uintptr_t lastHandle = 0;
     std::vector<Call> calls;
     bool resultOk = true;
     std::uint32_t resultBytes = 0;
