@@ -13,7 +13,11 @@
 
 namespace {
 
-TEST(FuzzTarget, SavedInputsRunClean) {
+// One test per target, named after it: FuzzSavedInputs.<target>.
+#define TORVANE_SAVED_INPUTS_TEST_(target) TEST(FuzzSavedInputs, target)
+#define TORVANE_SAVED_INPUTS_TEST(target) TORVANE_SAVED_INPUTS_TEST_(target)
+
+TORVANE_SAVED_INPUTS_TEST(TORVANE_FUZZ_TARGET) {
     std::vector<std::filesystem::path> files;
     for (const char* folder : {TORVANE_FUZZ_REGRESSIONS, TORVANE_FUZZ_CORPUS}) {
         if (!std::filesystem::is_directory(folder)) {
