@@ -9,6 +9,10 @@ export TORVANE_ROOT
 TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
     pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 
+# Debian 12 packages for the fuzz targets (tests/fuzz, scripts/fuzz): clang and its compiler-rt
+# runtime, which holds libFuzzer and the sanitizer runtimes.
+TORVANE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
 # Debian 12 packages for the real-kernel test (tests/vm): qemu with software emulation, a static
 # busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest.
 # The kernel itself is downloaded into the build tree, not installed; Debian 12 ships its
@@ -101,6 +105,10 @@ torvane_provide_display() {
 
 torvane_install_native_packages() {
     torvane_install_packages "${TORVANE_NATIVE_PACKAGES[@]}"
+}
+
+torvane_install_fuzz_packages() {
+    torvane_install_packages "${TORVANE_FUZZ_PACKAGES[@]}"
 }
 
 torvane_install_vm_packages() {

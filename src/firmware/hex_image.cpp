@@ -1,6 +1,7 @@
 #include "firmware/hex_image.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -13,6 +14,8 @@ namespace {
 constexpr int kEndOfFileType = 0x01;
 constexpr int kExtendedSegmentType = 0x02;
 constexpr int kExtendedLinearType = 0x04;
+// Data bytes of an extended address record: its 16-bit base.
+constexpr int kExtendedAddressSize = 2;
 // The longest record is ":" + 2 + 4 + 2 + 64 + 2 characters; longer lines are refused
 // without holding more than this.
 constexpr std::size_t kMaxLineLength = 256;
@@ -126,13 +129,19 @@ std::string CheckRecordLine(const std::string& line, RecordLine& record) {
     }
     const int type = HexPair(body, 6);
     if (type == kExtendedSegmentType || type == kExtendedLinearType) {
-        unsigned base = 0;
-        for (int i = 0; i < n; ++i) {
-            base = base << 8 | HexPair(body, 8 + 2 * static_cast<std::size_t>(i));
-        }
-        if (base != 0) {
-            return "extended address record with nonzero base " + Hex4(base) +
+        // The base as the file gives it, every data digit: no width can drop a nonzero byte.
+        const std::string_view base = body.substr(8, 2 * static_cast<std::size_t>(n));
+        if (base.find_first_not_of('0') != std::string_view::npos) {
+            std::string digits(base);
+            for (char& c : digits) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            return "extended address record with nonzero base 0x" + digits +
                    " (only 16-bit addresses are supported)";
+        }
+        if (n != kExtendedAddressSize) {
+            return "extended address record with byte count " + std::to_string(n) + " (" +
+                   std::to_string(kExtendedAddressSize) + " expected)";
         }
     }
     record.text = std::string(body.substr(2));

@@ -143,6 +143,14 @@ TEST(HexImage, MalformedLinesRefuseTheFileNamingTheLine) {
          "byte count 33 exceeds 32"},
         {test::HexLine(0x0000, 0x04, {0x00, 0x01}), "nonzero base 0x0001"},
         {test::HexLine(0x0000, 0x02, {0x10, 0x00}), "nonzero base 0x1000"},
+        // An extended address record has exactly two data bytes; the base is said as read.
+        {":050000040100000000F6", "nonzero base 0x0100000000 "},
+        {":0400000401000000F7", "nonzero base 0x01000000 "},
+        {test::HexLine(0x0000, 0x04, {0x00, 0x00, 0x00}),
+         "extended address record with byte count 3 (2 expected)"},
+        {test::HexLine(0x0000, 0x02, {0x00}),
+         "extended address record with byte count 1 (2 expected)"},
+        {test::HexLine(0x0000, 0x02, {}), "extended address record with byte count 0 (2 expected)"},
         {":" + std::string(300, '0'), "line too long"},
     };
     for (const Case& c : cases) {

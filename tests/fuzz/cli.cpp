@@ -1,0 +1,90 @@
+// torvane-cli in process on the simulated family, on virtual time. Input: the arguments, one a
+// line, then a zero byte and the content of the file that the argument "f" names. Arguments that
+// would reach beyond the simulator are left out: doctor (the system's devices), the report log
+// and flash dump (files written), paths with a separator and names of files that exist.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/cli_main.h"
+#include "fuzz_input.h"
+
+namespace torvane::fuzz {
+namespace {
+
+std::filesystem::path WorkFolder() {
+    return std::filesystem::temp_directory_path() /
+           ("torvane-cli-fuzz-" + std::to_string(getpid()));
+}
+
+// The file "f" stands for, in a folder of this process's own that goes at exit.
+const std::string& InputFile() {
+    static const std::string path = [] {
+        std::filesystem::create_directories(WorkFolder());
+        std::atexit([] {
+            std::error_code error;
+            std::filesystem::remove_all(WorkFolder(), error);
+        });
+        return (WorkFolder() / "f").string();
+    }();
+    return path;
+}
+
+bool Allowed(std::string_view arg) {
+    if (arg.starts_with("--simulate")) {
+        return true;
+    }
+    std::error_code error;
+    return arg != "doctor" && arg.find("report-log") == std::string_view::npos &&
+           arg.find("flash-dump") == std::string_view::npos &&
+           arg.find_first_of("/\\") == std::string_view::npos &&
+           !std::filesystem::exists(std::filesystem::path(arg), error);
+}
+
+}  // namespace
+}  // namespace torvane::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace torvane;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t end = input.find('\0');
+    const std::string_view arguments = input.substr(0, end);
+    {
+        std::ofstream file(fuzz::InputFile(), std::ios::binary | std::ios::trunc);
+        if (end != std::string_view::npos) {
+            const std::string_view content = input.substr(end + 1);
+            file.write(content.data(), static_cast<std::streamsize>(content.size()));
+        }
+    }
+
+    std::vector<std::string> args{"torvane-cli", "--virtual-time"};
+    bool simulated = false;
+    for (std::size_t start = 0; start <= arguments.size();) {
+        const std::size_t stop = std::min(arguments.find('\n', start), arguments.size());
+        const std::string_view arg = arguments.substr(start, stop - start);
+        if (arg == "f") {
+            args.push_back(fuzz::InputFile());
+        } else if (fuzz::Allowed(arg)) {
+            args.emplace_back(arg);
+            simulated = simulated || arg.starts_with("--simulate");
+        }
+        start = stop + 1;
+    }
+    if (!simulated) {
+        args.insert(args.begin() + 1, "--simulate");
+    }
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::ostringstream out, err;
+    const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
+    fuzz::Require(status >= 0 && status <= 2, "the exit status is 0, 1 or 2");
+    return 0;
+}

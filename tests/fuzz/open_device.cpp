@@ -1,0 +1,148 @@
+// The whole open of the USB access layer against a driver whose answers the fuzzer chooses.
+// Input: the bus speed code, the device descriptor, up to 8 string descriptors, up to 3
+// configuration blocks and the BOS block (each a 16-bit length and its bytes), as a simulated
+// USB function serves them; then, for each request the driver answers, a byte of tampering
+// and its values: fail the request, rewrite the block's data offset, data length, statuses,
+// the count of bytes returned, or any bytes of the answer.
+#include <algorithm>
+#include <memory>
+
+#include "fuzz_input.h"
+#include "platform/message_sink.h"
+#include "sim/sim_device_interfaces.h"
+#include "sim/usb_function.h"
+#include "sim/virtual_clock.h"
+#include "usb/io_control_codes.h"
+#include "usb/little_endian.h"
+#include "usb/usb_device.h"
+
+namespace torvane::fuzz {
+namespace {
+
+constexpr std::size_t kBlockHeaderSize = 38;
+
+enum Tamper : std::uint8_t {
+    kFail = 0x01,
+    kDataOffset = 0x02,
+    kDataLength = 0x04,
+    kStatuses = 0x08,
+    kBytesReturned = 0x10,
+    kPatch = 0x20,
+};
+
+class HostileDriver final : public DeviceInterfaces {
+public:
+    HostileDriver(DeviceInterfaces& driver, FuzzInput& input) : driver_(driver), input_(input) {}
+
+    std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid& classGuid) override {
+        return driver_.Enumerate(classGuid);
+    }
+    DeviceHandle Open(const std::string& devicePath, SystemError& error) override {
+        return driver_.Open(devicePath, error);
+    }
+    bool Close(DeviceHandle handle, SystemError& error) override {
+        return driver_.Close(handle, error);
+    }
+    bool IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> buffer,
+                   std::uint32_t& bytesReturned, SystemError& error) override {
+        const bool ok = driver_.IoControl(handle, code, buffer, bytesReturned, error);
+        const std::uint8_t tamper = input_.Byte();
+        const bool block = code == kIoctlControlTransfer && buffer.size() >= kBlockHeaderSize;
+        if (block && (tamper & kDataOffset) != 0) {
+            WriteLe32(buffer, 30, input_.U32());
+        }
+        if (block && (tamper & kDataLength) != 0) {
+            WriteLe32(buffer, 34, input_.U32());
+        }
+        if (block && (tamper & kStatuses) != 0) {
+            WriteLe32(buffer, 14, input_.U32());
+            WriteLe32(buffer, 18, input_.U32());
+        }
+        if ((tamper & kBytesReturned) != 0) {
+            bytesReturned = input_.U16() % (buffer.size() + 1);
+        }
+        if ((tamper & kPatch) != 0 && !buffer.empty()) {
+            const std::size_t at = input_.U16() % buffer.size();
+            const std::span<const std::uint8_t> bytes = input_.Bytes(input_.Byte());
+            std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size() - at),
+                        buffer.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        if ((tamper & kFail) != 0) {
+            error.code = kErrorInvalidFunction;
+            return false;
+        }
+        return ok;
+    }
+    bool BeginIoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,
+                        std::span<std::uint8_t> output, AsyncIo& io, SystemError& error) override {
+        return driver_.BeginIoControl(handle, code, input, output, io, error);
+    }
+    bool GetIoResult(DeviceHandle handle, AsyncIo& io, std::uint32_t& bytes) override {
+        return driver_.GetIoResult(handle, io, bytes);
+    }
+    bool CreateIo(AsyncIo& io) override { return driver_.CreateIo(io); }
+    void CloseIo(AsyncIo& io) override { driver_.CloseIo(io); }
+    bool WaitIo(AsyncIo& io, std::uint32_t timeoutMs) override {
+        return driver_.WaitIo(io, timeoutMs);
+    }
+    NotificationHandle RegisterInterfaceNotification(WindowHandle window, const Guid& classGuid,
+                                                     SystemError& error) override {
+        return driver_.RegisterInterfaceNotification(window, classGuid, error);
+    }
+    NotificationHandle RegisterHandleNotification(WindowHandle window, DeviceHandle handle,
+                                                  SystemError& error) override {
+        return driver_.RegisterHandleNotification(window, handle, error);
+    }
+    bool UnregisterNotification(NotificationHandle notification, SystemError& error) override {
+        return driver_.UnregisterNotification(notification, error);
+    }
+
+private:
+    DeviceInterfaces& driver_;
+    FuzzInput& input_;
+};
+
+class QuietMessages final : public MessageSink {
+public:
+    void ShowMessage(const std::string&, const std::string&) override {}
+};
+
+sim::DescriptorSet Descriptors(FuzzInput& input) {
+    sim::DescriptorSet set;
+    set.speed = input.Byte();
+    set.device = input.Section();
+    for (int count = input.Byte() % 9; count > 0; --count) {
+        set.strings.push_back(input.Section());
+    }
+    for (int count = input.Byte() % 4; count > 0; --count) {
+        set.configurations.push_back(input.Section());
+    }
+    set.bos = input.Section();
+    return set;
+}
+
+}  // namespace
+}  // namespace torvane::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace torvane;
+    fuzz::FuzzInput input(data, size);
+    sim::UsbFunctionConfig config;
+    config.descriptors = fuzz::Descriptors(input);
+    config.locationPath = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)";
+
+    sim::VirtualClock clock;
+    sim::VirtualBus bus(clock);
+    bus.Attach(std::make_shared<sim::UsbFunction>(config));
+    sim::SimDeviceInterfaces driver(bus);
+    fuzz::HostileDriver hostile(driver, input);
+    fuzz::QuietMessages messages;
+    CUsbDevice device(hostile, messages, WindowHandle{0x5150}, sim::kUsbFunctionClassGuid, false);
+    if (device.OpenDevice(0)) {
+        device.SelectAltSetting(input.Byte());
+        device.CurrentEndpointCount();
+    }
+    fuzz::Require(device.LocationPath().size() < device.locationPaths.size(),
+                  "the location path ends inside its field");
+    return 0;
+}
