@@ -54,7 +54,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             if (!options.simulate) {
                 if (const std::optional<std::string> hint = DoctorHint()) {
                     view.Emit("hint: " + *hint,
-                              nlohmann::json{{"event", "hint"}, {"text", *hint}}.dump());
+                              nlohmann::json{{"event", "hint"}, {"text", *hint}}.dump(
+                                  -1, ' ', false, nlohmann::json::error_handler_t::replace));
                 }
             }
 #endif

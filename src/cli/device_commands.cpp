@@ -36,7 +36,7 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view) {
                                  {"text", text},
                                  {"location", location},
                                  {"version", dialog.versionText}}
-                      .dump());
+                      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
     return kExitOk;
 }
@@ -49,7 +49,7 @@ int RunVersion(CTorvaneDlg& dialog, TerminalView& view, int device) {
     view.Emit(
         dialog.versionText,
         nlohmann::json{{"event", "version"}, {"device", device}, {"version", dialog.versionText}}
-            .dump());
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     return kExitOk;
 }
 
@@ -74,7 +74,7 @@ int RunUpdate(CTorvaneDlg& dialog, TerminalView& view, const std::string& file, 
     view.Emit(
         (ok ? "" : "update failed: " + status + "\n") + "version: " + version,
         nlohmann::json{{"event", "result"}, {"ok", ok}, {"status", status}, {"version", version}}
-            .dump());
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     return ok ? kExitOk : kExitFailed;
 }
 

@@ -145,7 +145,7 @@ int RunDoctor(std::ostream& out, bool json) {
                                   {"usable", finding.usable},
                                   {"status", finding.status},
                                   {"advice", finding.advice}}
-                       .dump()
+                       .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                 << '\n';
             continue;
         }
@@ -158,7 +158,10 @@ int RunDoctor(std::ostream& out, bool json) {
     if (interfaces.empty()) {
         const std::string text =
             "no HID interface of vendor " + Hex4(family::kVendorId) + ": is a device plugged in?";
-        out << (json ? nlohmann::json{{"event", "none"}, {"text", text}}.dump() : text) << '\n';
+        out << (json ? nlohmann::json{{"event", "none"}, {"text", text}}.dump(
+                           -1, ' ', false, nlohmann::json::error_handler_t::replace)
+                     : text)
+            << '\n';
     }
     return allUsable ? kExitOk : kExitFailed;
 }

@@ -47,9 +47,15 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
     shownStatus_ = pathStatusText;
     const int percent = ProgressOf(pathStatusText);
     if (json_) {
-        out_ << nlohmann::json{{"event", "status"}, {"text", pathStatusText}}.dump() << '\n';
+        // Texts may hold a file name, which on Linux is any bytes: JSON gets U+FFFD for those
+        // that are not UTF-8, here and wherever an event is written.
+        out_ << nlohmann::json{{"event", "status"}, {"text", pathStatusText}}.dump(
+                    -1, ' ', false, nlohmann::json::error_handler_t::replace)
+             << '\n';
         if (percent >= 0) {
-            out_ << nlohmann::json{{"event", "progress"}, {"percent", percent}}.dump() << '\n';
+            out_ << nlohmann::json{{"event", "progress"}, {"percent", percent}}.dump(
+                        -1, ' ', false, nlohmann::json::error_handler_t::replace)
+                 << '\n';
         }
     } else if (progressBar_ && percent >= 0) {
         const int filled = percent * kBarWidth / 100;
@@ -67,7 +73,9 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
 void TerminalView::ShowMessage(const std::string& text, const std::string&) {
     EndProgressLine();
     if (json_) {
-        out_ << nlohmann::json{{"event", "message"}, {"text", text}}.dump() << '\n';
+        out_ << nlohmann::json{{"event", "message"}, {"text", text}}.dump(
+                    -1, ' ', false, nlohmann::json::error_handler_t::replace)
+             << '\n';
     }
     err_ << text << (text.empty() || text.back() != '\n' ? "\n" : "");
     err_.flush();
