@@ -6,6 +6,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_system.h"
 #include "cli/device_commands.h"
+#include "cli/json_text.h"
 #if TORVANE_DOCTOR
 #include "cli/doctor_command.h"
 #endif
@@ -54,8 +55,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             if (!options.simulate) {
                 if (const std::optional<std::string> hint = DoctorHint()) {
                     view.Emit("hint: " + *hint,
-                              nlohmann::json{{"event", "hint"}, {"text", *hint}}.dump(
-                                  -1, ' ', false, nlohmann::json::error_handler_t::replace));
+                              JsonText(nlohmann::json{{"event", "hint"}, {"text", *hint}}));
                 }
             }
 #endif

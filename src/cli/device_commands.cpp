@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/json_text.h"
 
 namespace torvane::cli {
 namespace {
@@ -31,12 +32,11 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view) {
         const std::string& location = dialog.listedLocations[static_cast<std::size_t>(i)];
         const std::string text = view.DeviceText(i);
         view.Emit(std::to_string(i) + "  " + text + "  " + location + "  " + dialog.versionText,
-                  nlohmann::json{{"event", "device"},
-                                 {"index", i},
-                                 {"text", text},
-                                 {"location", location},
-                                 {"version", dialog.versionText}}
-                      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+                  JsonText(nlohmann::json{{"event", "device"},
+                                          {"index", i},
+                                          {"text", text},
+                                          {"location", location},
+                                          {"version", dialog.versionText}}));
     }
     return kExitOk;
 }
@@ -46,10 +46,9 @@ int RunVersion(CTorvaneDlg& dialog, TerminalView& view, int device) {
         NoSuchEntry(view, device);
         return kExitFailed;
     }
-    view.Emit(
-        dialog.versionText,
-        nlohmann::json{{"event", "version"}, {"device", device}, {"version", dialog.versionText}}
-            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    view.Emit(dialog.versionText,
+              JsonText(nlohmann::json{
+                  {"event", "version"}, {"device", device}, {"version", dialog.versionText}}));
     return kExitOk;
 }
 
@@ -71,10 +70,9 @@ int RunUpdate(CTorvaneDlg& dialog, TerminalView& view, const std::string& file, 
     if (ReadEntry(dialog, view, device)) {
         version = dialog.versionText;
     }
-    view.Emit(
-        (ok ? "" : "update failed: " + status + "\n") + "version: " + version,
-        nlohmann::json{{"event", "result"}, {"ok", ok}, {"status", status}, {"version", version}}
-            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    view.Emit((ok ? "" : "update failed: " + status + "\n") + "version: " + version,
+              JsonText(nlohmann::json{
+                  {"event", "result"}, {"ok", ok}, {"status", status}, {"version", version}}));
     return ok ? kExitOk : kExitFailed;
 }
 

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/json_text.h"
 #include "platform/linux/hid_interfaces.h"
 #include "platform/linux/hidraw.h"
 #include "protocol/family.h"
@@ -137,15 +138,14 @@ int RunDoctor(std::ostream& out, bool json) {
         const std::string& node = NodeOf(interface, transport);
         allUsable = allUsable && finding.usable;
         if (json) {
-            out << nlohmann::json{{"event", "node"},
-                                  {"node", node},
-                                  {"productId", Hex4(interface.productId)},
-                                  {"location", interface.locationPath},
-                                  {"transport", usb ? "usb" : "hidraw"},
-                                  {"usable", finding.usable},
-                                  {"status", finding.status},
-                                  {"advice", finding.advice}}
-                       .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+            out << JsonText(nlohmann::json{{"event", "node"},
+                                           {"node", node},
+                                           {"productId", Hex4(interface.productId)},
+                                           {"location", interface.locationPath},
+                                           {"transport", usb ? "usb" : "hidraw"},
+                                           {"usable", finding.usable},
+                                           {"status", finding.status},
+                                           {"advice", finding.advice}})
                 << '\n';
             continue;
         }
@@ -158,10 +158,7 @@ int RunDoctor(std::ostream& out, bool json) {
     if (interfaces.empty()) {
         const std::string text =
             "no HID interface of vendor " + Hex4(family::kVendorId) + ": is a device plugged in?";
-        out << (json ? nlohmann::json{{"event", "none"}, {"text", text}}.dump(
-                           -1, ' ', false, nlohmann::json::error_handler_t::replace)
-                     : text)
-            << '\n';
+        out << (json ? JsonText(nlohmann::json{{"event", "none"}, {"text", text}}) : text) << '\n';
     }
     return allUsable ? kExitOk : kExitFailed;
 }

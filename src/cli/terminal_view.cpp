@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
+#include "cli/json_text.h"
 
 namespace torvane::cli {
 namespace {
@@ -47,15 +47,9 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
     shownStatus_ = pathStatusText;
     const int percent = ProgressOf(pathStatusText);
     if (json_) {
-        // Texts may hold a file name, which on Linux is any bytes: JSON gets U+FFFD for those
-        // that are not UTF-8, here and wherever an event is written.
-        out_ << nlohmann::json{{"event", "status"}, {"text", pathStatusText}}.dump(
-                    -1, ' ', false, nlohmann::json::error_handler_t::replace)
-             << '\n';
+        out_ << JsonText(nlohmann::json{{"event", "status"}, {"text", pathStatusText}}) << '\n';
         if (percent >= 0) {
-            out_ << nlohmann::json{{"event", "progress"}, {"percent", percent}}.dump(
-                        -1, ' ', false, nlohmann::json::error_handler_t::replace)
-                 << '\n';
+            out_ << JsonText(nlohmann::json{{"event", "progress"}, {"percent", percent}}) << '\n';
         }
     } else if (progressBar_ && percent >= 0) {
         const int filled = percent * kBarWidth / 100;
@@ -73,9 +67,7 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
 void TerminalView::ShowMessage(const std::string& text, const std::string&) {
     EndProgressLine();
     if (json_) {
-        out_ << nlohmann::json{{"event", "message"}, {"text", text}}.dump(
-                    -1, ' ', false, nlohmann::json::error_handler_t::replace)
-             << '\n';
+        out_ << JsonText(nlohmann::json{{"event", "message"}, {"text", text}}) << '\n';
     }
     err_ << text << (text.empty() || text.back() != '\n' ? "\n" : "");
     err_.flush();
