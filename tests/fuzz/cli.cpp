@@ -18,9 +18,14 @@
 namespace torvane::fuzz {
 namespace {
 
+// In memory where the system has a tmpfs at /dev/shm: a file on disk made every run wait on the
+// disk's writeback.
 std::filesystem::path WorkFolder() {
-    return std::filesystem::temp_directory_path() /
-           ("torvane-cli-fuzz-" + std::to_string(getpid()));
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    return base / ("torvane-cli-fuzz-" + std::to_string(getpid()));
 }
 
 // The file "f" stands for, in a folder of this process's own that goes at exit.
@@ -55,26 +60,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::size_t end = input.find('\0');
     const std::string_view arguments = input.substr(0, end);
-    {
-        std::ofstream file(fuzz::InputFile(), std::ios::binary | std::ios::trunc);
-        if (end != std::string_view::npos) {
-            const std::string_view content = input.substr(end + 1);
-            file.write(content.data(), static_cast<std::streamsize>(content.size()));
-        }
-    }
 
     std::vector<std::string> args{"torvane-cli", "--virtual-time"};
     bool simulated = false;
+    bool file = false;
     for (std::size_t start = 0; start <= arguments.size();) {
         const std::size_t stop = std::min(arguments.find('\n', start), arguments.size());
         const std::string_view arg = arguments.substr(start, stop - start);
         if (arg == "f") {
             args.push_back(fuzz::InputFile());
+            file = true;
         } else if (fuzz::Allowed(arg)) {
             args.emplace_back(arg);
             simulated = simulated || arg.starts_with("--simulate");
         }
         start = stop + 1;
+    }
+    if (file) {
+        std::ofstream saved(fuzz::InputFile(), std::ios::binary | std::ios::trunc);
+        if (end != std::string_view::npos) {
+            const std::string_view content = input.substr(end + 1);
+            saved.write(content.data(), static_cast<std::streamsize>(content.size()));
+        }
     }
     if (!simulated) {
         args.insert(args.begin() + 1, "--simulate");
