@@ -1,8 +1,5 @@
 #include "app/torvane_dlg.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "protocol/family.h"
 #include "usb/text_error.h"
 
@@ -20,14 +17,6 @@ void CTorvaneDlg::WaitForWorker() {
     if (worker_.joinable()) {
         worker_.join();
     }
-}
-
-int CTorvaneDlg::FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    const int result = std::vsnprintf(buffer, sizeof buffer, format, arguments);
-    va_end(arguments);
-    return result;
 }
 
 template <typename Handler>
@@ -48,7 +37,6 @@ void CTorvaneDlg::ScanAndSelectFirst() {
 }
 
 bool CTorvaneDlg::OnInitDialog() {
-    currentDevice.reset();
     session.sessionHandle = {};
     deviceSupported = 0;
     session.bootMode = 0;
@@ -109,7 +97,7 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
         return;
     }
     const int selection = view_.Selection();
-    if (selection < 0 || selection >= listedCount) {
+    if (selection < 0 || selection >= static_cast<int>(listed.size())) {
         view_.ShowMessage("QM Device create handle failed!\n");
         return;
     }

@@ -1,5 +1,6 @@
 // The main dialog's state and handlers: the device list and the selected device, the version and
-// status texts, the update gate, and the update worker with its notifications.
+// status texts, the update gate, and the update worker (a client of the update run) with its
+// notifications.
 #pragma once
 
 #include <array>
@@ -10,13 +11,13 @@
 #include <thread>
 
 #include "app/torvane_view.h"
+#include "discovery/device_table.h"
 #include "firmware/hex_image.h"
-#include "firmware/image_record.h"
 #include "platform/clock.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "protocol/device_session.h"
-#include "usb/usb_device.h"
+#include "update/update_run.h"
 
 namespace torvane {
 
@@ -25,9 +26,6 @@ inline constexpr std::uint32_t kWmUpdateNotify = 10001;
 inline constexpr std::uintptr_t kNotifyRefresh = 296;
 inline constexpr std::uintptr_t kNotifyReselect = 10002;
 inline constexpr std::uintptr_t kNotifyRescan = 10003;
-
-inline constexpr std::size_t kDeviceTableRows = 128;
-inline constexpr std::size_t kStatusBufferSize = 64;
 
 class CTorvaneDlg {
 public:
@@ -50,55 +48,41 @@ public:
     // Blocks until the worker has ended; for a caller that is not the user interface thread.
     void WaitForWorker();
 
-    // Formats a status text into buffer, cut to 63 characters; returns the formatter's result.
-    static int FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
-
-    // Device discovery.
+    // Device discovery: the scan into the list, and the read of the selected entry.
     void ScanDevices();
     void SelectDevice();
 
-    // The update worker and its record loop.
+    // The update worker: the selected entry's run, with the file in pathStatusText.
     int UpdateWorker();
-    bool WriteImage();
 
     // State, all owned here.
-    std::unique_ptr<CUsbDevice> currentDevice;
-    std::array<Guid, kDeviceTableRows> listedGuids{};
-    std::array<std::uint8_t, kDeviceTableRows> listedIndices{};
-    std::array<std::string, kDeviceTableRows> listedLocations;
-    Guid hidGuid;
+    DeviceTable listed;
+    // The selected device as its read left it: boot loader or not, identity, handle.
     DeviceSession session;
     std::int32_t deviceSupported = 0;
     ImageTable image;
     // Why the last load refused its file, for the command line and logs.
     HexLoadError loadError;
-    std::int32_t listedCount = 0;
     std::atomic<bool> updateBusy{false};
     std::string pathStatusText;
     std::string versionText;
     std::uint8_t firmwareMajor = 0;
 
 private:
+    class RunObserver;
+
     template <typename Handler>
     void Guarded(Handler handler);
     // Rescans, selects entry 0, reads it and shows the texts.
     void ScanAndSelectFirst();
-    // Opens list entry k into currentDevice and the session, with the entry's location path;
-    // false when its handle fails (the device object stays in currentDevice).
-    bool OpenEntry(int k, std::string& location);
+    // Shows table in the list and keeps it as the device table.
+    void ShowTable(DeviceTable table);
     // Assigns a status text and shows it.
     void SetStatus(const std::string& text);
-    void Notify(std::uintptr_t code) {
-        view_.SendUpdateNotify(code);
-    }
+    void Notify(std::uintptr_t code) { view_.SendUpdateNotify(code); }
     // The run from the file to the started firmware; false when it ended on a failed handle.
-    bool RunUpdate();
+    bool RunUpdate(UpdateRun& run);
     void ClosingSequence();
-    double SecondsSince(std::uint32_t start);
 
     TorvaneView& view_;
     DeviceInterfaces& interfaces_;

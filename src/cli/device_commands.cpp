@@ -29,7 +29,7 @@ bool NoSuchEntry(TerminalView& view, int device) {
 int RunList(CTorvaneDlg& dialog, TerminalView& view) {
     for (int i = 0; i < view.DeviceCount(); ++i) {
         ReadEntry(dialog, view, i);
-        const std::string& location = dialog.listedLocations[static_cast<std::size_t>(i)];
+        const std::string& location = dialog.listed[static_cast<std::size_t>(i)].location;
         const std::string text = view.DeviceText(i);
         view.Emit(std::to_string(i) + "  " + text + "  " + location + "  " + dialog.versionText,
                   JsonText(nlohmann::json{{"event", "device"},

@@ -68,9 +68,21 @@ bool CUsbDevice::RegisterInterfaceNotification(WindowHandle window) {
     return true;
 }
 
+void CUsbDevice::UseEnumeration(std::optional<std::vector<InterfaceEntry>> snapshot) {
+    snapshotInUse_ = true;
+    entries_ = std::move(snapshot);
+}
+
+const std::optional<std::vector<InterfaceEntry>>& CUsbDevice::Enumerate() {
+    if (!snapshotInUse_) {
+        entries_ = system_.Enumerate(interfaceGuid);
+    }
+    return entries_;
+}
+
 std::uint8_t CUsbDevice::CountDevices() {
     deviceCount = 0;
-    const auto entries = system_.Enumerate(interfaceGuid);
+    const auto& entries = Enumerate();
     if (!entries) {
         return 0;
     }
@@ -90,7 +102,7 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
     }
     // At most one handle per object: from here on, a handle still open from an earlier open is
     // closed on every way out, never just dropped.
-    const auto entries = system_.Enumerate(interfaceGuid);
+    const auto& entries = Enumerate();
     if (!entries) {
         ReleaseHandle();
         deviceIndex = 0;

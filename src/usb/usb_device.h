@@ -34,6 +34,9 @@ public:
     CUsbDevice& operator=(const CUsbDevice&) = delete;
 
     // Enumeration, open and close. The close operations throw TextError when the system refuses.
+    // With a snapshot, counts and opens take the interfaces from it instead of asking the system
+    // each time: a scan over n interfaces then enumerates once, not 4n times.
+    void UseEnumeration(std::optional<std::vector<InterfaceEntry>> snapshot);
     std::uint8_t CountDevices();
     // Opens the interface at index in place of the handle held, which is closed on every way past
     // the count (throwing as ReleaseHandle does); an index not counted changes nothing.
@@ -138,6 +141,9 @@ private:
     std::optional<std::span<const std::uint8_t>> GetDescriptor(
         std::uint8_t type, std::uint8_t index, std::uint16_t wIndex, std::uint16_t length,
         RequestBlock& block, bool copyNtStatus = true);
+    // The present interfaces: the snapshot when one is in use, else the system's answer now
+    // (valid until the next call).
+    const std::optional<std::vector<InterfaceEntry>>& Enumerate();
     // Reads a 4-byte answer into value; value is 0 when the request fails or the device is closed.
     void QueryWord(std::uint32_t code, std::uint32_t& value);
     // Clears text and, on an open device, lets the driver fill it.
@@ -150,6 +156,8 @@ private:
     MessageSink& messages_;
     // The descriptor header the string and language fetches take from their first answer.
     std::array<std::uint8_t, 2> cmnDescriptor_{};
+    bool snapshotInUse_ = false;
+    std::optional<std::vector<InterfaceEntry>> entries_;
 };
 
 }  // namespace torvane

@@ -8,6 +8,7 @@
 #include "sim/virtual_clock.h"
 #include "support/hex_text.h"
 #include "support/temp_file.h"
+#include "update/status_text.h"
 
 namespace torvane {
 namespace {
@@ -360,7 +361,7 @@ TEST_F(UpdateRunTest, TheListHoldsAtMost128Devices) {
     }
     Start(devices);
     EXPECT_EQ(view.entries.size(), kDeviceTableRows);
-    EXPECT_EQ(dialog->listedLocations[127], "PCIROOT(0)#USB(128)");
+    EXPECT_EQ(dialog->listed[127].location, "PCIROOT(0)#USB(128)");
 }
 
 TEST_F(UpdateRunTest, WithoutASelectionUpdateStartsNothing) {
@@ -377,7 +378,7 @@ TEST_F(UpdateRunTest, WithoutASelectionUpdateStartsNothing) {
 
 TEST(FormatStatus, CutsAtSixtyThreeCharacters) {
     char buffer[kStatusBufferSize];
-    EXPECT_EQ(CTorvaneDlg::FormatStatus(buffer, "%s", std::string(80, 'x').c_str()), 80);
+    EXPECT_EQ(FormatStatus(buffer, "%s", std::string(80, 'x').c_str()), 80);
     EXPECT_EQ(std::string(buffer), std::string(63, 'x'));
 }
 

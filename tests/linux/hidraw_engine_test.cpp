@@ -104,7 +104,7 @@ void HidrawEngineTest::WholeUpdate(sim::FamilyDevice& device) {
     EXPECT_EQ(bed.Arrivals(4), 3);
     EXPECT_EQ(device.flash()[0x2200 + 0x20 * 9 + 31], 10);
     EXPECT_EQ(device.appVersion(), (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
-    EXPECT_EQ(dialog->listedLocations[0], HidrawTestbed::IdPath(4));
+    EXPECT_EQ(dialog->listed[0].location, HidrawTestbed::IdPath(4));
     EXPECT_EQ(view.shownVersion, "3.2.0");
 }
 

@@ -1,0 +1,66 @@
+// The dialog's device list and the read of its selected entry: supported or not, boot loader or
+// application, and its version.
+#include <array>
+
+#include "app/torvane_dlg.h"
+#include "discovery/device_reading.h"
+#include "discovery/device_scan.h"
+
+namespace torvane {
+namespace {
+
+// List texts of supported devices contain one of these, tested in this order.
+constexpr std::array<std::string_view, 3> kSupportedNames{"QMX", "Z51-Arud", "TZN"};
+
+}  // namespace
+
+void CTorvaneDlg::ShowTable(DeviceTable table) {
+    for (const ListedDevice& row : table) {
+        view_.AddDevice(row.text);
+    }
+    listed = std::move(table);
+}
+
+void CTorvaneDlg::ScanDevices() {
+    view_.ResetDevices();
+    ShowTable(torvane::ScanDevices(interfaces_, hid_, view_));
+}
+
+void CTorvaneDlg::SelectDevice() {
+    if (view_.DeviceCount() <= 0) {
+        view_.ShowTexts(pathStatusText, versionText);
+        return;
+    }
+    const int selection = view_.Selection();
+    const bool listedEntry = selection >= 0 && selection < static_cast<int>(listed.size());
+    // No selection reads as an empty entry, and so as unsupported.
+    const std::string text = listedEntry ? view_.DeviceText(selection) : std::string();
+    deviceSupported = 0;
+    session.bootMode = 0;
+    for (const std::string_view name : kSupportedNames) {
+        if (text.find(name) != std::string::npos) {
+            deviceSupported = 1;
+            break;
+        }
+    }
+    if (deviceSupported == 0) {
+        view_.ShowTexts(pathStatusText, versionText);
+        return;
+    }
+    std::unique_ptr<CUsbDevice> device =
+        OpenListedDevice(listed[static_cast<std::size_t>(selection)], interfaces_, hid_, view_,
+                         view_.MainWindow(), session);
+    if (!device) {
+        view_.ShowMessage("QM Device create handle failed!\n");
+        return;
+    }
+    const FirmwareReading reading = ReadFirmwareVersion(session);
+    versionText = reading.versionText;
+    if (reading.major) {
+        firmwareMajor = *reading.major;
+    }
+    device.reset();
+    view_.ShowTexts(pathStatusText, versionText);
+}
+
+}  // namespace torvane

@@ -1,0 +1,79 @@
+// One device's update run: from its list entry and the loaded image, the switch to the boot
+// loader, the search for it at the same USB port, erase, write and start. It owns its device
+// session; several runs can go on at once, each on its own thread, sharing only the bus.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "discovery/device_table.h"
+#include "firmware/hex_image.h"
+#include "platform/clock.h"
+#include "platform/device_interfaces.h"
+#include "platform/hid_class.h"
+#include "platform/message_sink.h"
+#include "protocol/device_session.h"
+#include "usb/usb_device.h"
+
+namespace torvane {
+
+// What a run tells as it goes, on the run's own thread; message-box texts come as ShowMessage.
+class UpdateObserver : public MessageSink {
+public:
+    // A new status text; progressPercent is the write's progress with a progress text, else -1.
+    virtual void OnStatus(const std::string& text, int progressPercent) = 0;
+    // The table of each scan of the boot-loader search.
+    virtual void OnScan(const DeviceTable& /*table*/) {}
+    // The row of that table the boot loader was found at, before it is opened.
+    virtual void OnFound(int /*row*/) {}
+};
+
+struct UpdateSeams {
+    DeviceInterfaces& interfaces;
+    HidClass& hid;
+    Clock& clock;
+};
+
+enum class RunResult {
+    kSucceeded,
+    kFailed,        // the last status text says why
+    kHandleFailed,  // a handle could not be opened; the message was told
+};
+
+class UpdateRun {
+public:
+    // bootMode: whether the device was read as its boot loader. Device objects register with
+    // window for device-change notifications, as the dialog's do.
+    UpdateRun(ListedDevice entry, std::int32_t bootMode, UpdateSeams seams,
+              UpdateObserver& observer, WindowHandle window = {});
+    UpdateRun(const UpdateRun&) = delete;
+    UpdateRun& operator=(const UpdateRun&) = delete;
+
+    // Opens the device; false after telling "QM Device create handle failed!".
+    bool Open();
+    // After Open, with the image loaded for this device: the cost time counts from start.
+    RunResult Update(const ImageTable& image, std::uint32_t start);
+
+    const ListedDevice& entry() const { return entry_; }
+    // The last status text.
+    const std::string& status() const { return status_; }
+
+private:
+    void SetStatus(const std::string& text, int progressPercent = -1);
+    // The row of the boot loader at this device's port after the switch, or -1.
+    int FindBootLoader(DeviceTable& table);
+    bool WriteImage(const ImageTable& image);
+    double SecondsSince(std::uint32_t start);
+
+    ListedDevice entry_;
+    UpdateSeams seams_;
+    UpdateObserver& observer_;
+    WindowHandle window_;
+    DeviceSession session_;
+    std::unique_ptr<CUsbDevice> device_;
+    std::string location_;
+    std::string status_;
+};
+
+}  // namespace torvane
