@@ -12,6 +12,8 @@
 #endif
 #include "cli/inspect_command.h"
 #include "cli/terminal_view.h"
+#include "cli/update_many.h"
+#include "usb/text_error.h"
 #if TORVANE_TRANSPORT_OPTION
 #include "platform/linux/hid_interfaces.h"
 #endif
@@ -43,9 +45,16 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "torvane-cli: " << error << '\n';
         return kExitFailed;
     }
-    TerminalView view(out, err, terminal, options.json);
     int status = kExitOk;
-    {
+    if (ManyDevices(options)) {
+        try {
+            status = RunUpdateMany(*system, options, out, err, terminal);
+        } catch (const TextError& failure) {
+            err << failure.text() << '\n';
+            status = kExitFailed;
+        }
+    } else {
+        TerminalView view(out, err, terminal, options.json);
         CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
         view.Attach(dialog);
         dialog.OnInitDialog();
@@ -62,7 +71,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         } else if (options.command == "version") {
             status = RunVersion(dialog, view, options.device);
         } else {
-            status = RunUpdate(dialog, view, options.file, options.device);
+            status = RunUpdate(dialog, view, options.file, SingleDevice(options));
         }
     }
     if (!options.flashDump.empty() && !system->family()->DumpFlash(options.flashDump, error)) {

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "protocol/report_log.h"
 #include "sim/device_spec.h"
 
 namespace torvane::cli {
@@ -27,7 +28,8 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
                    "system's devices; write --simulate=DEVICES");
     app.add_flag("--virtual-time", options.virtualTime, "With --simulate: waits take no real time");
     app.add_option("--report-log", options.reportLog,
-                   "Write every report exchanged with a device to FILE");
+                   "Write every report exchanged with a device to FILE; {n} in FILE writes one "
+                   "file per device (needed when several devices are updated)");
     app.add_option("--flash-dump", options.flashDump,
                    "With --simulate: write the flash of the first simulated device to FILE after "
                    "the command; {n} in FILE writes one file per device");
@@ -45,8 +47,12 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         ->check(CLI::NonNegativeNumber);
     CLI::App* update = app.add_subcommand("update", "Update a device with an Intel HEX file");
     update->add_option("FILE", options.file, "The firmware file")->required();
-    update->add_option("--device", options.device, "List entry (default 0)")
-        ->check(CLI::NonNegativeNumber);
+    CLI::Option* devices =
+        update->add_option("--device", options.devices, "List entries N[,N...] (default 0)")
+            ->delimiter(',')
+            ->check(CLI::NonNegativeNumber);
+    update->add_flag("--all", options.all, "Every listed device, application or boot loader")
+        ->excludes(devices);
 #if TORVANE_DOCTOR
     CLI::App* doctor = app.add_subcommand(
         "doctor", "Check the family's HID interfaces: transport, access, udev rule, kernel");
@@ -104,7 +110,32 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         err << "torvane-cli: --virtual-time and --flash-dump need --simulate\n";
         return kExitUsage;
     }
+    for (std::size_t i = 0; i < options.devices.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (options.devices[i] == options.devices[j]) {
+                err << "torvane-cli: --device names entry " << options.devices[i] << " twice\n";
+                return kExitUsage;
+            }
+        }
+    }
+    if (ManyDevices(options) && !options.reportLog.empty() &&
+        options.reportLog.find(kDeviceIndexField) == std::string::npos) {
+        err << "torvane-cli: with several devices, --report-log needs {n} in FILE (one log per "
+               "device)\n";
+        return kExitUsage;
+    }
     return std::nullopt;
+}
+
+bool ManyDevices(const CliOptions& options) {
+    return options.command == "update" && (options.all || options.devices.size() > 1);
+}
+
+int SingleDevice(const CliOptions& options) {
+    if (options.command == "update") {
+        return options.devices.empty() ? 0 : options.devices.front();
+    }
+    return options.device;
 }
 
 }  // namespace torvane::cli

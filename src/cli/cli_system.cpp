@@ -7,6 +7,10 @@
 
 namespace torvane::cli {
 
+std::string CannotWrite(const std::string& path) {
+    return "cannot write '" + path + "': " + std::strerror(errno);
+}
+
 std::unique_ptr<CliSystem> CliSystem::Create(const CliOptions& options, std::string& error) {
     std::unique_ptr<CliSystem> system(new CliSystem);
     if (options.virtualTime) {
@@ -31,10 +35,12 @@ std::unique_ptr<CliSystem> CliSystem::Create(const CliOptions& options, std::str
         system->interfaces_ = &SystemDeviceInterfaces();
         system->hid_ = &SystemHidClass();
     }
-    if (!options.reportLog.empty()) {
-        system->logFile_.open(options.reportLog, std::ios::binary | std::ios::trunc);
+    // Several devices at once: each run writes a log of its own.
+    if (!options.reportLog.empty() && !ManyDevices(options)) {
+        const std::string path = DevicePath(options.reportLog, SingleDevice(options));
+        system->logFile_.open(path, std::ios::binary | std::ios::trunc);
         if (!system->logFile_) {
-            error = "cannot write '" + options.reportLog + "': " + std::strerror(errno);
+            error = CannotWrite(path);
             return nullptr;
         }
         system->log_ =

@@ -16,13 +16,19 @@
 
 namespace torvane::cli {
 
+// The message for a file that cannot be opened for writing, from errno.
+std::string CannotWrite(const std::string& path);
+
 class CliSystem {
 public:
     // nullptr and a reason when the options ask for what cannot be had.
     static std::unique_ptr<CliSystem> Create(const CliOptions& options, std::string& error);
 
     DeviceInterfaces& interfaces() { return *interfaces_; }
+    // The HID class with the report log in front, when there is one log.
     HidClass& hid() { return log_ ? *log_ : *hid_; }
+    // The HID class without it, for runs that keep logs of their own.
+    HidClass& deviceHid() { return *hid_; }
     Clock& clock() { return *clock_; }
     // The simulated family; nullptr on the system's devices.
     const sim::SimulatedFamily* family() const { return family_.get(); }

@@ -34,8 +34,9 @@ std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
                                              DeviceSession& session) {
     std::unique_ptr<CUsbDevice> device =
         OpenIndex(entry, entry.index, interfaces, messages, window);
-    if (device && !entry.location.empty() && device->LocationPath() != entry.location) {
-        // Another device's interface now has this index: find the entry's port again.
+    if (!entry.location.empty() && (!device || device->LocationPath() != entry.location)) {
+        // The interfaces moved since the scan (another device left the bus or came back): find
+        // the entry's port again.
         device.reset();
         for (const ListedDevice& row : ScanDevices(interfaces, hid, messages)) {
             if (row.location == entry.location) {

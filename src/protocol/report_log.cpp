@@ -4,6 +4,15 @@
 
 namespace torvane {
 
+std::string DevicePath(std::string pattern, std::size_t index) {
+    const std::string digits = std::to_string(index);
+    for (std::size_t at = pattern.find(kDeviceIndexField); at != std::string::npos;
+         at = pattern.find(kDeviceIndexField, at + digits.size())) {
+        pattern.replace(at, kDeviceIndexField.size(), digits);
+    }
+    return pattern;
+}
+
 ReportLog::ReportLog(HidClass& inner, Clock& clock, std::ostream& out)
     : inner_(inner), clock_(clock), out_(out), start_(clock.TickCount()) {}
 

@@ -3,11 +3,18 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/hid_class.h"
 
 namespace torvane {
+
+// In a file name given for several devices, this stands for the device's index.
+inline constexpr std::string_view kDeviceIndexField = "{n}";
+// pattern with every kDeviceIndexField replaced by index.
+std::string DevicePath(std::string pattern, std::size_t index);
 
 class ReportLog final : public HidClass {
 public:

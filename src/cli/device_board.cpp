@@ -1,0 +1,105 @@
+#include "cli/device_board.h"
+
+#include "cli/json_text.h"
+
+namespace torvane::cli {
+namespace {
+
+constexpr int kBarWidth = 20;
+// Live lines are cut to fit an 80-column terminal: a line that wrapped would break the redraw.
+constexpr std::size_t kLiveWidth = 79;
+
+std::string WithoutNewline(std::string text) {
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+DeviceBoard::DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json)
+    : out_(out), err_(err), live_(live && !json), json_(json) {}
+
+std::size_t DeviceBoard::Add(int index, std::string location) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    rows_.push_back({index, std::move(location), {}, -1});
+    return rows_.size() - 1;
+}
+
+std::string DeviceBoard::Event(std::size_t row, nlohmann::json event) const {
+    event["device"] = rows_[row].index;
+    event["location"] = rows_[row].location;
+    return JsonText(event);
+}
+
+void DeviceBoard::Status(std::size_t row, const std::string& text, int progressPercent) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    Row& shown = rows_[row];
+    if (shown.status == text) {
+        return;
+    }
+    shown.status = text;
+    shown.percent = progressPercent;
+    if (json_) {
+        out_ << Event(row, {{"event", "status"}, {"text", text}}) << '\n';
+        if (progressPercent >= 0) {
+            out_ << Event(row, {{"event", "progress"}, {"percent", progressPercent}}) << '\n';
+        }
+    } else if (live_) {
+        Redraw();
+    } else {
+        out_ << '[' << shown.index << "] " << text << '\n';
+    }
+    out_.flush();
+}
+
+void DeviceBoard::Message(std::size_t row, const std::string& text) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    const std::string line = "[" + std::to_string(rows_[row].index) + "] " + WithoutNewline(text);
+    if (json_) {
+        out_ << Event(row, {{"event", "message"}, {"text", text}}) << '\n';
+        out_.flush();
+    }
+    if (live_ && drawn_) {
+        heldMessages_.push_back(line);
+        return;
+    }
+    err_ << line << '\n';
+    err_.flush();
+}
+
+void DeviceBoard::Finish() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    drawn_ = false;
+    for (const std::string& line : heldMessages_) {
+        err_ << line << '\n';
+    }
+    heldMessages_.clear();
+    err_.flush();
+}
+
+std::string DeviceBoard::LiveLine(const Row& row) const {
+    std::string line = "[" + std::to_string(row.index) + "] " + row.location + "  ";
+    if (row.percent >= 0) {
+        const int filled = row.percent * kBarWidth / 100;
+        line += '[' + std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+                std::to_string(row.percent) + '%';
+    } else {
+        line += row.status;
+    }
+    return line.size() > kLiveWidth ? line.substr(0, kLiveWidth) : line;
+}
+
+void DeviceBoard::Redraw() {
+    if (drawn_) {
+        out_ << "\x1b[" << rows_.size() << 'A';  // back to the first live line
+    }
+    for (const Row& row : rows_) {
+        out_ << "\r\x1b[2K" << LiveLine(row) << '\n';
+    }
+    drawn_ = true;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,72 @@
+// What torvane-cli shows while several devices are updated at once: on a terminal one live line
+// per device (its index, location and progress bar or status text), otherwise each status as a
+// line prefixed with "[N] ", or JSON events that carry "device" and "location". Each run reports
+// from its own thread; the board writes one line or event at a time.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "update/update_run.h"
+
+namespace torvane::cli {
+
+class DeviceBoard {
+public:
+    DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json);
+
+    // A row for list entry index at location; returns the row's number. Rows are added before
+    // any run starts.
+    std::size_t Add(int index, std::string location);
+    void Status(std::size_t row, const std::string& text, int progressPercent);
+    void Message(std::size_t row, const std::string& text);
+    // Ends the live lines; message-box texts held back while they were drawn follow on err.
+    void Finish();
+    // A JSON event with the row's device and location fields added.
+    std::string Event(std::size_t row, nlohmann::json event) const;
+
+private:
+    struct Row {
+        int index;
+        std::string location;
+        std::string status;
+        int percent = -1;
+    };
+
+    std::string LiveLine(const Row& row) const;
+    // Redraws every live line in place; the lock is held.
+    void Redraw();
+
+    std::ostream& out_;
+    std::ostream& err_;
+    bool live_;
+    bool json_;
+    std::mutex lock_;
+    std::vector<Row> rows_;
+    bool drawn_ = false;
+    std::vector<std::string> heldMessages_;
+};
+
+// A run's observer that reports to one row of the board.
+class BoardRow final : public UpdateObserver {
+public:
+    BoardRow(DeviceBoard& board, std::size_t row) : board_(board), row_(row) {}
+
+    void OnStatus(const std::string& text, int progressPercent) override {
+        board_.Status(row_, text, progressPercent);
+    }
+    void ShowMessage(const std::string& text, const std::string& = {}) override {
+        board_.Message(row_, text);
+    }
+
+private:
+    DeviceBoard& board_;
+    std::size_t row_;
+};
+
+}  // namespace torvane::cli

@@ -1,0 +1,316 @@
+#include "cli/update_many.h"
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "cli/device_board.h"
+#include "cli/json_text.h"
+#include "discovery/device_reading.h"
+#include "discovery/device_scan.h"
+#include "protocol/family.h"
+#include "protocol/report_log.h"
+#include "update/status_text.h"
+#include "usb/text_error.h"
+
+namespace torvane::cli {
+namespace {
+
+constexpr const char* kHandleFailed = "QM Device create handle failed!\n";
+
+// One selected device and what becomes of it.
+struct Target {
+    ListedDevice entry;
+    int index = 0;
+    std::unique_ptr<BoardRow> observer;
+    std::ofstream logFile;
+    std::unique_ptr<ReportLog> log;
+    HidClass* hid = nullptr;
+    std::int32_t bootMode = 0;
+    std::array<std::uint8_t, 8> identity{};
+    const ImageTable* image = nullptr;
+    std::uint32_t start = 0;
+    bool ok = false;
+    std::string result;
+    std::string version;
+};
+
+// Messages from the scan before any device has its row.
+class ErrMessages final : public MessageSink {
+public:
+    explicit ErrMessages(std::ostream& err) : err_(err) {}
+    void ShowMessage(const std::string& text, const std::string& = {}) override {
+        err_ << text << (text.empty() || text.back() != '\n' ? "\n" : "");
+    }
+
+private:
+    std::ostream& err_;
+};
+
+// The entries to update, or the exit status and its message when they cannot be.
+std::optional<int> Select(const CliOptions& options, const DeviceTable& table,
+                          std::vector<int>& selection, std::ostream& err) {
+    if (options.all) {
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            selection.push_back(static_cast<int>(i));
+        }
+        if (selection.empty()) {
+            err << "torvane-cli: no family device is listed\n";
+            return kExitFailed;
+        }
+    } else {
+        selection = options.devices;
+    }
+    for (const int n : selection) {
+        if (n >= static_cast<int>(table.size())) {
+            err << "torvane-cli: no device " << n << " (" << table.size() << " listed)\n";
+            return kExitFailed;
+        }
+    }
+    if (selection.size() < 2) {
+        return std::nullopt;
+    }
+    // After the switch each device is found again by its port alone.
+    for (std::size_t i = 0; i < selection.size(); ++i) {
+        const ListedDevice& entry = table[static_cast<std::size_t>(selection[i])];
+        if (entry.location.empty()) {
+            err << "torvane-cli: device " << selection[i]
+                << " has no location path: after the switch to its boot loader it could not be "
+                   "told from the others; update it alone\n";
+            return kExitUsage;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (table[static_cast<std::size_t>(selection[j])].location == entry.location) {
+                err << "torvane-cli: devices " << selection[j] << " and " << selection[i]
+                    << " share the location path " << entry.location
+                    << ": they could not be told apart after the switch; update them one at a "
+                       "time\n";
+                return kExitUsage;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Reads the device as a selection does; false when it is not to be updated, with its result.
+bool Read(Target& target, CliSystem& system) {
+    DeviceSession session(*target.hid, system.clock(), *target.observer);
+    std::unique_ptr<CUsbDevice> device = OpenListedDevice(
+        target.entry, system.interfaces(), *target.hid, *target.observer, {}, session);
+    if (!device) {
+        target.observer->ShowMessage(kHandleFailed);
+        target.result = "QM Device create handle failed!";
+        return false;
+    }
+    const FirmwareReading reading = ReadFirmwareVersion(session);
+    target.bootMode = session.bootMode;
+    target.identity = session.deviceIdentity;
+    if (reading.major && *reading.major < family::kMinUpdatableMajor) {
+        target.result = "This version don't support update";
+        target.observer->ShowMessage(target.result);
+        return false;
+    }
+    return true;
+}
+
+struct LoadedImage {
+    bool ok = false;
+    ImageTable image;
+    HexLoadError error;
+    std::uint32_t start = 0;
+    std::string status;
+};
+
+// Loads the file for each target, once per rule set: boot loaders share one load, applications
+// one per identity. False when the file cannot be read at all.
+bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& clock,
+                std::map<std::vector<std::uint8_t>, LoadedImage>& images) {
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        for (Target* target : targets) {
+            target->result = "FW File Load error!";
+            target->observer->OnStatus(target->result, -1);
+        }
+        return false;
+    }
+    for (Target* target : targets) {
+        std::vector<std::uint8_t> key{static_cast<std::uint8_t>(target->bootMode)};
+        if (target->bootMode == 0) {
+            key.insert(key.end(), target->identity.begin(), target->identity.end());
+        }
+        const auto [found, added] = images.try_emplace(key);
+        LoadedImage& loaded = found->second;
+        if (added) {
+            std::rewind(file.get());
+            loaded.start = clock.TickCount();
+            const LoadRules rules{target->bootMode, target->identity};
+            loaded.ok = LoadHexImage(file.get(), rules, loaded.image, &loaded.error);
+            char text[kStatusBufferSize];
+            FormatStatus(text, "FW Parse successfully, cost time %.1f second",
+                         ElapsedMs(loaded.start, clock.TickCount()) / 1000.0);
+            loaded.status = loaded.ok ? text : "File Parse error!";
+        }
+        target->observer->OnStatus(loaded.status, -1);
+        if (!loaded.ok) {
+            target->result = loaded.status;
+            target->observer->ShowMessage(path + ": " + loaded.error.Describe());
+            continue;
+        }
+        target->image = &loaded.image;
+        target->start = loaded.start;
+    }
+    return true;
+}
+
+void RunOne(Target& target, CliSystem& system) {
+    try {
+        UpdateRun run(target.entry, target.bootMode,
+                      {system.interfaces(), *target.hid, system.clock()}, *target.observer);
+        if (!run.Open()) {
+            target.result = "QM Device create handle failed!";
+            return;
+        }
+        const RunResult result = run.Update(*target.image, target.start);
+        target.result =
+            result == RunResult::kHandleFailed ? "QM Device create handle failed!" : run.status();
+        target.ok = result == RunResult::kSucceeded;
+    } catch (const TextError& error) {
+        target.observer->ShowMessage(error.text());
+        target.result = error.text();
+    }
+}
+
+// After the runs, as the dialog ends one: the devices get the time of the closing scans to come
+// back, then each is read at its port.
+void ReadNewVersions(std::vector<Target>& targets, CliSystem& system, MessageSink& messages) {
+    DeviceTable table;
+    for (int scan = 0; scan < family::kClosingScans; ++scan) {
+        table = ScanDevices(system.interfaces(), system.deviceHid(), messages);
+        system.clock().Sleep(family::kScanIntervalMs);
+    }
+    for (Target& target : targets) {
+        for (const ListedDevice& row : table) {
+            const bool same = target.entry.location.empty()
+                                  ? targets.size() == 1 && row.index == target.entry.index
+                                  : row.location == target.entry.location;
+            if (!same) {
+                continue;
+            }
+            DeviceSession session(*target.hid, system.clock(), *target.observer);
+            if (const std::unique_ptr<CUsbDevice> device = OpenListedDevice(
+                    row, system.interfaces(), *target.hid, *target.observer, {}, session)) {
+                target.version = ReadFirmwareVersion(session).versionText;
+            }
+            break;
+        }
+    }
+}
+
+void PrintTable(const std::vector<Target>& targets, std::ostream& out) {
+    std::vector<std::array<std::string, 5>> lines{{"#", "location", "model", "result", "version"}};
+    for (const Target& target : targets) {
+        lines.push_back({std::to_string(target.index), target.entry.location, target.entry.text,
+                         target.result, target.version.empty() ? "-" : target.version});
+    }
+    std::array<std::size_t, 5> widths{};
+    for (const auto& line : lines) {
+        for (std::size_t column = 0; column < widths.size(); ++column) {
+            widths[column] = std::max(widths[column], line[column].size());
+        }
+    }
+    for (const auto& line : lines) {
+        std::string text;
+        for (std::size_t column = 0; column < widths.size(); ++column) {
+            text += line[column];
+            if (column + 1 < widths.size()) {
+                text += std::string(widths[column] - line[column].size() + 2, ' ');
+            }
+        }
+        while (!text.empty() && text.back() == ' ') {
+            text.pop_back();
+        }
+        out << text << '\n';
+    }
+}
+
+}  // namespace
+
+int RunUpdateMany(CliSystem& system, const CliOptions& options, std::ostream& out,
+                  std::ostream& err, bool terminal) {
+    ErrMessages scanMessages(err);
+    const DeviceTable table = ScanDevices(system.interfaces(), system.deviceHid(), scanMessages);
+    std::vector<int> selection;
+    if (const std::optional<int> status = Select(options, table, selection, err)) {
+        return *status;
+    }
+
+    DeviceBoard board(out, err, terminal, options.json);
+    // Every target is in place before any thread starts: runs keep references to them.
+    std::vector<Target> targets(selection.size());
+    for (std::size_t i = 0; i < selection.size(); ++i) {
+        Target& target = targets[i];
+        target.index = selection[i];
+        target.entry = table[static_cast<std::size_t>(target.index)];
+        target.observer =
+            std::make_unique<BoardRow>(board, board.Add(target.index, target.entry.location));
+        target.hid = &system.deviceHid();
+        if (!options.reportLog.empty()) {
+            const std::string path = DevicePath(options.reportLog, target.index);
+            target.logFile.open(path, std::ios::binary | std::ios::trunc);
+            if (!target.logFile) {
+                err << "torvane-cli: " << CannotWrite(path) << '\n';
+                return kExitFailed;
+            }
+            target.log =
+                std::make_unique<ReportLog>(system.deviceHid(), system.clock(), target.logFile);
+            target.hid = target.log.get();
+        }
+    }
+
+    std::vector<Target*> readable;
+    for (Target& target : targets) {
+        if (Read(target, system)) {
+            readable.push_back(&target);
+        }
+    }
+    std::map<std::vector<std::uint8_t>, LoadedImage> images;
+    LoadImages(readable, options.file, system.clock(), images);
+    {
+        std::vector<std::jthread> runs;
+        for (Target* target : readable) {
+            if (target->image != nullptr) {
+                runs.emplace_back([target, &system] { RunOne(*target, system); });
+            }
+        }
+    }
+    board.Finish();
+    ReadNewVersions(targets, system, scanMessages);
+
+    bool allOk = true;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const Target& target = targets[i];
+        allOk = allOk && target.ok;
+        if (options.json) {
+            out << board.Event(i, {{"event", "result"},
+                                   {"model", target.entry.text},
+                                   {"ok", target.ok},
+                                   {"status", target.result},
+                                   {"version", target.version}})
+                << '\n';
+        }
+    }
+    if (!options.json) {
+        PrintTable(targets, out);
+    }
+    out.flush();
+    return allOk ? kExitOk : kExitFailed;
+}
+
+}  // namespace torvane::cli
