@@ -71,27 +71,9 @@ std::optional<int> Select(const CliOptions& options, const DeviceTable& table,
             return kExitFailed;
         }
     }
-    if (selection.size() < 2) {
-        return std::nullopt;
-    }
-    // After the switch each device is found again by its port alone.
-    for (std::size_t i = 0; i < selection.size(); ++i) {
-        const ListedDevice& entry = table[static_cast<std::size_t>(selection[i])];
-        if (entry.location.empty()) {
-            err << "torvane-cli: device " << selection[i]
-                << " has no location path: after the switch to its boot loader it could not be "
-                   "told from the others; update it alone\n";
-            return kExitUsage;
-        }
-        for (std::size_t j = 0; j < i; ++j) {
-            if (table[static_cast<std::size_t>(selection[j])].location == entry.location) {
-                err << "torvane-cli: devices " << selection[j] << " and " << selection[i]
-                    << " share the location path " << entry.location
-                    << ": they could not be told apart after the switch; update them one at a "
-                       "time\n";
-                return kExitUsage;
-            }
-        }
+    if (const std::optional<std::string> reason = WhyNotAtOnce(table, selection)) {
+        err << "torvane-cli: " << *reason << '\n';
+        return kExitUsage;
     }
     return std::nullopt;
 }
@@ -241,6 +223,31 @@ void PrintTable(const std::vector<Target>& targets, std::ostream& out) {
 }
 
 }  // namespace
+
+std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
+                                        const std::vector<int>& selection) {
+    if (selection.size() < 2) {
+        return std::nullopt;
+    }
+    // After the switch each device is found again by its port alone.
+    for (std::size_t i = 0; i < selection.size(); ++i) {
+        const ListedDevice& entry = table.at(static_cast<std::size_t>(selection[i]));
+        if (entry.location.empty()) {
+            return "device " + std::to_string(selection[i]) +
+                   " has no location path: after the switch to its boot loader it could not be "
+                   "told from the others; update it alone";
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (table.at(static_cast<std::size_t>(selection[j])).location == entry.location) {
+                return "devices " + std::to_string(selection[j]) + " and " +
+                       std::to_string(selection[i]) + " share the location path " + entry.location +
+                       ": they could not be told apart after the switch; update them one at a "
+                       "time";
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 int RunUpdateMany(CliSystem& system, const CliOptions& options, std::ostream& out,
                   std::ostream& err, bool terminal) {

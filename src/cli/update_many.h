@@ -2,12 +2,21 @@
 // on its own thread, and the command ends with a table of the results.
 #pragma once
 
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/cli_system.h"
+#include "discovery/device_table.h"
 
 namespace torvane::cli {
+
+// Why the entries of table named in selection (each listed) cannot be updated at once: a device
+// without a location path, or two sharing one; nullopt when they can.
+std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
+                                        const std::vector<int>& selection);
 
 // Exit status 0 when every selected device ended with "FW update successfully", 1 when any
 // failed, 2 for a selection that cannot be updated at once.

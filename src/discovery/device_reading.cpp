@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "discovery/device_scan.h"
 #include "protocol/family.h"
 
 namespace torvane {
@@ -15,15 +14,10 @@ std::string FormatVersion(int a, int b, int c) {
     return text;
 }
 
-std::unique_ptr<CUsbDevice> OpenIndex(const ListedDevice& entry, std::uint8_t index,
-                                      DeviceInterfaces& interfaces, MessageSink& messages,
-                                      WindowHandle window) {
-    auto device = std::make_unique<CUsbDevice>(interfaces, messages, window, entry.guid, false);
-    device->OpenDevice(index);
-    if (!device->OpenHandle(index)) {
-        return nullptr;
-    }
-    return device;
+// Opens index of the enumeration the device object holds; false when its handle fails.
+bool OpenIndex(CUsbDevice& device, std::uint8_t index) {
+    device.OpenDevice(index);
+    return device.OpenHandle(index);
 }
 
 }  // namespace
@@ -32,23 +26,25 @@ std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
                                              DeviceInterfaces& interfaces, HidClass& hid,
                                              MessageSink& messages, WindowHandle window,
                                              DeviceSession& session) {
-    std::unique_ptr<CUsbDevice> device =
-        OpenIndex(entry, entry.index, interfaces, messages, window);
-    if (!entry.location.empty() && (!device || device->LocationPath() != entry.location)) {
-        // The interfaces moved since the scan (another device left the bus or came back): find
-        // the entry's port again.
-        device.reset();
-        for (const ListedDevice& row : ScanDevices(interfaces, hid, messages)) {
-            if (row.location == entry.location) {
-                device = OpenIndex(entry, row.index, interfaces, messages, window);
-                break;
-            }
-        }
-        if (device && device->LocationPath() != entry.location) {
-            device.reset();
+    auto device = std::make_unique<CUsbDevice>(interfaces, messages, window, entry.guid, false);
+    bool opened = false;
+    if (entry.location.empty()) {
+        opened = OpenIndex(*device, entry.index);
+    } else {
+        // One enumeration for every open below: an index then names the same interface for
+        // each of them, whatever other devices do on the bus meanwhile. Another device leaving
+        // or coming back moves the indices, so the entry is taken at its port: at its index
+        // when that is still there, else wherever the port now is.
+        device->UseEnumeration(interfaces.Enumerate(entry.guid));
+        const std::uint8_t count = device->CountDevices();
+        opened = entry.index < count && OpenIndex(*device, entry.index) &&
+                 device->LocationPath() == entry.location;
+        for (std::uint8_t k = 0; k < count && !opened; ++k) {
+            opened = k != entry.index && device->OpenHandle(k) &&
+                     device->LocationPath() == entry.location && OpenIndex(*device, k);
         }
     }
-    if (!device) {
+    if (!opened) {
         return nullptr;
     }
     session.sessionHandle = device->deviceHandle;

@@ -14,15 +14,14 @@ struct CliRun {
     std::string out, err;
 };
 
-inline CliRun RunCliWith(std::vector<std::string> args) {
+inline CliRun RunCliWith(std::vector<std::string> args, bool terminal = false) {
     args.insert(args.begin(), "torvane-cli");
     std::vector<const char*> argv;
     for (const std::string& arg : args) {
         argv.push_back(arg.c_str());
     }
     std::ostringstream out, err;
-    const int status =
-        cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err, /*terminal=*/false);
+    const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err, terminal);
     return {status, out.str(), err.str()};
 }
 

@@ -1,0 +1,211 @@
+#include "cli/update_many.h"
+
+#include <unistd.h>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "firmware/hex_image.h"
+#include "support/hex_text.h"
+#include "support/run_cli.h"
+#include "support/temp_file.h"
+
+namespace torvane::cli {
+namespace {
+
+using test::CliRun;
+
+// A QMX-C image that brings version 3.2.0: identity, 20 data records and the start record.
+std::string QmxCImage() {
+    std::vector<std::string> lines{
+        test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0})};
+    for (int i = 0; i < 20; ++i) {
+        lines.push_back(
+            test::DataLine(static_cast<std::uint16_t>(0x2200 + 0x20 * i),
+                           std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(i))));
+    }
+    lines.push_back(test::DataLine(0x2000, {0x01, 0x02, 0x03}));
+    lines.push_back(test::kEndOfFileLine);
+    return test::CrLfFile(lines);
+}
+
+// A folder of this test's own for the per-device files, removed with the object.
+struct Folder {
+    Folder()
+        : path(std::filesystem::temp_directory_path() /
+               ("torvane-many-" +
+                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+        std::filesystem::create_directories(path);
+    }
+    ~Folder() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    std::filesystem::path path;
+};
+
+// The table's rows by index: each row's columns after the first, split at runs of two spaces.
+std::map<int, std::vector<std::string>> TableRows(const std::string& out) {
+    std::map<int, std::vector<std::string>> rows;
+    const std::size_t header = out.rfind("#  location");
+    std::istringstream in(out.substr(header == std::string::npos ? out.size() : header));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::vector<std::string> columns;
+        for (std::size_t at = 0; at < line.size();) {
+            const std::size_t gap = line.find("  ", at);
+            columns.push_back(line.substr(at, gap - at));
+            at = gap == std::string::npos ? line.size() : line.find_first_not_of(' ', gap);
+        }
+        rows[std::stoi(columns.front())] =
+            std::vector<std::string>(columns.begin() + 1, columns.end());
+    }
+    return rows;
+}
+
+std::string FlashWith(const test::TempFile& image) {
+    ImageTable table;
+    EXPECT_TRUE(LoadHexImage(std::fopen(image.path().string().c_str(), "rb"), LoadRules{}, table));
+    std::string flash(0x10000, '\xFF');
+    for (std::int32_t i = 0; i < table.imageRecordCount; ++i) {
+        const ImageRecord& record = table.imageRecords[static_cast<std::size_t>(i)];
+        std::copy_n(record.data.begin(), record.length, flash.begin() + record.Address());
+    }
+    return flash;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Mixed models, one of them in its boot loader: the QMX-S fails alone, since the image carries
+// a QMX-C's identity; each device's reports and flash are its own.
+TEST(UpdateMany, EachDeviceHasItsOwnRunLogFlashAndResult) {
+    test::TempFile image(QmxCImage());
+    Folder files;
+    const CliRun run =
+        test::RunCliWith({"--simulate=qmx-c,qmx-c,qmx-s,tzn:boot", "--virtual-time", "--report-log",
+                          files / "log{n}", "--flash-dump", files / "flash{n}", "update",
+                          image.path().string(), "--all"});
+    EXPECT_EQ(run.status, kExitFailed);
+    const auto rows = TableRows(run.out);
+    ASSERT_EQ(rows.size(), 4u) << run.out;
+    const std::string success = "FW update successfully";
+    for (const int n : {0, 1, 3}) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(rows.at(n).at(0),
+                  "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n + 1) + ")");
+        EXPECT_EQ(rows.at(n).at(2).rfind(success, 0), 0u);
+        EXPECT_EQ(rows.at(n).at(3), "3.2.0");
+        EXPECT_TRUE(test::ReadFile(files / ("flash" + std::to_string(n))) == FlashWith(image));
+        // One switch (applications only), one erase and every record, in this device's log.
+        const std::string log = test::ReadFile(files / ("log" + std::to_string(n)));
+        EXPECT_EQ(Count(log, " OUT 03 7E 5A 0F 00"), n == 3 ? 0u : 1u);
+        EXPECT_EQ(Count(log, " OUT 03 7E 5A 01 01"), 1u);
+        EXPECT_EQ(Count(log, " OUT 03 7E 5A 01 02"), 22u);
+    }
+    EXPECT_EQ(rows.at(2), (std::vector<std::string>{"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)",
+                                                    "QMX-S", "File Parse error!", "3.1.0"}));
+    EXPECT_EQ(rows.at(3).at(1), "Z51-Arud");
+    EXPECT_TRUE(test::ReadFile(files / "flash2") == std::string(0x10000, '\xFF'));
+    EXPECT_EQ(Count(test::ReadFile(files / "log2"), " OUT 03 7E 5A 01 "), 0u);
+    EXPECT_NE(run.err.find("[2] " + image.path().string() + ": line 1: identity bytes"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("[3] Erase successfully, downloading 4%...\n"), std::string::npos);
+}
+
+// Every way a run can fail, each on its own device beside one that succeeds, in JSON.
+TEST(UpdateMany, AFailingDeviceEndsOnlyItsOwnRun) {
+    test::TempFile image(QmxCImage());
+    Folder files;
+    const CliRun run =
+        test::RunCliWith({"--simulate=qmx-c:fail=echo@3,qmx-c:fail=noreturn,qmx-c,qmx-c:fail=erase,"
+                          "qmx-c:fail=unplug@2,qmx-c:version=2.0.0,qmx-c:fail=otherport",
+                          "--virtual-time", "--json", "--flash-dump", files / "flash{n}", "update",
+                          image.path().string(), "--all"});
+    EXPECT_EQ(run.status, kExitFailed);
+    std::map<int, nlohmann::json> results;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line);
+        EXPECT_TRUE(event.contains("device") && event.contains("location")) << line;
+        if (event["event"] == "result") {
+            results[event["device"].get<int>()] = event;
+        }
+    }
+    const std::vector<std::string> want{
+        "Write FW error!",      "Bootloader not found!", "FW update successfully",
+        "Erase failed!",        "Write FW error!",       "This version don't support update",
+        "Bootloader not found!"};
+    ASSERT_EQ(results.size(), want.size()) << run.out;
+    for (std::size_t n = 0; n < want.size(); ++n) {
+        SCOPED_TRACE(n);
+        const nlohmann::json& result = results.at(static_cast<int>(n));
+        EXPECT_EQ(result["status"].get<std::string>().rfind(want[n], 0), 0u) << result;
+        EXPECT_EQ(result["ok"], n == 2);
+        EXPECT_EQ(result["model"], "QMX-C");
+    }
+    EXPECT_TRUE(test::ReadFile(files / "flash2") == FlashWith(image));
+    EXPECT_NE(run.err.find("[3] FirmWare erase failure"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("[5] This version don't support update"), std::string::npos);
+}
+
+TEST(UpdateMany, SelectionsAndRefusals) {
+    test::TempFile image(QmxCImage());
+    Folder files;
+    const std::string path = image.path().string();
+    const CliRun picked =
+        test::RunCliWith({"--simulate=qmx-c,qmx-c,qmx-c", "--virtual-time", "--flash-dump",
+                          files / "flash{n}", "update", path, "--device", "2,0"});
+    EXPECT_EQ(picked.status, kExitOk) << picked.err;
+    const auto rows = TableRows(picked.out);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows.count(0) == 1 && rows.count(2) == 1);
+    EXPECT_TRUE(test::ReadFile(files / "flash1") == std::string(0x10000, '\xFF'));
+    EXPECT_TRUE(test::ReadFile(files / "flash2") == FlashWith(image));
+
+    const std::vector<std::pair<std::vector<std::string>, int>> refused{
+        {{"--device", "0,0"}, kExitUsage},
+        {{"--device", "0,5"}, kExitFailed},
+        {{"--all", "--device", "1"}, kExitUsage},
+        {{"--all", "--report-log", files / "one.log"}, kExitUsage},
+    };
+    for (const auto& [extra, status] : refused) {
+        std::vector<std::string> args{"--simulate=qmx-c,qmx-c", "--virtual-time", "update", path};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const CliRun run = test::RunCliWith(args);
+        EXPECT_EQ(run.status, status) << extra.front() << ' ' << extra.back() << ": " << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+
+    const DeviceTable table{
+        {"QMX-C", 0, "A", {}}, {"QMX-C", 1, "", {}}, {"QMX-S", 2, "A", {}}, {"TZN", 3, "B", {}}};
+    EXPECT_EQ(WhyNotAtOnce(table, {0, 3}), std::nullopt);
+    EXPECT_EQ(WhyNotAtOnce(table, {1}), std::nullopt);  // alone it is updated as ever
+    EXPECT_EQ(WhyNotAtOnce(table, {3, 1}).value_or("").rfind("device 1 has no location path", 0),
+              0u);
+    EXPECT_EQ(WhyNotAtOnce(table, {0, 3, 2}).value_or("").rfind("devices 0 and 2 share", 0), 0u);
+}
+
+// On a terminal, in real time: the live lines are redrawn in place, then the table follows.
+TEST(UpdateMany, LiveLinesOnATerminalInRealTime) {
+    test::TempFile image(QmxCImage());
+    const CliRun run = test::RunCliWith(
+        {"--simulate=qmx-c,qmx-c:boot", "update", image.path().string(), "--all"}, true);
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("\x1b[2A\r\x1b[2K[0] PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)  [#"),
+              std::string::npos);
+    const auto rows = TableRows(run.out);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows.at(1).at(1), "Z51-Arud");
+    EXPECT_EQ(rows.at(1).at(3), "3.2.0");
+}
+
+}  // namespace
+}  // namespace torvane::cli
