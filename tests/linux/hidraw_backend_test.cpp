@@ -111,6 +111,10 @@ TEST(UdevRule, UaccessForTheUsbDeviceAndHidrawNodesOfEveryProduct) {
 
 class HidrawBackendTest : public ::testing::Test {
 protected:
+    void TearDown() override {
+        linux_hid::SetTransportPreference(linux_hid::TransportPreference::kAuto);
+    }
+
     sim::VirtualClock clock;
     test::HidrawTestbed bed{clock};
     DeviceInterfaces& interfaces = SystemDeviceInterfaces();
@@ -181,7 +185,6 @@ TEST_F(HidrawBackendTest, TransportFollowsTheEndpointsAndTheDriverGoesOnlyWhileE
             EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, path);
         }
     }
-    linux_hid::SetTransportPreference(TransportPreference::kAuto);
 }
 
 // Handles of one program share the claimed interface; a path listed while the driver had let go
@@ -270,7 +273,6 @@ TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoaderThroughEith
             EXPECT_TRUE(interfaces.Close(handle, error));
         }
     }
-    linux_hid::SetTransportPreference(linux_hid::TransportPreference::kAuto);
 }
 
 }  // namespace

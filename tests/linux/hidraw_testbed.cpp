@@ -1,10 +1,13 @@
 #include "linux/hidraw_testbed.h"
 
+#include <linux/capability.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,6 +33,14 @@ const std::vector<std::uint8_t> kMouseDescriptor{
     0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,
     0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15,
     0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0};
+
+// Both capabilities are below 32: they live in the first word.
+constexpr unsigned kDac = (1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH);
+
+bool Capabilities(int call, __user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(call, &header, data) == 0;
+}
 
 std::string Hex4(unsigned value) {
     char text[8];
@@ -319,16 +330,19 @@ gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     return TRUE;
 }
 
+HidrawTestbed::Slot& HidrawTestbed::At(int port) const {
+    const auto slot = std::ranges::find(slots_, port, [](const auto& each) { return each->port; });
+    if (slot == slots_.end()) {
+        throw std::out_of_range("no device at port " + std::to_string(port));
+    }
+    return **slot;
+}
+
 std::vector<std::string> HidrawTestbed::UsbfsLog(int port) const {
     std::lock_guard lock(syncLock_);
-    std::vector<std::string> log;
-    for (const auto& slot : slots_) {
-        if (slot->port == port) {
-            std::lock_guard deviceLock(slot->deviceLock);
-            log.insert(log.end(), slot->usbfsLog.begin(), slot->usbfsLog.end());
-        }
-    }
-    return log;
+    Slot& slot = At(port);
+    std::lock_guard deviceLock(slot.deviceLock);
+    return slot.usbfsLog;
 }
 
 HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new()) {
@@ -372,33 +386,25 @@ void HidrawTestbed::AddMouse(int port) {
 
 void HidrawTestbed::DenyAccess(int port) {
     std::lock_guard lock(syncLock_);
-    for (const auto& slot : slots_) {
-        if (slot->port == port && slot->present) {
-            ::chmod(NodePath(*slot).c_str(), 0);
-            ::chmod((root_ + UsbNode(port)).c_str(), 0);
-        }
-    }
+    ::chmod(NodePath(At(port)).c_str(), 0);
+    ::chmod((root_ + UsbNode(port)).c_str(), 0);
 }
 
 void HidrawTestbed::ClaimElsewhere(int port) {
     std::lock_guard lock(syncLock_);
-    for (const auto& slot : slots_) {
-        std::lock_guard deviceLock(slot->deviceLock);
-        if (slot->port == port && slot->present) {
-            if (slot->driverBound) {
-                UnbindDriver(*slot);
-            }
-            slot->claimedElsewhere = true;
-        }
+    Slot& slot = At(port);
+    std::lock_guard deviceLock(slot.deviceLock);
+    if (slot.driverBound) {
+        UnbindDriver(slot);
     }
+    slot.claimedElsewhere = slot.present;
 }
 
 void HidrawTestbed::RefuseClaims(int port) {
     std::lock_guard lock(syncLock_);
-    for (const auto& slot : slots_) {
-        std::lock_guard deviceLock(slot->deviceLock);
-        slot->refuseClaims = slot->refuseClaims || slot->port == port;
-    }
+    Slot& slot = At(port);
+    std::lock_guard deviceLock(slot.deviceLock);
+    slot.refuseClaims = true;
 }
 
 std::string HidrawTestbed::UsbNode(int port) {
@@ -409,11 +415,7 @@ std::string HidrawTestbed::UsbNode(int port) {
 
 int HidrawTestbed::Arrivals(int port) const {
     std::lock_guard lock(syncLock_);
-    int arrivals = 0;
-    for (const auto& slot : slots_) {
-        arrivals += slot->port == port ? slot->arrivals : 0;
-    }
-    return arrivals;
+    return At(port).arrivals;
 }
 
 std::string HidrawTestbed::NodePath(const Slot& slot) const {
@@ -562,6 +564,23 @@ void HidrawTestbed::Remove(Slot& slot) {
     }
     slot.syspaths.clear();
     slot.present = false;
+}
+
+FilePermissionsBind::FilePermissionsBind() {
+    __user_cap_data_struct data[2]{};
+    if (Capabilities(SYS_capget, data) && (data[0].effective & kDac) != 0) {
+        effective_ = data[0].effective;
+        data[0].effective &= ~kDac;
+        changed_ = Capabilities(SYS_capset, data);
+    }
+}
+
+FilePermissionsBind::~FilePermissionsBind() {
+    __user_cap_data_struct data[2]{};
+    if (changed_ && Capabilities(SYS_capget, data)) {
+        data[0].effective = effective_;
+        Capabilities(SYS_capset, data);
+    }
 }
 
 }  // namespace torvane::test

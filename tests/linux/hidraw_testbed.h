@@ -65,6 +65,8 @@ public:
 
 private:
     struct Slot;
+    // The slot of the device at `port`; the test bed's lock held.
+    Slot& At(int port) const;
     static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     static gboolean HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     int Control(Slot& slot, const std::uint8_t* setup, std::span<std::uint8_t> data);

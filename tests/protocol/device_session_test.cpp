@@ -96,12 +96,11 @@ TEST_F(DeviceSessionTest, WriteRecordSendsTheRecordAndAcceptsOnlyTheExactEcho) {
         EXPECT_FALSE(session.WriteRecord(record)) << wrong;
     }
     EXPECT_FALSE(session.WriteRecord(record));
-}
 
-TEST_F(DeviceSessionTest, EmptyRecordIsSentPaddedAndEchoedWithZeros) {
+    // An empty record is sent padded and echoed with zeros.
     hid.replies.push_back(Echo({0x01, 0x7E, 0x5A, 0x02, 0x02, 0x00, 0x00, 0x21}));
     EXPECT_TRUE(session.WriteRecord(Record(0x2100, {})));
-    EXPECT_EQ(hid.sent[0], Padded({0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x21, 0x00}, 40, 0xFF));
+    EXPECT_EQ(hid.sent.back(), Padded({0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x21, 0x00}, 40, 0xFF));
 }
 
 TEST_F(DeviceSessionTest, EraseWaitsThenPollsUntilConfirmed) {
@@ -120,21 +119,19 @@ TEST_F(DeviceSessionTest, EraseWaitsThenPollsUntilConfirmed) {
     EXPECT_EQ(clock.TickCount(), 1000u + 10 * 400u);
 }
 
-TEST_F(DeviceSessionTest, EraseFailsAtOnceOnAHalfMatchingReply) {
+// A half-matching reply fails at once; no confirmation fails after ten polls.
+TEST_F(DeviceSessionTest, EraseFailsOnAHalfMatchingReplyOrAfterTenPolls) {
     hid.replies.push_back(Echo({0x01, 0x7E, 0x5A, 0x02, 0x00}));
     hid.replies.push_back(Echo({0x01, 0x7E, 0x5A, 0x02, 0x01}));
     EXPECT_FALSE(session.EraseFirmware());
     EXPECT_EQ(hid.sent.size(), 2u);
-    EXPECT_EQ(messages.shown, std::vector<std::string>{"FirmWare erase failure"});
-}
-
-TEST_F(DeviceSessionTest, EraseGivesUpAfterTenPolls) {
+    hid.replies.clear();
     EXPECT_FALSE(session.EraseFirmware());
-    EXPECT_EQ(hid.sent.size(), 11u);
-    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(hid.sent.size(), 2u + 11);
+    EXPECT_EQ(messages.shown, std::vector<std::string>(2, "FirmWare erase failure"));
 }
 
-TEST_F(DeviceSessionTest, EnterDownloadModeSendsOnlyFromTheApplication) {
+TEST_F(DeviceSessionTest, EnterDownloadModeSendsOnlyFromTheApplicationAndRunDoesNotWait) {
     Lengths(64, 64);
     EXPECT_TRUE(session.EnterDownloadMode());
     EXPECT_EQ(session.bootMode, 1);
@@ -145,12 +142,11 @@ TEST_F(DeviceSessionTest, EnterDownloadModeSendsOnlyFromTheApplication) {
     EXPECT_TRUE(session.EnterDownloadMode());
     EXPECT_EQ(hid.sent.size(), 1u);
     EXPECT_EQ(clock.TickCount(), 1000u);
-}
 
-TEST_F(DeviceSessionTest, RunFirmwareSendsWithoutWaiting) {
+    // Run sends without waiting.
     EXPECT_TRUE(session.RunFirmware());
-    EXPECT_EQ(hid.sent.at(0), Padded({0x03, 0x7E, 0x5A, 0x01, 0x04}, 40));
-    EXPECT_EQ(clock.TickCount(), 0u);
+    EXPECT_EQ(hid.sent.at(1), Padded({0x03, 0x7E, 0x5A, 0x01, 0x04}, 64));
+    EXPECT_EQ(clock.TickCount(), 1000u);
 }
 
 TEST_F(DeviceSessionTest, ApplicationVersionWithMajorSixSendsTheFollowUpFirst) {

@@ -5,6 +5,7 @@
 namespace torvane {
 namespace {
 
+// A table with records at the addresses, then the end-of-file record, which is never written.
 ImageTable TableWithAddresses(const std::vector<std::uint16_t>& addresses) {
     ImageTable table;
     for (const std::uint16_t address : addresses) {
@@ -13,46 +14,43 @@ ImageTable TableWithAddresses(const std::vector<std::uint16_t>& addresses) {
         record.addressHigh = static_cast<std::uint8_t>(address >> 8);
         table.imageRecords.push_back(record);
     }
-    table.imageRecords.emplace_back();  // the end-of-file record, never written
+    table.imageRecords.emplace_back();
     table.imageRecordCount = static_cast<std::int32_t>(addresses.size());
     return table;
 }
 
-std::vector<std::int32_t> Records(const std::vector<WriteStep>& steps) {
-    std::vector<std::int32_t> records;
-    for (const WriteStep& step : steps) {
-        records.push_back(step.record);
-    }
-    return records;
-}
-
-std::vector<int> Progress(const std::vector<WriteStep>& steps) {
-    std::vector<int> progress;
-    for (const WriteStep& step : steps) {
-        progress.push_back(step.progressPercent);
-    }
-    return progress;
-}
-
+// The start record (0x2000) goes last, without progress; the others keep file order.
 TEST(WriteOrder, StartRecordGoesLastAndItsSlotShowsNoProgress) {
-    const auto steps = PlanWrites(TableWithAddresses(
-        {0x2100, 0x2120, 0x2140, 0x2160, 0x2180, 0x2000, 0x21A0, 0x21C0, 0x21E0, 0x2200}));
-    EXPECT_EQ(Records(steps), (std::vector<std::int32_t>{0, 1, 2, 3, 4, 6, 7, 8, 9, 5}));
-    EXPECT_EQ(Progress(steps), (std::vector<int>{9, 18, 27, 36, 45, 63, 72, 81, 90, -1}));
-}
-
-TEST(WriteOrder, WithoutAStartRecordRecordZeroIsWrittenAgain) {
-    const auto steps = PlanWrites(TableWithAddresses({0x2100, 0x2120, 0x2140}));
-    EXPECT_EQ(Records(steps), (std::vector<std::int32_t>{0, 1, 2, 0}));
-    EXPECT_EQ(Progress(steps), (std::vector<int>{25, 50, 75, -1}));
-}
-
-TEST(WriteOrder, OnlyTheLastOfSeveralStartRecordsIsWritten) {
-    const auto steps = PlanWrites(TableWithAddresses({0x2000, 0x2100, 0x2000}));
-    EXPECT_EQ(Records(steps), (std::vector<std::int32_t>{1, 2}));
-}
-
-TEST(WriteOrder, EmptyTablePlansNothing) {
+    const struct {
+        const char* name;
+        std::vector<std::uint16_t> addresses;
+        std::vector<std::int32_t> records;
+        std::vector<int> progress;
+    } cases[] = {
+        {"start record among the others",
+         {0x2100, 0x2120, 0x2140, 0x2160, 0x2180, 0x2000, 0x21A0, 0x21C0, 0x21E0, 0x2200},
+         {0, 1, 2, 3, 4, 6, 7, 8, 9, 5},
+         {9, 18, 27, 36, 45, 63, 72, 81, 90, -1}},
+        {"no start record: record 0 is written again",
+         {0x2100, 0x2120, 0x2140},
+         {0, 1, 2, 0},
+         {25, 50, 75, -1}},
+        {"several start records: only the last is written",
+         {0x2000, 0x2100, 0x2000},
+         {1, 2},
+         {50, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::int32_t> records;
+        std::vector<int> progress;
+        for (const WriteStep& step : PlanWrites(TableWithAddresses(c.addresses))) {
+            records.push_back(step.record);
+            progress.push_back(step.progressPercent);
+        }
+        EXPECT_EQ(records, c.records);
+        EXPECT_EQ(progress, c.progress);
+    }
     EXPECT_TRUE(PlanWrites(ImageTable{}).empty());
 }
 

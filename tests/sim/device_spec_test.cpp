@@ -120,76 +120,41 @@ TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
     }
 }
 
-// Two boot loaders, each with one record of its own in the flash.
-class DumpFlashTest : public ::testing::Test {
-protected:
-    DumpFlashTest() {
-        for (std::uint8_t n = 0; n < 2; ++n) {
-            const std::vector<BusEntry> entries = family.bus().Enumerate(kHidClassGuid);
-            const DeviceHandle handle = family.bus().Open(entries[n].devicePath);
-            std::array<std::uint8_t, 40> record{0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x30, 2};
-            record[8] = 0xA0;
-            record[9] = n;
-            EXPECT_TRUE(family.hid().SetOutputReport(handle, record));
-        }
-    }
-    ~DumpFlashTest() override {
-        for (const auto& path : written) {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        }
-    }
-
-    std::filesystem::path TempPath(const std::string& name) {
-        written.push_back(std::filesystem::temp_directory_path() / name);
-        return written.back();
-    }
-
-    void ExpectFlashOf(std::size_t device, const std::filesystem::path& path) {
-        const std::vector<std::uint8_t>& flash = family.devices()[device]->flash();
-        const std::string bytes = test::ReadFile(path);
-        ASSERT_EQ(bytes.size(), kFlashSize);
-        EXPECT_TRUE(
-            std::equal(flash.begin(), flash.end(), bytes.begin(),
-                       [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
-    }
-
-    static std::vector<FamilyDeviceConfig> BootLoaders() {
-        std::string error;
-        return *ParseDeviceSpecs("qmx-s:boot,tzn:boot", error);
-    }
-
+// Two boot loaders, each with one record of its own in the flash: device 0's flash in one file,
+// or one file per device with the index field; a file that cannot be written, or no device,
+// fails.
+TEST(DumpFlash, OneFilePerDeviceWithTheIndexFieldAndFailuresSayWhy) {
     VirtualClock clock;
-    SimulatedFamily family{BootLoaders(), clock};
-    std::vector<std::filesystem::path> written;
-};
-
-// With the index field one file per device, without it device 0 only.
-TEST_F(DumpFlashTest, OneFilePerDeviceWithTheIndexField) {
-    ASSERT_EQ(family.devices()[1]->flash()[0x3001], 1);
-    const std::filesystem::path single = TempPath("torvane-dump-single.bin");
-    TempPath("torvane-dump-0-0.bin");
-    TempPath("torvane-dump-1-1.bin");
     std::string error;
-    ASSERT_TRUE(family.DumpFlash(single.string(), error)) << error;
-    const std::string pattern =
-        (std::filesystem::temp_directory_path() / "torvane-dump-{n}-{n}.bin").string();
-    ASSERT_TRUE(family.DumpFlash(pattern, error)) << error;
-    for (std::size_t n = 0; n < 3; ++n) {
-        ExpectFlashOf(n / 2, written[n]);
+    SimulatedFamily family(*ParseDeviceSpecs("qmx-s:boot,tzn:boot", error), clock);
+    for (std::uint8_t n = 0; n < 2; ++n) {
+        const DeviceHandle handle =
+            family.bus().Open(family.bus().Enumerate(kHidClassGuid)[n].devicePath);
+        std::array<std::uint8_t, 40> record{0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x30, 2, 0xA0, n};
+        ASSERT_TRUE(family.hid().SetOutputReport(handle, record));
     }
-}
+    const auto flashOf = [&family](std::size_t n) {
+        const std::vector<std::uint8_t>& flash = family.devices()[n]->flash();
+        return std::string(flash.begin(), flash.end());
+    };
+    ASSERT_NE(flashOf(0), flashOf(1));
+    const test::TempFile single("", ".bin");
+    ASSERT_TRUE(family.DumpFlash(single.path().string(), error)) << error;
+    EXPECT_TRUE(test::ReadFile(single.path()) == flashOf(0));
+    const std::filesystem::path pattern = std::filesystem::temp_directory_path() / "torvane-dump-";
+    ASSERT_TRUE(family.DumpFlash(pattern.string() + "{n}-{n}.bin", error)) << error;
+    for (std::size_t n = 0; n < 2; ++n) {
+        const std::string path =
+            pattern.string() + std::to_string(n) + "-" + std::to_string(n) + ".bin";
+        EXPECT_TRUE(test::ReadFile(path) == flashOf(n)) << path;
+        std::filesystem::remove(path);
+    }
 
-TEST_F(DumpFlashTest, AFileThatCannotBeWrittenFails) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "torvane-no-such-directory" / "flash-{n}.bin")
-            .string();
-    std::string error;
-    EXPECT_FALSE(family.DumpFlash(path, error));
+    const std::filesystem::path missing =
+        std::filesystem::temp_directory_path() / "torvane-no-such-directory" / "flash-{n}.bin";
+    EXPECT_FALSE(family.DumpFlash(missing.string(), error));
     EXPECT_NE(error.find("torvane-no-such-directory"), std::string::npos) << error;
-
-    VirtualClock otherClock;
-    EXPECT_FALSE(SimulatedFamily({}, otherClock).DumpFlash("unused.bin", error));
+    EXPECT_FALSE(SimulatedFamily({}, clock).DumpFlash("unused.bin", error));
     EXPECT_EQ(error, "no simulated device to dump");
 }
 

@@ -121,20 +121,5 @@ TEST_F(SimDeviceInterfacesTest, RegistrationsNeedAWindowAndALiveHandle) {
     EXPECT_EQ(Failure(interfaces.UnregisterNotification(byHandle, error)), kErrorInvalidHandle);
 }
 
-// The device tests see a close and an unregistration fail; here: once, and until cleared.
-TEST_F(SimDeviceInterfacesTest, FaultHooksFailCloseOnceAndUnregisterUntilCleared) {
-    const DeviceHandle handle = Open();
-    interfaces.FailNextClose(31);
-    EXPECT_EQ(Failure(interfaces.Close(handle, error)), 31u);
-    EXPECT_EQ(Failure(interfaces.Close(handle, error)), 0u);
-    const NotificationHandle notification =
-        interfaces.RegisterInterfaceNotification(WindowHandle{1}, kHidClassGuid, error);
-    interfaces.FailUnregister(5);
-    EXPECT_EQ(Failure(interfaces.UnregisterNotification(notification, error)), 5u);
-    EXPECT_EQ(Failure(interfaces.UnregisterNotification(notification, error)), 5u);
-    interfaces.FailUnregister(0);
-    EXPECT_EQ(Failure(interfaces.UnregisterNotification(notification, error)), 0u);
-}
-
 }  // namespace
 }  // namespace torvane::sim

@@ -51,20 +51,18 @@ std::u16string Text(const std::array<char16_t, 256>& text) {
     return std::u16string(text.data());
 }
 
-TEST_F(UsbDeviceTest, NothingPresentMeansNothingOpens) {
-    auto device = Device(kHidClassGuid);
+TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
+    auto device = Device(kHidClassGuid, kWindow);
+    ASSERT_TRUE(device->interfaceNotification);
+    // Nothing present: nothing opens, and closing the closed object raises nothing.
     EXPECT_EQ(device->CountDevices(), 0);
     EXPECT_FALSE(device->OpenHandle(0));
     EXPECT_FALSE(device->OpenDevice(0));
     EXPECT_FALSE(device->deviceHandle);
-    device->CloseDevice();  // closing a closed object raises nothing
-}
+    device->CloseDevice();
 
-TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
     PlugFamilyDevice("PORT-A");
     PlugFamilyDevice("PORT-B");
-    auto device = Device(kHidClassGuid, kWindow);
-    ASSERT_TRUE(device->interfaceNotification);
     EXPECT_EQ(device->CountDevices(), 2);
     EXPECT_FALSE(device->OpenHandle(2));
 
