@@ -1,5 +1,7 @@
 // Several update runs at once on one simulated bus, each on its own thread with its own device
-// session and its own device: every device ends with exactly what was written to it.
+// session and its own device: every device ends with exactly what was written to it, also when
+// another thread pulls one device's cable in the middle of its run.
+#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,6 +25,7 @@ struct Case {
     bool realTime;
     int devices;
     int records;
+    bool unplugLastWhileErasing;
 };
 
 std::string Port(int device) {
@@ -108,26 +111,36 @@ TEST_P(ConcurrentDevicesTest, EachDeviceHoldsExactlyItsOwnImage) {
             updated[static_cast<std::size_t>(device)] = Update(family, clock, device, c.records);
         });
     }
+    FamilyDevice& last = *family.devices().back();
+    if (c.unplugLastWhileErasing) {
+        for (int ms = 0; ms < 5000 && last.eraseCount() == 0; ++ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        last.Unplug();
+    }
     for (std::thread& run : runs) {
         run.join();
     }
 
     for (int device = 0; device < c.devices; ++device) {
+        const bool unplugged = c.unplugLastWhileErasing && device == c.devices - 1;
+        const int records = unplugged ? 0 : c.records;
         std::vector<std::uint8_t> expected(kFlashSize, 0xFF);
-        for (int k = 0; k < c.records; ++k) {
+        for (int k = 0; k < records; ++k) {
             const ImageRecord record = RecordFor(device, k);
             std::copy_n(record.data.begin(), record.length, expected.begin() + record.Address());
         }
         const FamilyDevice& sim = *family.devices()[static_cast<std::size_t>(device)];
-        EXPECT_TRUE(updated[static_cast<std::size_t>(device)]) << "device " << device;
-        EXPECT_EQ(sim.writeCount(), c.records) << "device " << device;
+        EXPECT_EQ(updated[static_cast<std::size_t>(device)], !unplugged) << "device " << device;
+        EXPECT_EQ(sim.eraseCount(), 1) << "device " << device;
+        EXPECT_EQ(sim.writeCount(), records) << "device " << device;
         EXPECT_TRUE(sim.flash() == expected) << "device " << device;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ConcurrentDevicesTest,
-                         ::testing::Values(Case{"VirtualTime", false, 8, 24},
-                                           Case{"RealTime", true, 4, 3}),
+                         ::testing::Values(Case{"VirtualTime", false, 8, 24, false},
+                                           Case{"RealTime", true, 4, 3, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
