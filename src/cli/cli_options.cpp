@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 
 namespace torvane::cli {
 
