@@ -35,22 +35,18 @@ std::string Port(int device) {
 // Each device gets its own addresses and bytes, so that a write that reached another device
 // shows in that device's flash.
 ImageRecord RecordFor(int device, int k) {
-    std::vector<std::uint8_t> data(32);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<std::uint8_t>(device * 32 + k + static_cast<int>(i));
-    }
-    return test::Record(static_cast<std::uint16_t>(0x2000 + device * 0x800 + k * 0x20), data);
+    return test::Record(static_cast<std::uint16_t>(0x2000 + device * 0x800 + k * 0x20),
+                        std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(device * 32 + k)));
 }
 
 // Opens the interface at location through the seams, as the engine does after a scan.
 bool OpenAt(SimulatedFamily& family, const std::string& location, DeviceSession& session) {
     const std::optional<std::vector<InterfaceEntry>> entries =
         family.interfaces().Enumerate(kHidClassGuid);
-    for (const InterfaceEntry& entry : entries.value_or(std::vector<InterfaceEntry>{})) {
-        if (entry.locationPaths && entry.locationPaths->c_str() == location) {
+    for (const InterfaceEntry& entry : *entries) {
+        if (entry.locationPaths->c_str() == location) {
             SystemError error;
             session.sessionHandle = family.interfaces().Open(*entry.devicePath, error);
-            session.bootMode = 0;
             if (!family.hid().GetAttributes(session.sessionHandle, session.sessionAttributes) ||
                 !family.hid().GetCaps(session.sessionHandle, session.sessionCaps)) {
                 return false;
@@ -62,8 +58,8 @@ bool OpenAt(SimulatedFamily& family, const std::string& location, DeviceSession&
     return false;
 }
 
-// One update run of the device: download mode, the boot loader at the same port,
-// erase, the records, run. False at the first step that fails.
+// One update run of the device: download mode, the boot loader at the same port, erase, the
+// records, run. False at the first step that fails.
 bool Update(SimulatedFamily& family, Clock& clock, int device, int records) {
     test::RecordingMessages messages;
     DeviceSession session(family.hid(), clock, messages);
@@ -104,12 +100,11 @@ TEST_P(ConcurrentDevicesTest, EachDeviceHoldsExactlyItsOwnImage) {
     Clock& clock = c.realTime ? MonotonicClock() : virtualClock;
     SimulatedFamily family(configs, clock);
 
-    std::vector<char> updated(static_cast<std::size_t>(c.devices), 0);
+    std::vector<char> updated(c.devices);
     std::vector<std::thread> runs;
     for (int device = 0; device < c.devices; ++device) {
-        runs.emplace_back([&, device] {
-            updated[static_cast<std::size_t>(device)] = Update(family, clock, device, c.records);
-        });
+        runs.emplace_back(
+            [&, device] { updated[device] = Update(family, clock, device, c.records); });
     }
     FamilyDevice& last = *family.devices().back();
     if (c.unplugLastWhileErasing) {
@@ -130,8 +125,8 @@ TEST_P(ConcurrentDevicesTest, EachDeviceHoldsExactlyItsOwnImage) {
             const ImageRecord record = RecordFor(device, k);
             std::copy_n(record.data.begin(), record.length, expected.begin() + record.Address());
         }
-        const FamilyDevice& sim = *family.devices()[static_cast<std::size_t>(device)];
-        EXPECT_EQ(updated[static_cast<std::size_t>(device)], !unplugged) << "device " << device;
+        const FamilyDevice& sim = *family.devices()[device];
+        EXPECT_EQ(updated[device], !unplugged) << "device " << device;
         EXPECT_EQ(sim.eraseCount(), 1) << "device " << device;
         EXPECT_EQ(sim.writeCount(), records) << "device " << device;
         EXPECT_TRUE(sim.flash() == expected) << "device " << device;
