@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "protocol/report_log.h"
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 
 namespace torvane::cli {
 

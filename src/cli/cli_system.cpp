@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 
 namespace torvane::cli {
 

@@ -46,6 +46,51 @@ FamilyDevice::FamilyDevice(FamilyDeviceConfig config)
       location_(config_.locationPath),
       flash_(kFlashSize, 0xFF) {}
 
+void FamilyDevice::Unplug() {
+    std::lock_guard lock(mutex());
+    mode_ = Mode::Unplugged;
+}
+
+FamilyDevice::Mode FamilyDevice::mode() const {
+    std::lock_guard lock(mutex());
+    return mode_;
+}
+
+std::vector<std::uint8_t> FamilyDevice::flash() const {
+    std::lock_guard lock(mutex());
+    return flash_;
+}
+
+std::array<std::uint8_t, 4> FamilyDevice::appVersion() const {
+    std::lock_guard lock(mutex());
+    return config_.appVersion;
+}
+
+std::array<std::uint8_t, 7> FamilyDevice::identity() const {
+    std::lock_guard lock(mutex());
+    return config_.identity;
+}
+
+std::string FamilyDevice::locationPath() const {
+    std::lock_guard lock(mutex());
+    return location_;
+}
+
+int FamilyDevice::eraseCount() const {
+    std::lock_guard lock(mutex());
+    return erases_;
+}
+
+int FamilyDevice::writeCount() const {
+    std::lock_guard lock(mutex());
+    return writes_;
+}
+
+int FamilyDevice::followUpCount() const {
+    std::lock_guard lock(mutex());
+    return followUps_;
+}
+
 const HidCaps& FamilyDevice::Caps() const {
     return mode_ == Mode::BootLoader ? config_.bootCaps : config_.appCaps;
 }

@@ -52,18 +52,18 @@ public:
     bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) override;
     bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) override;
 
-    // Pulls the device off the bus for good, as a user pulling its cable.
-    void Unplug() { mode_ = Mode::Unplugged; }
+    // Pulls the device off the bus for good, as a user pulling its cable; from any thread.
+    void Unplug();
 
-    // What the device holds; read these while no exchange runs.
-    Mode mode() const { return mode_; }
-    const std::vector<std::uint8_t>& flash() const { return flash_; }
-    const std::array<std::uint8_t, 4>& appVersion() const { return config_.appVersion; }
-    const std::array<std::uint8_t, 7>& identity() const { return config_.identity; }
-    const std::string& locationPath() const { return location_; }
-    int eraseCount() const { return erases_; }
-    int writeCount() const { return writes_; }
-    int followUpCount() const { return followUps_; }
+    // What the device holds now; from any thread, also while an exchange runs.
+    Mode mode() const;
+    std::vector<std::uint8_t> flash() const;
+    std::array<std::uint8_t, 4> appVersion() const;
+    std::array<std::uint8_t, 7> identity() const;
+    std::string locationPath() const;
+    int eraseCount() const;
+    int writeCount() const;
+    int followUpCount() const;
 
 private:
     enum class Reply { None, Ready, EraseStatus };

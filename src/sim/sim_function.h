@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,10 @@ struct SimInterface {
     std::uint32_t generation = 0;  // changes each time the function comes back on the bus
 };
 
+// Each function guards its own state with mutex(): the bus holds it across each request, from
+// its look at the interface to the answer, so that the function cannot re-enumerate in between;
+// the function's accessors for other threads take it too. Requests to different functions never
+// wait for each other, and no sleep is ever taken under it.
 class SimFunction {
 public:
     virtual ~SimFunction() = default;
@@ -57,6 +62,11 @@ public:
         error.code = kErrorInvalidFunction;
         return false;
     }
+
+    std::mutex& mutex() const { return mutex_; }
+
+private:
+    mutable std::mutex mutex_;
 };
 
 // The device interface class GUID of HID interfaces, as the HID class driver names it.

@@ -75,7 +75,28 @@ std::optional<SimInterface> UsbFunction::Interface(std::uint32_t) {
     return shown;
 }
 
+void UsbFunction::SetAlternateSetting(std::uint8_t alternate) {
+    std::lock_guard lock(mutex());
+    alternates_[0] = alternate;
+}
+
+void UsbFunction::SetSpeed(std::uint32_t speed) {
+    std::lock_guard lock(mutex());
+    config_.descriptors.speed = speed;
+}
+
+void UsbFunction::CutReply(std::uint32_t code, std::uint32_t bytes) {
+    std::lock_guard lock(mutex());
+    cuts_[code] = bytes;
+}
+
+void UsbFunction::EditControlAnswers(std::function<void(std::span<std::uint8_t>)> edit) {
+    std::lock_guard lock(mutex());
+    edit_ = std::move(edit);
+}
+
 void UsbFunction::SetPresent(bool present) {
+    std::lock_guard lock(mutex());
     if (present && !present_) {
         ++generation_;
     }
@@ -83,11 +104,17 @@ void UsbFunction::SetPresent(bool present) {
 }
 
 std::uint8_t UsbFunction::alternateSetting() const {
+    std::lock_guard lock(mutex());
+    return AlternateOfInterface0();
+}
+
+std::uint8_t UsbFunction::AlternateOfInterface0() const {
     const auto alternate = alternates_.find(0);
     return alternate == alternates_.end() ? 0 : alternate->second;
 }
 
 std::vector<std::uint8_t> UsbFunction::Received(std::uint8_t address) const {
+    std::lock_guard lock(mutex());
     const auto received = received_.find(address);
     return received == received_.end() ? std::vector<std::uint8_t>() : received->second;
 }
@@ -151,7 +178,7 @@ UsbFunction::Answer UsbFunction::Query(std::uint32_t code, std::span<std::uint8_
             u32(config_.usbdiVersion);
             break;
         case kIoctlAltSetting:
-            value = {alternateSetting()};
+            value = {AlternateOfInterface0()};
             break;
         case kIoctlUsbAddress:
             value = {config_.usbAddress};

@@ -63,16 +63,14 @@ public:
                    std::span<std::uint8_t> output, std::uint32_t& bytesReturned,
                    SystemError& error) override;
 
-    // Knobs for tests; set them while no request runs.
-    void SetAlternateSetting(std::uint8_t alternate) { alternates_[0] = alternate; }
-    void SetSpeed(std::uint32_t speed) { config_.descriptors.speed = speed; }
+    // Knobs for tests, from any thread.
+    void SetAlternateSetting(std::uint8_t alternate);
+    void SetSpeed(std::uint32_t speed);
     // Answers to code bring back at most bytes bytes, as a driver that answers short.
-    void CutReply(std::uint32_t code, std::uint32_t bytes) { cuts_[code] = bytes; }
+    void CutReply(std::uint32_t code, std::uint32_t bytes);
     // Every answered control transfer block goes through edit on its way back, as a driver that
-    // rewrites the fields of its request blocks.
-    void EditControlAnswers(std::function<void(std::span<std::uint8_t>)> edit) {
-        edit_ = std::move(edit);
-    }
+    // rewrites the fields of its request blocks; edit runs under the function's lock.
+    void EditControlAnswers(std::function<void(std::span<std::uint8_t>)> edit);
     // Takes the function off the bus, or brings it back as a new arrival.
     void SetPresent(bool present);
 
@@ -92,6 +90,7 @@ private:
         std::uint32_t error = 0;
     };
 
+    std::uint8_t AlternateOfInterface0() const;
     Answer Query(std::uint32_t code, std::span<std::uint8_t> reply) const;
     Answer ControlTransfer(std::span<std::uint8_t> block);
     Answer BufferedTransfer(std::span<std::uint8_t> block);

@@ -24,12 +24,20 @@ std::string VirtualBus::DevicePath(std::size_t port, const SimInterface& shown) 
     return path;
 }
 
-std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
+std::vector<std::shared_ptr<SimFunction>> VirtualBus::Ports() {
     std::lock_guard lock(mutex_);
-    const std::uint32_t now = clock_.TickCount();
+    return ports_;
+}
+
+std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
+    const std::vector<std::shared_ptr<SimFunction>> ports = Ports();
     std::vector<BusEntry> entries;
-    for (std::size_t port = 0; port < ports_.size(); ++port) {
-        const std::optional<SimInterface> shown = ports_[port]->Interface(now);
+    for (std::size_t port = 0; port < ports.size(); ++port) {
+        std::optional<SimInterface> shown;
+        {
+            std::lock_guard lock(ports[port]->mutex());
+            shown = ports[port]->Interface(clock_.TickCount());
+        }
         if (!shown || shown->classGuid != classGuid) {
             continue;
         }
@@ -49,11 +57,15 @@ std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
 }
 
 DeviceHandle VirtualBus::Open(std::string_view devicePath) {
-    std::lock_guard lock(mutex_);
-    const std::uint32_t now = clock_.TickCount();
-    for (std::size_t port = 0; port < ports_.size(); ++port) {
-        const std::optional<SimInterface> shown = ports_[port]->Interface(now);
+    const std::vector<std::shared_ptr<SimFunction>> ports = Ports();
+    for (std::size_t port = 0; port < ports.size(); ++port) {
+        std::optional<SimInterface> shown;
+        {
+            std::lock_guard lock(ports[port]->mutex());
+            shown = ports[port]->Interface(clock_.TickCount());
+        }
         if (shown && DevicePath(port, *shown) == devicePath) {
+            std::lock_guard lock(mutex_);
             const DeviceHandle handle{nextHandle_};
             nextHandle_ += 4;
             handles_[handle.value] = {port, shown->generation};
@@ -68,82 +80,84 @@ bool VirtualBus::Close(DeviceHandle handle) {
     return handles_.erase(handle.value) == 1;
 }
 
-SimFunction* VirtualBus::Lookup(DeviceHandle handle, SimInterface* shown, SystemError& error) {
-    const auto open = handles_.find(handle.value);
-    if (open == handles_.end()) {
-        error.code = kErrorInvalidHandle;
-        return nullptr;
+template <typename Request>
+bool VirtualBus::Serve(DeviceHandle handle, SystemError& error, Request request) {
+    std::shared_ptr<SimFunction> function;
+    std::uint32_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        const auto open = handles_.find(handle.value);
+        if (open == handles_.end()) {
+            error.code = kErrorInvalidHandle;
+            return false;
+        }
+        function = ports_[open->second.port];
+        generation = open->second.generation;
     }
-    SimFunction& function = *ports_[open->second.port];
-    const std::optional<SimInterface> current = function.Interface(clock_.TickCount());
-    if (!current || current->generation != open->second.generation) {
+    std::lock_guard lock(function->mutex());
+    const std::uint32_t now = clock_.TickCount();
+    const std::optional<SimInterface> shown = function->Interface(now);
+    if (!shown || shown->generation != generation) {
         error.code = kErrorDeviceNotConnected;
-        return nullptr;
+        return false;
     }
-    if (shown != nullptr) {
-        *shown = *current;
-    }
-    return &function;
+    return request(*function, *shown, now);
 }
 
 bool VirtualBus::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
-    std::lock_guard lock(mutex_);
-    SimInterface shown;
     SystemError error;
-    if (Lookup(handle, &shown, error) == nullptr || shown.classGuid != kHidClassGuid) {
-        return false;
-    }
-    attributes.size = 12;
-    attributes.vendorId = shown.vendorId;
-    attributes.productId = shown.productId;
-    attributes.versionNumber = shown.versionNumber;
-    return true;
+    return Serve(handle, error, [&](SimFunction&, const SimInterface& shown, std::uint32_t) {
+        if (shown.classGuid != kHidClassGuid) {
+            return false;
+        }
+        attributes.size = 12;
+        attributes.vendorId = shown.vendorId;
+        attributes.productId = shown.productId;
+        attributes.versionNumber = shown.versionNumber;
+        return true;
+    });
 }
 
 bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
-    std::lock_guard lock(mutex_);
-    SimInterface shown;
     SystemError error;
-    if (Lookup(handle, &shown, error) == nullptr || shown.classGuid != kHidClassGuid) {
-        return false;
-    }
-    caps = shown.caps;
-    return true;
+    return Serve(handle, error, [&](SimFunction&, const SimInterface& shown, std::uint32_t) {
+        if (shown.classGuid != kHidClassGuid) {
+            return false;
+        }
+        caps = shown.caps;
+        return true;
+    });
 }
 
 bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) {
-    std::lock_guard lock(mutex_);
     SystemError error;
-    SimFunction* function = Lookup(handle, nullptr, error);
-    return function != nullptr && function->OutputReport(clock_.TickCount(), report);
+    return Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
+        return function.OutputReport(now, report);
+    });
 }
 
 bool VirtualBus::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) {
-    std::lock_guard lock(mutex_);
     SystemError error;
-    SimFunction* function = Lookup(handle, nullptr, error);
-    return function != nullptr && function->InputReport(clock_.TickCount(), report);
+    return Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
+        return function.InputReport(now, report);
+    });
 }
 
 bool VirtualBus::IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,
                            std::span<std::uint8_t> output, std::uint32_t& bytesReturned,
                            SystemError& error) {
-    std::lock_guard lock(mutex_);
     bytesReturned = 0;
-    SimFunction* function = Lookup(handle, nullptr, error);
-    if (function == nullptr) {
-        return false;
-    }
-    // The function sees the request as it was sent, whatever it writes into output. Where input
-    // and output are apart, the driver works on the caller's input itself, so what it writes
-    // there goes back.
-    std::vector<std::uint8_t> request(input.begin(), input.end());
-    const bool ok =
-        function->IoControl(clock_.TickCount(), code, request, output, bytesReturned, error);
-    if (input.data() != output.data()) {
-        std::copy(request.begin(), request.end(), input.begin());
-    }
-    return ok;
+    return Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
+        // The function sees the request as it was sent, whatever it writes into output. Where
+        // input and output are apart, the driver works on the caller's input itself, so what it
+        // writes there goes back.
+        std::vector<std::uint8_t> request(input.begin(), input.end());
+        const bool ok = function.IoControl(now, code, request, output, bytesReturned, error);
+        if (input.data() != output.data()) {
+            std::copy(request.begin(), request.end(), input.begin());
+        }
+        return ok;
+    });
 }
 
 NotificationHandle VirtualBus::RegisterInterfaceNotification(WindowHandle window,
@@ -161,14 +175,15 @@ NotificationHandle VirtualBus::RegisterInterfaceNotification(WindowHandle window
 
 NotificationHandle VirtualBus::RegisterHandleNotification(WindowHandle window, DeviceHandle handle,
                                                           SystemError& error) {
-    std::lock_guard lock(mutex_);
     if (!window) {
         error.code = kErrorInvalidParameter;
         return {};
     }
-    if (Lookup(handle, nullptr, error) == nullptr) {
+    if (!Serve(handle, error,
+               [](SimFunction&, const SimInterface&, std::uint32_t) { return true; })) {
         return {};
     }
+    std::lock_guard lock(mutex_);
     const NotificationHandle notification{nextRegistration_};
     nextRegistration_ += 4;
     registrations_[notification.value] = window.value;

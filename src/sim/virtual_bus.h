@@ -1,5 +1,7 @@
 // The virtual bus: simulated functions at fixed ports, enumerated, opened and talked to by handle,
-// with device-change notifications for registered windows.
+// with device-change notifications for registered windows. Any thread may use it at any time:
+// the bus's own lock guards only its ports, handles and registrations and is never held while a
+// function works, so that threads driving different functions do not wait for each other.
 #pragma once
 
 #include <cstdint>
@@ -76,12 +78,16 @@ private:
     };
 
     static std::string DevicePath(std::size_t port, const SimInterface& shown);
-    // The function behind an open handle while its interface is the one that was opened; else
-    // nullptr and the reason.
-    SimFunction* Lookup(DeviceHandle handle, SimInterface* shown, SystemError& error);
+    // The functions at the ports now, in port order.
+    std::vector<std::shared_ptr<SimFunction>> Ports();
+    // Runs request(function, shown, now) under the function's lock while the interface opened as
+    // handle is the one on the bus; otherwise false and the reason in error. now is read under
+    // that lock, so that each function sees its time only move forward.
+    template <typename Request>
+    bool Serve(DeviceHandle handle, SystemError& error, Request request);
 
     Clock& clock_;
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards the members below
     std::vector<std::shared_ptr<SimFunction>> ports_;
     std::map<std::uintptr_t, OpenInterface> handles_;
     std::uintptr_t nextHandle_ = 0x1000;

@@ -1,4 +1,6 @@
-// A clock whose sleeps take no real time: sleeping advances the clock at once.
+// A clock whose sleeps take no real time: sleeping advances the clock at once. Threads may share
+// it: each sleep moves the one time forward by its length, so that every sleep lasts at least as
+// long as asked, however many threads sleep at once, and no sleep waits for another.
 #pragma once
 
 #include <atomic>

@@ -7,7 +7,7 @@
 
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
 #include "win/main_dialog.h"

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "fuzz_input.h"
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace torvane;

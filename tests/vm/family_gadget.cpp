@@ -36,7 +36,7 @@
 #include "firmware/hex_image.h"
 #include "platform/clock.h"
 #include "protocol/family.h"
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 #include "sim/family_device.h"
 #include "sim/family_report_descriptor.h"
 

@@ -1,4 +1,4 @@
-#include "sim/device_spec.h"
+#include "sim/device_list_grammar.h"
 
 #include <array>
 #include <charconv>
