@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/report_log.h"
+
 namespace torvane::sim {
 namespace {
-
-constexpr std::string_view kIndexField = "{n}";
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
                std::string& error) {
@@ -43,17 +43,11 @@ bool SimulatedFamily::DumpFlash(const std::string& pattern, std::string& error) 
         error = "no simulated device to dump";
         return false;
     }
-    if (pattern.find(kIndexField) == std::string::npos) {
+    if (pattern.find(kDeviceIndexField) == std::string::npos) {
         return WriteFile(pattern, devices_.front()->flash(), error);
     }
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-        const std::string index = std::to_string(i);
-        std::string path = pattern;
-        for (std::size_t at = path.find(kIndexField); at != std::string::npos;
-             at = path.find(kIndexField, at + index.size())) {
-            path.replace(at, kIndexField.size(), index);
-        }
-        if (!WriteFile(path, devices_[i]->flash(), error)) {
+        if (!WriteFile(DevicePath(pattern, i), devices_[i]->flash(), error)) {
             return false;
         }
     }

@@ -56,23 +56,48 @@ std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
     return entries;
 }
 
-DeviceHandle VirtualBus::Open(std::string_view devicePath) {
-    const std::vector<std::shared_ptr<SimFunction>> ports = Ports();
-    for (std::size_t port = 0; port < ports.size(); ++port) {
-        std::optional<SimInterface> shown;
-        {
-            std::lock_guard lock(ports[port]->mutex());
-            shown = ports[port]->Interface(clock_.TickCount());
-        }
-        if (shown && DevicePath(port, *shown) == devicePath) {
-            std::lock_guard lock(mutex_);
-            const DeviceHandle handle{nextHandle_};
-            nextHandle_ += 4;
-            handles_[handle.value] = {port, shown->generation};
-            return handle;
-        }
+std::shared_ptr<SimFunction> VirtualBus::Port(std::string_view devicePath, std::size_t& port) {
+    // A path names its port as "#sim&<port from 1>&": the system finds an interface by its
+    // path without looking at every other one, and so does the bus.
+    constexpr std::string_view kMark = "#sim&";
+    const std::size_t at = devicePath.find(kMark);
+    if (at == std::string_view::npos) {
+        return nullptr;
     }
-    return {};
+    std::size_t number = 0;
+    std::size_t i = at + kMark.size();
+    for (; i < devicePath.size() && std::isdigit(static_cast<unsigned char>(devicePath[i])) &&
+           number <= kMaxPorts;
+         ++i) {
+        number = number * 10 + static_cast<std::size_t>(devicePath[i] - '0');
+    }
+    std::lock_guard lock(mutex_);
+    if (i == at + kMark.size() || number == 0 || number > ports_.size()) {
+        return nullptr;
+    }
+    port = number - 1;
+    return ports_[port];
+}
+
+DeviceHandle VirtualBus::Open(std::string_view devicePath) {
+    std::size_t port = 0;
+    const std::shared_ptr<SimFunction> function = Port(devicePath, port);
+    if (!function) {
+        return {};
+    }
+    std::optional<SimInterface> shown;
+    {
+        std::lock_guard lock(function->mutex());
+        shown = function->Interface(clock_.TickCount());
+    }
+    if (!shown || DevicePath(port, *shown) != devicePath) {
+        return {};
+    }
+    std::lock_guard lock(mutex_);
+    const DeviceHandle handle{nextHandle_};
+    nextHandle_ += 4;
+    handles_[handle.value] = {port, shown->generation};
+    return handle;
 }
 
 bool VirtualBus::Close(DeviceHandle handle) {

@@ -80,11 +80,16 @@ private:
     static std::string DevicePath(std::size_t port, const SimInterface& shown);
     // The functions at the ports now, in port order.
     std::vector<std::shared_ptr<SimFunction>> Ports();
+    // The function at the port devicePath names, and that port; nullptr when it names none.
+    std::shared_ptr<SimFunction> Port(std::string_view devicePath, std::size_t& port);
     // Runs request(function, shown, now) under the function's lock while the interface opened as
     // handle is the one on the bus; otherwise false and the reason in error. now is read under
     // that lock, so that each function sees its time only move forward.
     template <typename Request>
     bool Serve(DeviceHandle handle, SystemError& error, Request request);
+
+    // More ports than a path's number may name: parsing stops before it can overflow.
+    static constexpr std::size_t kMaxPorts = 1 << 20;
 
     Clock& clock_;
     std::mutex mutex_;  // guards the members below
