@@ -99,6 +99,9 @@ bool Read(Target& target, CliSystem& system) {
     return true;
 }
 
+// The rule set an image was loaded under: boot loader, or application with its identity.
+using ImageKey = std::pair<bool, std::array<std::uint8_t, 8>>;
+
 struct LoadedImage {
     bool ok = false;
     ImageTable image;
@@ -110,7 +113,7 @@ struct LoadedImage {
 // Loads the file for each target, once per rule set: boot loaders share one load, applications
 // one per identity. False when the file cannot be read at all.
 bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& clock,
-                std::map<std::vector<std::uint8_t>, LoadedImage>& images) {
+                std::map<ImageKey, LoadedImage>& images) {
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
@@ -123,10 +126,10 @@ bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& c
         return false;
     }
     for (Target* target : targets) {
-        std::vector<std::uint8_t> key{static_cast<std::uint8_t>(target->bootMode)};
-        if (target->bootMode == 0) {
-            key.insert(key.end(), target->identity.begin(), target->identity.end());
-        }
+        // A boot loader checks no identity.
+        const ImageKey key{target->bootMode != 0, target->bootMode != 0
+                                                      ? std::array<std::uint8_t, 8>{}
+                                                      : target->identity};
         const auto [found, added] = images.try_emplace(key);
         LoadedImage& loaded = found->second;
         if (added) {
@@ -287,7 +290,7 @@ int RunUpdateMany(CliSystem& system, const CliOptions& options, std::ostream& ou
             readable.push_back(&target);
         }
     }
-    std::map<std::vector<std::uint8_t>, LoadedImage> images;
+    std::map<ImageKey, LoadedImage> images;
     LoadImages(readable, options.file, system.clock(), images);
     {
         std::vector<std::jthread> runs;
