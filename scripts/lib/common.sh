@@ -22,7 +22,13 @@ TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev)
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,
 # hence --no-install-recommends below; wine32:i386 is named so that apt does not pick wine64.
-TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth)
+# fonts-wqy-microhei gives the Wine prefix its Chinese glyphs (cmake/wine-run).
+TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth
+    fonts-wqy-microhei)
+
+# Debian 12 packages for scripts/screenshots only: xdotool drives the window, imagemagick's
+# import captures it.
+TORVANE_SCREENSHOT_PACKAGES=(xdotool imagemagick)
 
 torvane_log() {
     printf '==> %s\n' "$*" >&2
@@ -117,4 +123,8 @@ torvane_install_vm_packages() {
 
 torvane_install_windows_packages() {
     torvane_install_packages "${TORVANE_WINDOWS_PACKAGES[@]}"
+}
+
+torvane_install_screenshot_packages() {
+    torvane_install_packages "${TORVANE_SCREENSHOT_PACKAGES[@]}"
 }

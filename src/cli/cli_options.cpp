@@ -19,6 +19,8 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
     app.allow_windows_style_options(false);
     app.require_subcommand(1, 1);
     app.footer(std::string("DEVICES (for --simulate):\n") + sim::DeviceSpecGrammar());
+    app.set_version_flag("--version", "torvane-cli " TORVANE_VERSION,
+                         "Print the program's version and exit");
 
     // Shown in the help only: --simulate is taken from the arguments below, since its DEVICES
     // are optional and a bare --simulate must not swallow the command that follows it.

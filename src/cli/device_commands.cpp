@@ -38,6 +38,9 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view) {
                                           {"location", location},
                                           {"version", dialog.versionText}}));
     }
+    if (view.DeviceCount() == 0) {
+        view.Remark("torvane-cli: no family device found");
+    }
     return kExitOk;
 }
 

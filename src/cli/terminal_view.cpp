@@ -73,6 +73,12 @@ void TerminalView::ShowMessage(const std::string& text, const std::string&) {
     err_.flush();
 }
 
+void TerminalView::Remark(const std::string& text) {
+    EndProgressLine();
+    err_ << text << '\n';
+    err_.flush();
+}
+
 void TerminalView::Emit(const std::string& text, const std::string& jsonEvent) {
     EndProgressLine();
     if (json_) {

@@ -34,6 +34,8 @@ public:
 
     // Writes a line of text, or the JSON event with its fields, to standard output.
     void Emit(const std::string& text, const std::string& jsonEvent);
+    // Writes a line to standard error only, with --json as well: a remark, not an event.
+    void Remark(const std::string& text);
 
 private:
     void EndProgressLine();

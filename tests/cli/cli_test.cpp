@@ -162,6 +162,16 @@ TEST(Cli, ListsAndReadsVersions) {
     EXPECT_EQ(json.out, "{\"device\":0,\"event\":\"version\",\"version\":\"4.5.6\"}\n");
 }
 
+TEST(Cli, VersionIsPrintedAloneWhereverItStands) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--version"}, {"--simulate", "list", "--version"}}) {
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.status, kExitOk);
+        EXPECT_EQ(run.out, "torvane-cli " TORVANE_VERSION "\n");
+        EXPECT_EQ(run.err, "");
+    }
+}
+
 TEST(Cli, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Cli({}).status, kExitUsage);
     EXPECT_EQ(Cli({"frobnicate"}).status, kExitUsage);

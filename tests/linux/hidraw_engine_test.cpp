@@ -160,6 +160,17 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
                             "opened: run torvane-cli doctor\n");
 }
 
+TEST_F(HidrawCliTest, ListWithoutAFamilyDeviceSaysSoOnStandardError) {
+    bed.AddMouse(1);
+    for (const bool json : {false, true}) {
+        const test::CliRun list = RunCliWith(json ? std::vector<std::string>{"--json", "list"}
+                                                  : std::vector<std::string>{"list"});
+        EXPECT_EQ(list.status, cli::kExitOk);
+        EXPECT_EQ(list.out, "");
+        EXPECT_EQ(list.err, "torvane-cli: no family device found\n");
+    }
+}
+
 TEST_F(HidrawCliTest, DoctorNamesEachTransportAndTheUsbNodeItNeeds) {
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 1, true, /*interruptOut=*/true);
     Add(0x1F01, 2);
