@@ -5,9 +5,13 @@
 TORVANE_ROOT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/../.." && pwd)
 export TORVANE_ROOT
 
-# Debian 12 packages for the native build, its tests and the formatting check.
+# Debian 12 packages for the native build, its tests and the formatting check. The window on
+# Linux: qt6-base-dev (Qt Widgets and Qt Test; the libqt6gui6 it pulls in holds the X11 platform
+# and the offscreen one the tests draw on) and fonts-dejavu-core (a font, so that the offscreen
+# platform has one on a bare machine).
 TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
-    pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev)
+    pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev
+    qt6-base-dev fonts-dejavu-core)
 
 # Debian 12 packages for the fuzz targets (tests/fuzz, scripts/fuzz): clang and its compiler-rt
 # runtime, which holds libFuzzer and the sanitizer runtimes.

@@ -9,6 +9,8 @@
 #include "app/fake_view.h"
 #include "cli/cli_options.h"
 #include "linux/hidraw_testbed.h"
+#include "platform/linux/interface_access.h"
+#include "protocol/family.h"
 #include "sim/virtual_clock.h"
 #include "support/hex_text.h"
 #include "support/run_cli.h"
@@ -140,6 +142,10 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
     Add(kQmxC, 2);
     bed.AddMouse(3);
     EXPECT_EQ(RunCliWith({"list"}).out.find("hint"), std::string::npos);
+    const auto windowHint = [] {
+        return linux_hid::UnusableInterfaceHint(family::kVendorId, family::kInputReportId);
+    };
+    EXPECT_EQ(windowHint(), std::nullopt);
     bed.DenyAccess(2);
     const test::FilePermissionsBind bind;
     const test::CliRun doctor = RunCliWith({"doctor"});
@@ -151,6 +157,13 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
                   "  install the udev rule: cmake --install build/linux-release --prefix /usr (or "
                   "copy 70-torvane.rules to /etc/udev/rules.d), then run: udevadm control "
                   "--reload && udevadm trigger; unplug and plug the device in again\n");
+    // The window's status line says the same on one line.
+    const std::optional<std::string> hint = windowHint();
+    ASSERT_TRUE(hint);
+    EXPECT_EQ(*hint + "\n",
+              "a device of the family was found but cannot be used (/dev/hidraw1: access "
+              "denied): " +
+                  doctor.out.substr(doctor.out.find("install the udev rule")));
     // The scan skips the node silently; list ends with the hint.
     const test::CliRun list = RunCliWith({"list"});
     EXPECT_EQ(list.status, cli::kExitOk);

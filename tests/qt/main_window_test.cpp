@@ -1,0 +1,224 @@
+#include "qt/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "qt/about_box.h"
+#include "sim/simulated_family.h"
+#include "sim/virtual_clock.h"
+#include "support/hex_text.h"
+#include "support/temp_file.h"
+
+namespace torvane::qt {
+namespace {
+
+using sim::FamilyDeviceConfig;
+
+FamilyDeviceConfig QmxC(int port, std::uint8_t major = 3) {
+    FamilyDeviceConfig config =
+        FamilyDeviceConfig::ForModel(0x1F02, "PCIROOT(0)#USB(" + std::to_string(port) + ")");
+    config.appVersion[0] = major;
+    return config;
+}
+
+// Runs action, which opens a modal dialog of type Box; inspect gets the dialog once it shows and
+// must close it. False when no such dialog came up.
+template <typename Box>
+bool WhileModal(const std::function<void()>& action, const std::function<void(Box&)>& inspect) {
+    bool seen = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = dynamic_cast<Box*>(QApplication::activeModalWidget())) {
+            timer.stop();
+            seen = true;
+            inspect(*box);
+        }
+    });
+    timer.start(10);
+    action();
+    return seen;
+}
+
+// The window over a simulated family on virtual time, shown on the offscreen platform; the
+// worker's calls reach it while the test waits in Qt's event loop.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void Open(std::vector<FamilyDeviceConfig> devices) {
+        window.reset();
+        family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
+        window = std::make_unique<MainWindow>(family->interfaces(), family->hid(), clock);
+        window->SetFileChooser([this] {
+            ++chooserCalls;
+            return file;
+        });
+        window->OnInitDialog();
+        window->show();
+    }
+    template <typename Widget>
+    Widget* Child(const char* name) {
+        return window->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    QString Status() { return Child<QLineEdit>("pathStatus")->text(); }
+
+    sim::VirtualClock clock;
+    std::unique_ptr<sim::SimulatedFamily> family;
+    std::unique_ptr<MainWindow> window;
+    std::optional<std::string> file;
+    int chooserCalls = 0;
+};
+
+TEST_F(MainWindowTest, ShowsTheDialogsControlsAndTheirTexts) {
+    Open({QmxC(1), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
+    EXPECT_EQ(window->windowTitle(), "Torvane");
+    const std::pair<const char*, const char*> buttons[] = {{"scan", "Scan"}, {"update", "Update"}};
+    for (const auto& [name, text] : buttons) {
+        ASSERT_NE(Child<QPushButton>(name), nullptr) << name;
+        EXPECT_EQ(Child<QPushButton>(name)->text(), text);
+    }
+    EXPECT_TRUE(Child<QPushButton>("update")->isDefault());
+    QStringList labels;
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+        labels << label->text();
+    }
+    for (const char* label : {"Devices:", "FW Version:", "Path and Status"}) {
+        EXPECT_TRUE(labels.contains(QString::fromLatin1(label))) << label;
+    }
+    EXPECT_EQ(Child<QLabel>("logo")->pixmap().size(), QSize(125, 90));
+    auto* devices = Child<QComboBox>("devices");
+    EXPECT_EQ(devices->count(), 2);
+    EXPECT_EQ(devices->currentText(), "QMX-C");
+    EXPECT_EQ(devices->itemText(1), "TZN");
+    EXPECT_EQ(Child<QLabel>("version")->text(), "3.1.0");
+    EXPECT_EQ(Status(), "");
+}
+
+TEST_F(MainWindowTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnWhileItRuns) {
+    Open({QmxC(1)});
+    // The identity record, 20 records of 32 bytes and the start record.
+    std::vector<std::string> lines{
+        test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0})};
+    for (std::uint16_t i = 0; i < 20; ++i) {
+        lines.push_back(test::DataLine(0x2200 + 0x20 * i, std::vector<std::uint8_t>(32, 0x5A)));
+    }
+    lines.push_back(test::DataLine(0x2000, {0xC0, 0xDE}));
+    lines.push_back(test::kEndOfFileLine);
+    test::TempFile image(test::CrLfFile(lines));
+    file = image.path().string();
+
+    auto* scan = Child<QPushButton>("scan");
+    Child<QPushButton>("update")->click();
+    // The worker waits for this thread: the run is under way and the window stays.
+    EXPECT_FALSE(scan->isEnabled());
+    EXPECT_FALSE(Child<QComboBox>("devices")->isEnabled());
+    window->reject();
+    EXPECT_TRUE(window->isVisible());
+
+    const bool done = QTest::qWaitFor(
+        [&] {
+            return Status().startsWith("FW update successfully") &&
+                   Child<QLabel>("version")->text() == "3.2.0" && scan->isEnabled();
+        },
+        30000);
+    ASSERT_TRUE(done) << Status().toStdString();
+    EXPECT_EQ(chooserCalls, 1);
+    EXPECT_EQ(family->devices()[0]->eraseCount(), 1);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->grab().save(TORVANE_SCREENSHOT_DIR "/linux-window.png"));
+    // The worker returns once the window has handled its last notification.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->engine().CanClose(); }));
+    window->reject();
+    EXPECT_FALSE(window->isVisible());
+}
+
+// The gate's message box, and a file name the extension check refuses: nothing starts.
+TEST_F(MainWindowTest, RefusedUpdatesSayWhyInTheDialogsWords) {
+    const struct {
+        std::uint8_t major;
+        const char* file;
+        const char* message;
+        const char* status;
+    } cases[] = {
+        {2, "/tmp/image.hex", "This version don't support update", "/tmp/image.hex"},
+        {3, "/tmp/image.HEX", nullptr, "/tmp/image.HEX is not right!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Open({QmxC(1, c.major)});
+        file = c.file;
+        QString caption;
+        QString text;
+        const bool shown = WhileModal<QMessageBox>([&] { Child<QPushButton>("update")->click(); },
+                                                   [&](QMessageBox& box) {
+                                                       caption = box.windowTitle();
+                                                       text = box.text();
+                                                       box.button(QMessageBox::Ok)->click();
+                                                   });
+        EXPECT_EQ(shown, c.message != nullptr);
+        if (c.message != nullptr) {
+            EXPECT_EQ(caption, "Torvane");
+            EXPECT_EQ(text, c.message);
+        }
+        EXPECT_EQ(Status(), c.status);
+        EXPECT_TRUE(window->engine().CanClose());
+        EXPECT_EQ(family->devices()[0]->eraseCount(), 0);
+    }
+}
+
+TEST_F(MainWindowTest, ContextMenuOpensTheAboutBox) {
+    Open({QmxC(1)});
+    EXPECT_EQ(window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    auto* about = window->findChild<QAction*>("about");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->text(), "关于 Torvane(&A)...");
+    QString title;
+    QString text;
+    QSize logo;
+    const bool shown = WhileModal<AboutBox>([&] { about->trigger(); },
+                                            [&](AboutBox& box) {
+                                                title = box.windowTitle();
+                                                text = box.findChild<QLabel*>("text")->text();
+                                                logo =
+                                                    box.findChild<QLabel*>("logo")->pixmap().size();
+                                                auto* ok = box.findChild<QPushButton*>("ok");
+                                                EXPECT_EQ(ok->text(), "确定");
+                                                ok->click();
+                                            });
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(title, "关于 Torvane");
+    EXPECT_EQ(text, "Torvane，Version 1.0 ");
+    EXPECT_EQ(logo, QSize(125, 90));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(MainWindowTest, AnEmptyStatusLineShowsTheAccessHintWorkedOutOncePerScan) {
+    int asked = 0;
+    family = std::make_unique<sim::SimulatedFamily>(std::vector<FamilyDeviceConfig>{}, clock);
+    window = std::make_unique<MainWindow>(family->interfaces(), family->hid(), clock);
+    window->SetAccessHint([&]() -> std::optional<std::string> {
+        ++asked;
+        return "access denied";
+    });
+    window->OnInitDialog();
+    EXPECT_EQ(Status(), "access denied");
+    EXPECT_EQ(asked, 1);
+    Child<QPushButton>("scan")->click();
+    EXPECT_EQ(asked, 2);
+    // A text of the engine's own is shown as it is.
+    window->ShowTexts("FW File Load error!", "");
+    EXPECT_EQ(Status(), "FW File Load error!");
+}
+
+}  // namespace
+}  // namespace torvane::qt
