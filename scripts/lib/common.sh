@@ -24,6 +24,11 @@ TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev)
 # hence --no-install-recommends below; wine32:i386 is named so that apt does not pick wine64.
 TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth)
 
+# Debian 12 packages for the packages (scripts/package) and their test: dpkg-shlibdeps (in
+# dpkg-dev) and file, which CPack runs for the Debian package's Depends; man for the manual page's
+# check; desktop-file-validate for the menu entry's.
+TORVANE_PACKAGING_PACKAGES=(dpkg-dev file man-db desktop-file-utils)
+
 torvane_log() {
     printf '==> %s\n' "$*" >&2
 }
@@ -117,4 +122,8 @@ torvane_install_vm_packages() {
 
 torvane_install_windows_packages() {
     torvane_install_packages "${TORVANE_WINDOWS_PACKAGES[@]}"
+}
+
+torvane_install_packaging_packages() {
+    torvane_install_packages "${TORVANE_PACKAGING_PACKAGES[@]}"
 }
