@@ -34,6 +34,11 @@ TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine3
 # import captures it.
 TORVANE_SCREENSHOT_PACKAGES=(xdotool imagemagick)
 
+# Debian 12 packages for the packages (scripts/package) and their test: dpkg-shlibdeps (in
+# dpkg-dev) and file, which CPack runs for the Debian package's Depends; man for the manual page's
+# check; desktop-file-validate for the menu entry's.
+TORVANE_PACKAGING_PACKAGES=(dpkg-dev file man-db desktop-file-utils)
+
 torvane_log() {
     printf '==> %s\n' "$*" >&2
 }
@@ -131,4 +136,8 @@ torvane_install_windows_packages() {
 
 torvane_install_screenshot_packages() {
     torvane_install_packages "${TORVANE_SCREENSHOT_PACKAGES[@]}"
+}
+
+torvane_install_packaging_packages() {
+    torvane_install_packages "${TORVANE_PACKAGING_PACKAGES[@]}"
 }
