@@ -89,15 +89,8 @@ TEST(InspectCommand, UsageErrorsAndMissingFiles) {
     EXPECT_EQ(missing.err.rfind("FW File Load error!\n", 0), 0u) << missing.err;
 }
 
-// An image for the default simulated device (a QMX-C) that brings version 3.2.0.
-std::string QmxCImage() {
-    return CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0}),
-                     DataLine(0x2200, std::vector<std::uint8_t>(32, 0x5A)),
-                     DataLine(0x2000, {0x01, 0x02, 0x03}), kEndOfFileLine});
-}
-
 TEST(Cli, UpdatesASimulatedDeviceWithLogAndFlashDump) {
-    test::TempFile image(QmxCImage());
+    test::TempFile image(test::QmxCImage(1));
     test::TempFile log("", ".log");
     test::TempFile dump("", ".bin");
     const CliRun run =
@@ -128,7 +121,7 @@ TEST(Cli, UpdatesASimulatedDeviceWithLogAndFlashDump) {
 }
 
 TEST(Cli, FailuresAndRefusalsExitWithOne) {
-    test::TempFile image(QmxCImage());
+    test::TempFile image(test::QmxCImage(1));
     const CliRun echo =
         Cli({"--simulate=qmx-c:fail=echo@1", "--virtual-time", "update", image.path().string()});
     EXPECT_EQ(echo.status, kExitFailed);

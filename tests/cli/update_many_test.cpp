@@ -16,20 +16,6 @@ namespace {
 
 using test::CliRun;
 
-// A QMX-C image that brings version 3.2.0: identity, 20 data records and the start record.
-std::string QmxCImage() {
-    std::vector<std::string> lines{
-        test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0})};
-    for (int i = 0; i < 20; ++i) {
-        lines.push_back(
-            test::DataLine(static_cast<std::uint16_t>(0x2200 + 0x20 * i),
-                           std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(i))));
-    }
-    lines.push_back(test::DataLine(0x2000, {0x01, 0x02, 0x03}));
-    lines.push_back(test::kEndOfFileLine);
-    return test::CrLfFile(lines);
-}
-
 // A folder of this test's own for the per-device files, removed with the object.
 struct Folder {
     Folder()
@@ -86,7 +72,7 @@ std::size_t Count(const std::string& text, const std::string& part) {
 // Mixed models, one of them in its boot loader: the QMX-S fails alone, since the image carries
 // a QMX-C's identity; each device's reports and flash are its own.
 TEST(UpdateMany, EachDeviceHasItsOwnRunLogFlashAndResult) {
-    test::TempFile image(QmxCImage());
+    test::TempFile image(test::QmxCImage(20));
     Folder files;
     const CliRun run =
         test::RunCliWith({"--simulate=qmx-c,qmx-c,qmx-s,tzn:boot", "--virtual-time", "--report-log",
@@ -122,7 +108,7 @@ TEST(UpdateMany, EachDeviceHasItsOwnRunLogFlashAndResult) {
 
 // Every way a run can fail, each on its own device beside one that succeeds, in JSON.
 TEST(UpdateMany, AFailingDeviceEndsOnlyItsOwnRun) {
-    test::TempFile image(QmxCImage());
+    test::TempFile image(test::QmxCImage(20));
     Folder files;
     const CliRun run =
         test::RunCliWith({"--simulate=qmx-c:fail=echo@3,qmx-c:fail=noreturn,qmx-c,qmx-c:fail=erase,"
@@ -157,7 +143,7 @@ TEST(UpdateMany, AFailingDeviceEndsOnlyItsOwnRun) {
 }
 
 TEST(UpdateMany, SelectionsAndRefusals) {
-    test::TempFile image(QmxCImage());
+    test::TempFile image(test::QmxCImage(20));
     Folder files;
     const std::string path = image.path().string();
     const CliRun picked =
@@ -195,7 +181,7 @@ TEST(UpdateMany, SelectionsAndRefusals) {
 
 // On a terminal, in real time: the live lines are redrawn in place, then the table follows.
 TEST(UpdateMany, LiveLinesOnATerminalInRealTime) {
-    test::TempFile image(QmxCImage());
+    test::TempFile image(test::QmxCImage(20));
     const CliRun run = test::RunCliWith(
         {"--simulate=qmx-c,qmx-c:boot", "update", image.path().string(), "--all"}, true);
     EXPECT_EQ(run.status, kExitOk) << run.err;

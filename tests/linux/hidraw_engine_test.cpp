@@ -25,20 +25,6 @@ using test::RunCliWith;
 
 constexpr std::uint16_t kQmxC = 0x1F02;
 
-// An image for a QMX-C bringing version 3.2.0: identity, `records` records and the start record.
-std::string Image(int records) {
-    std::vector<std::string> lines{
-        test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0})};
-    for (int i = 0; i < records; ++i) {
-        lines.push_back(
-            test::DataLine(static_cast<std::uint16_t>(0x2200 + 0x20 * i),
-                           std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(i + 1))));
-    }
-    lines.push_back(test::DataLine(0x2000, {0xC0, 0xDE}));
-    lines.push_back(test::kEndOfFileLine);
-    return test::CrLfFile(lines);
-}
-
 // The engine on the system's backends, on the test bed's virtual time.
 class HidrawEngineTest : public ::testing::Test {
 protected:
@@ -49,7 +35,7 @@ protected:
         dialog->OnInitDialog();
     }
     void Update(int records) {
-        test::TempFile file(Image(records));
+        test::TempFile file(test::QmxCImage(records));
         view.file = file.path().string();
         dialog->OnBnClickedUpdate();
         dialog->WaitForWorker();
@@ -234,7 +220,7 @@ TEST_F(HidrawCliTest, UpdateWithoutSimulateReenumeratesAndComesBack) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     });
-    test::TempFile file(Image(3));
+    test::TempFile file(test::QmxCImage(3));
     const test::CliRun run = RunCliWith({"update", file.path().string()});
     EXPECT_EQ(run.status, cli::kExitOk) << run.out << run.err;
     EXPECT_NE(run.out.find("version: 3.2.0"), std::string::npos) << run.out;

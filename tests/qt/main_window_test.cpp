@@ -106,15 +106,7 @@ TEST_F(MainWindowTest, ShowsTheDialogsControlsAndTheirTexts) {
 
 TEST_F(MainWindowTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnWhileItRuns) {
     Open({QmxC(1)});
-    // The identity record, 20 records of 32 bytes and the start record.
-    std::vector<std::string> lines{
-        test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0})};
-    for (std::uint16_t i = 0; i < 20; ++i) {
-        lines.push_back(test::DataLine(0x2200 + 0x20 * i, std::vector<std::uint8_t>(32, 0x5A)));
-    }
-    lines.push_back(test::DataLine(0x2000, {0xC0, 0xDE}));
-    lines.push_back(test::kEndOfFileLine);
-    test::TempFile image(test::CrLfFile(lines));
+    test::TempFile image(test::QmxCImage(20));
     file = image.path().string();
 
     auto* scan = Child<QPushButton>("scan");

@@ -20,4 +20,9 @@ inline constexpr const char* kEndOfFileLine = ":00000001FF";
 // The lines joined with CR LF after each, the form every tool writes.
 std::string CrLfFile(const std::vector<std::string>& lines);
 
+// A QMX-C image that brings version 3.2.0 over the simulated 3.0.2: the identity record,
+// `records` records of 32 bytes from 0x2200 (record i filled with i + 1) and the start record
+// C0 DE at 0x2000, as a CR LF file.
+std::string QmxCImage(int records);
+
 }  // namespace torvane::test

@@ -148,11 +148,7 @@ HWND FirstEditChild(HWND window) {
 }
 
 TEST(ProgramStart, ReportLogHoldsEveryReportOfAnUpdateChosenInTheFileDialog) {
-    test::TempFile image(
-        test::CrLfFile({test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0}),
-                        test::DataLine(0x2200, std::vector<std::uint8_t>(32, 1)),
-                        test::DataLine(0x2220, std::vector<std::uint8_t>(32, 2)),
-                        test::DataLine(0x2000, {0xC0, 0xDE}), test::kEndOfFileLine}));
+    test::TempFile image(test::QmxCImage(2));
     test::TempFile log("", ".log");
     Program program("--simulate --virtual-time --report-log \"" + log.path().string() + "\"");
     HWND window = program.Window();
