@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/device_system.h"
 #include "app/torvane_dlg.h"
 #include "cli/cli_options.h"
-#include "cli/cli_system.h"
 #include "cli/device_commands.h"
 #include "cli/json_text.h"
 #if TORVANE_DOCTOR
@@ -40,8 +40,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
 #endif
     std::string error;
-    const std::unique_ptr<CliSystem> system = CliSystem::Create(options, error);
-    if (!system) {
+    const std::unique_ptr<DeviceSystem> system =
+        DeviceSystem::Create(options.simulate, options.virtualTime, error);
+    // Several devices at once: each run writes a log of its own.
+    if (!system ||
+        (!options.reportLog.empty() && !ManyDevices(options) &&
+         !system->LogReportsTo(DevicePath(options.reportLog, SingleDevice(options)), error))) {
         err << "torvane-cli: " << error << '\n';
         return kExitFailed;
     }

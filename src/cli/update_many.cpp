@@ -79,7 +79,7 @@ std::optional<int> Select(const CliOptions& options, const DeviceTable& table,
 }
 
 // Reads the device as a selection does; false when it is not to be updated, with its result.
-bool Read(Target& target, CliSystem& system) {
+bool Read(Target& target, DeviceSystem& system) {
     DeviceSession session(*target.hid, system.clock(), *target.observer);
     std::unique_ptr<CUsbDevice> device = OpenListedDevice(
         target.entry, system.interfaces(), *target.hid, *target.observer, {}, session);
@@ -154,7 +154,7 @@ bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& c
     return true;
 }
 
-void RunOne(Target& target, CliSystem& system) {
+void RunOne(Target& target, DeviceSystem& system) {
     try {
         UpdateRun run(target.entry, target.bootMode,
                       {system.interfaces(), *target.hid, system.clock()}, *target.observer);
@@ -174,7 +174,7 @@ void RunOne(Target& target, CliSystem& system) {
 
 // After the runs, as the dialog ends one: the devices get the time of the closing scans to come
 // back, then each is read at its port.
-void ReadNewVersions(std::vector<Target>& targets, CliSystem& system, MessageSink& messages) {
+void ReadNewVersions(std::vector<Target>& targets, DeviceSystem& system, MessageSink& messages) {
     DeviceTable table;
     for (int scan = 0; scan < family::kClosingScans; ++scan) {
         table = ScanDevices(system.interfaces(), system.deviceHid(), messages);
@@ -252,7 +252,7 @@ std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
     return std::nullopt;
 }
 
-int RunUpdateMany(CliSystem& system, const CliOptions& options, std::ostream& out,
+int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream& out,
                   std::ostream& err, bool terminal) {
     ErrMessages scanMessages(err);
     const DeviceTable table = ScanDevices(system.interfaces(), system.deviceHid(), scanMessages);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/device_system.h"
 #include "cli/cli_options.h"
-#include "cli/cli_system.h"
 #include "discovery/device_table.h"
 
 namespace torvane::cli {
@@ -20,7 +20,7 @@ std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
 
 // Exit status 0 when every selected device ended with "FW update successfully", 1 when any
 // failed, 2 for a selection that cannot be updated at once.
-int RunUpdateMany(CliSystem& system, const CliOptions& options, std::ostream& out,
+int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream& out,
                   std::ostream& err, bool terminal);
 
 }  // namespace torvane::cli

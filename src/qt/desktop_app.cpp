@@ -5,19 +5,13 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <memory>
 
+#include "app/device_system.h"
 #include "platform/linux/interface_access.h"
 #include "protocol/family.h"
-#include "protocol/report_log.h"
 #include "qt/main_window.h"
-#include "sim/device_list_grammar.h"
-#include "sim/simulated_family.h"
-#include "sim/virtual_clock.h"
 
 namespace torvane::qt {
 namespace {
@@ -95,41 +89,17 @@ int RunDesktop(int argc, char** argv) {
         return 0;
     }
 
-    std::unique_ptr<sim::VirtualClock> virtualClock;
-    Clock* clock = &SystemClock();
-    if (options.virtualTime) {
-        virtualClock = std::make_unique<sim::VirtualClock>();
-        clock = virtualClock.get();
-    }
-    std::unique_ptr<sim::SimulatedFamily> simulated;
-    DeviceInterfaces* interfaces = &SystemDeviceInterfaces();
-    HidClass* hid = &SystemHidClass();
-    if (options.simulate) {
-        auto devices = sim::ParseDeviceSpecs(*options.simulate, error);
-        if (!devices) {
-            return Fail("--simulate: " + error);
-        }
-        simulated = virtualClock
-                        ? std::make_unique<sim::SimulatedFamily>(std::move(*devices), *virtualClock)
-                        : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
-        interfaces = &simulated->interfaces();
-        hid = &simulated->hid();
-    }
-    std::ofstream logFile;
-    std::unique_ptr<ReportLog> log;
-    if (!options.reportLog.empty()) {
-        logFile.open(options.reportLog, std::ios::binary | std::ios::trunc);
-        if (!logFile) {
-            return Fail("cannot write '" + options.reportLog + "': " + std::strerror(errno));
-        }
-        log = std::make_unique<ReportLog>(*hid, *clock, logFile);
-        hid = log.get();
+    const std::unique_ptr<DeviceSystem> system =
+        DeviceSystem::Create(options.simulate, options.virtualTime, error);
+    if (!system ||
+        (!options.reportLog.empty() && !system->LogReportsTo(options.reportLog, error))) {
+        return Fail(error);
     }
 
     QApplication application(argc, argv);
-    MainWindow window(*interfaces, *hid, *clock);
+    MainWindow window(system->interfaces(), system->hid(), system->clock());
     // On the system's devices, an empty status line says what keeps them from being used.
-    if (!simulated) {
+    if (!system->family()) {
         window.SetAccessHint([] {
             return linux_hid::UnusableInterfaceHint(family::kVendorId, family::kInputReportId);
         });

@@ -3,18 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <optional>
 
-#include "platform/device_interfaces.h"
-#include "platform/hid_class.h"
-#include "protocol/report_log.h"
-#include "sim/device_list_grammar.h"
-#include "sim/simulated_family.h"
-#include "sim/virtual_clock.h"
+#include "app/device_system.h"
 #include "win/main_dialog.h"
 
 namespace torvane::win {
@@ -117,45 +109,19 @@ bool CTorvaneApp::InitInstance() {
         exitCode_ = 2;
         return false;
     }
-    std::unique_ptr<sim::VirtualClock> virtualClock;
-    Clock* clock = &SystemClock();
-    if (arguments.virtualTime) {
-        virtualClock = std::make_unique<sim::VirtualClock>();
-        clock = virtualClock.get();
+    const std::unique_ptr<DeviceSystem> system =
+        DeviceSystem::Create(arguments.simulate, arguments.virtualTime, error);
+    if (!system) {
+        ::MessageBoxA(nullptr, error.c_str(), "Torvane", MB_OK);
+        exitCode_ = 2;
+        return false;
     }
-    std::unique_ptr<sim::SimulatedFamily> family;
-    DeviceInterfaces* interfaces = &SystemDeviceInterfaces();
-    HidClass* hid = &SystemHidClass();
-    if (arguments.simulate) {
-        auto devices = sim::ParseDeviceSpecs(*arguments.simulate, error);
-        if (!devices) {
-            ::MessageBoxA(nullptr, ("--simulate: " + error).c_str(), "Torvane", MB_OK);
-            exitCode_ = 2;
-            return false;
-        }
-        family = virtualClock
-                     ? std::make_unique<sim::SimulatedFamily>(std::move(*devices), *virtualClock)
-                     : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
-        interfaces = &family->interfaces();
-        hid = &family->hid();
+    if (arguments.reportLog && !system->LogReportsTo(*arguments.reportLog, error)) {
+        ::MessageBoxA(nullptr, ("--report-log: " + error).c_str(), "Torvane", MB_OK);
+        exitCode_ = 1;
+        return false;
     }
-    std::ofstream logFile;
-    std::unique_ptr<ReportLog> log;
-    if (arguments.reportLog) {
-        logFile.open(*arguments.reportLog, std::ios::binary | std::ios::trunc);
-        if (!logFile) {
-            ::MessageBoxA(nullptr,
-                          ("--report-log: cannot write '" + *arguments.reportLog +
-                           "': " + std::strerror(errno))
-                              .c_str(),
-                          "Torvane", MB_OK);
-            exitCode_ = 1;
-            return false;
-        }
-        log = std::make_unique<ReportLog>(*hid, *clock, logFile);
-        hid = log.get();
-    }
-    MainDialog dialog(instance_, *interfaces, *hid, *clock);
+    MainDialog dialog(instance_, system->interfaces(), system->hid(), system->clock());
     dialog.DoModal();
     return false;
 }

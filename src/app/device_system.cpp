@@ -1,0 +1,52 @@
+#include "app/device_system.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "sim/device_list_grammar.h"
+
+namespace torvane {
+
+std::string CannotWrite(const std::string& path) {
+    return "cannot write '" + path + "': " + std::strerror(errno);
+}
+
+std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::string>& simulate,
+                                                   bool virtualTime, std::string& error) {
+    std::unique_ptr<DeviceSystem> system(new DeviceSystem);
+    if (virtualTime) {
+        system->virtualClock_ = std::make_unique<sim::VirtualClock>();
+        system->clock_ = system->virtualClock_.get();
+    } else {
+        system->clock_ = &SystemClock();
+    }
+    if (simulate) {
+        auto devices = sim::ParseDeviceSpecs(*simulate, error);
+        if (!devices) {
+            error = "--simulate: " + error;
+            return nullptr;
+        }
+        system->family_ = system->virtualClock_
+                              ? std::make_unique<sim::SimulatedFamily>(std::move(*devices),
+                                                                       *system->virtualClock_)
+                              : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
+        system->interfaces_ = &system->family_->interfaces();
+        system->hid_ = &system->family_->hid();
+    } else {
+        system->interfaces_ = &SystemDeviceInterfaces();
+        system->hid_ = &SystemHidClass();
+    }
+    return system;
+}
+
+bool DeviceSystem::LogReportsTo(const std::string& path, std::string& error) {
+    logFile_.open(path, std::ios::binary | std::ios::trunc);
+    if (!logFile_) {
+        error = CannotWrite(path);
+        return false;
+    }
+    log_ = std::make_unique<ReportLog>(*hid_, *clock_, logFile_);
+    return true;
+}
+
+}  // namespace torvane

@@ -1,0 +1,55 @@
+// What a front end talks to: the system's devices, or the simulated family on its own clock,
+// optionally with every report written to a log.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/device_interfaces.h"
+#include "platform/hid_class.h"
+#include "protocol/report_log.h"
+#include "sim/simulated_family.h"
+#include "sim/virtual_clock.h"
+
+namespace torvane {
+
+// The message for a file that cannot be opened for writing, from errno.
+std::string CannotWrite(const std::string& path);
+
+class DeviceSystem {
+public:
+    // simulate: the DEVICES text of --simulate[=DEVICES], or none for the system's devices.
+    // virtualTime: the simulated family runs on a virtual clock. nullptr and "--simulate: "
+    // with the reason when the DEVICES text is refused.
+    static std::unique_ptr<DeviceSystem> Create(const std::optional<std::string>& simulate,
+                                                bool virtualTime, std::string& error);
+
+    // Writes every report exchanged through hid() to the file at `path` from now on (emptied
+    // first); called once at the most. False and the reason when it cannot be written.
+    bool LogReportsTo(const std::string& path, std::string& error);
+
+    DeviceInterfaces& interfaces() { return *interfaces_; }
+    // The HID class with the report log in front, when there is one.
+    HidClass& hid() { return log_ ? *log_ : *hid_; }
+    // The HID class without it, for runs that keep logs of their own.
+    HidClass& deviceHid() { return *hid_; }
+    Clock& clock() { return *clock_; }
+    // The simulated family; nullptr on the system's devices.
+    const sim::SimulatedFamily* family() const { return family_.get(); }
+
+private:
+    DeviceSystem() = default;
+
+    std::unique_ptr<sim::VirtualClock> virtualClock_;
+    std::unique_ptr<sim::SimulatedFamily> family_;
+    Clock* clock_ = nullptr;
+    DeviceInterfaces* interfaces_ = nullptr;
+    HidClass* hid_ = nullptr;
+    std::ofstream logFile_;
+    std::unique_ptr<ReportLog> log_;
+};
+
+}  // namespace torvane
