@@ -16,25 +16,9 @@ namespace {
 using sim::FamilyDeviceConfig;
 
 constexpr std::uint16_t kQmxC = 0x1F02;
-const std::vector<std::uint8_t> kQmxCIdentity{'Q', 'M', 'X', 'C', 3, 0, 2};
 
 FamilyDeviceConfig Device(std::uint16_t productId, int port) {
     return FamilyDeviceConfig::ForModel(productId, "PCIROOT(0)#USB(" + std::to_string(port) + ")");
-}
-
-// An image for a QMX-C that brings version 3.2.0: the identity record, the start record and
-// `records` data records of 32 bytes.
-std::string Image(int records = 10, std::vector<std::uint8_t> identity = kQmxCIdentity) {
-    identity.insert(identity.end(), {3, 2, 0, 0});
-    std::vector<std::string> lines{test::DataLine(0x2100, identity)};
-    for (int i = 0; i < records; ++i) {
-        lines.push_back(
-            test::DataLine(static_cast<std::uint16_t>(0x2200 + 0x20 * i),
-                           std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(i))));
-    }
-    lines.push_back(test::DataLine(0x2000, {0xC0, 0xDE}));
-    lines.push_back(test::kEndOfFileLine);
-    return test::CrLfFile(lines);
 }
 
 // The engine on a simulated family, driven through a fake view, every report logged.
@@ -83,7 +67,7 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
     Start({Device(kQmxC, 1)});
     EXPECT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
     EXPECT_EQ(view.shownVersion, "3.1.0");
-    test::TempFile file(Image(10));
+    test::TempFile file(test::QmxCImage(10));
     const std::uint32_t begin = clock.TickCount();
     Update(file.path().string());
 
@@ -114,7 +98,7 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
     // The flash holds the image; the application came back with the image's version.
     const std::vector<std::uint8_t>& flash = device(0).flash();
     EXPECT_EQ(flash[0x2000], 0xC0);
-    EXPECT_EQ(flash[0x2200 + 0x20 * 9 + 31], 9);
+    EXPECT_EQ(flash[0x2200 + 0x20 * 9 + 31], 10);
     EXPECT_EQ(flash[0x2200 + 0x20 * 10], 0xFF);
     EXPECT_EQ(device(0).appVersion(), (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
 
@@ -174,7 +158,7 @@ TEST_F(UpdateRunTest, UpdatesABootLoaderWithoutTheSwitch) {
     EXPECT_EQ(view.shownVersion, "1.0.2");
     EXPECT_EQ(dialog->firmwareMajor, 0);  // the gate lets a boot loader through all the same
     // A boot loader reports no identity: an image for another model loads.
-    test::TempFile file(Image(4, {'T', 'Z', 'N', 0, 3, 0, 0x10}));
+    test::TempFile file(test::ImageFor({'T', 'Z', 'N', 0, 3, 0, 0x10}, 4));
     Update(file.path().string());
     EXPECT_EQ(view.statuses.back(), "FW update successfully, cost time 2.3 second");
     EXPECT_EQ(Exchanges().at(2).substr(0, 11), "0 OUT 01 01");  // the erase comes first
@@ -194,37 +178,37 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
     const std::vector<FailureCase> cases{
         {"erase never confirmed",
          [](FamilyDeviceConfig& c) { c.faults.eraseNeverConfirmed = true; },
-         Image(),
+         test::QmxCImage(10),
          "Erase failed!",
          {"FirmWare erase failure"},
          1},
         {"bad echo",
          [](FamilyDeviceConfig& c) { c.faults.wrongEchoAtRecord = 4; },
-         Image(),
+         test::QmxCImage(10),
          "Write FW error!",
          {},
          1},
         {"unplugged",
          [](FamilyDeviceConfig& c) { c.faults.unplugAtRecord = 2; },
-         Image(),
+         test::QmxCImage(10),
          "Write FW error!",
          {},
          1},
         {"no boot loader",
          [](FamilyDeviceConfig& c) { c.faults.bootLoaderNeverAppears = true; },
-         Image(),
+         test::QmxCImage(10),
          "Bootloader not found!",
          {},
          0},
         {"boot loader at another port",
          [](FamilyDeviceConfig& c) { c.faults.returnLocationPath = "PCIROOT(0)#USB(9)"; },
-         Image(),
+         test::QmxCImage(10),
          "Bootloader not found!",
          {},
          0},
         {"identity of another model",
          [](FamilyDeviceConfig&) {},
-         Image(3, {'Q', 'M', 'X', 'S', 3, 0, 1}),
+         test::ImageFor({'Q', 'M', 'X', 'S', 3, 0, 1}, 3),
          "File Parse error!",
          {},
          0},
@@ -270,7 +254,7 @@ TEST_F(UpdateRunTest, OnlyTheChosenOfTwoIdenticalDevicesIsWritten) {
     ASSERT_EQ(view.entries, (std::vector<std::string>{"QMX-C", "QMX-C"}));
     view.Select(1);
     dialog->OnCbnSelchangeDevices();
-    test::TempFile file(Image());
+    test::TempFile file(test::QmxCImage(10));
     Update(file.path().string());
     EXPECT_EQ(view.statuses.back().rfind("FW update successfully", 0), 0u);
     EXPECT_EQ(device(0).eraseCount(), 0);
@@ -285,7 +269,7 @@ TEST_F(UpdateRunTest, LocationPathsTooLongToHoldFindNoBootLoader) {
     FamilyDeviceConfig other = FamilyDeviceConfig::ForModel(kQmxC, port + "2");
     other.startInBootLoader = true;
     Start({FamilyDeviceConfig::ForModel(kQmxC, port + "1"), other});
-    test::TempFile file(Image());
+    test::TempFile file(test::QmxCImage(10));
     Update(file.path().string());
     EXPECT_EQ(view.statuses.back(), "Bootloader not found!");
     EXPECT_EQ(device(0).eraseCount() + device(1).eraseCount(), 0);
@@ -299,7 +283,7 @@ TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
     for (const Control control : {Control::DeviceList, Control::Scan, Control::Update}) {
         view.enabled[control] = true;  // as the window has them
     }
-    test::TempFile file(Image());
+    test::TempFile file(test::QmxCImage(10));
     bool clicked = false;
     // While the worker opens the device: every control is off, and what slips through anyway
     // (another file chosen, a rescan, another entry) is not followed.
@@ -332,7 +316,7 @@ TEST_F(UpdateRunTest, TheGateLetsApplicationsFromMajorVersionThree) {
     old.appVersion = {2, 9, 9, 0};
     Start({old, Device(kQmxC, 2)});
     EXPECT_EQ(view.shownVersion, "2.9.9");
-    test::TempFile file(Image());
+    test::TempFile file(test::QmxCImage(10));
     Update(file.path().string());
     EXPECT_EQ(view.messages, std::vector<std::string>{"This version don't support update"});
     EXPECT_EQ(device(0).eraseCount(), 0);
@@ -347,7 +331,7 @@ TEST_F(UpdateRunTest, TheGateLetsApplicationsFromMajorVersionThree) {
 TEST_F(UpdateRunTest, ADeviceGoneBeforeTheRunEndsItIdle) {
     Start({Device(kQmxC, 1)});
     device(0).Unplug();
-    test::TempFile file(Image());
+    test::TempFile file(test::QmxCImage(10));
     Update(file.path().string());
     EXPECT_EQ(view.messages, std::vector<std::string>{"QM Device create handle failed!\n"});
     EXPECT_TRUE(Idle());

@@ -32,8 +32,9 @@ std::string CrLfFile(const std::vector<std::string>& lines) {
     return text;
 }
 
-std::string QmxCImage(int records) {
-    std::vector<std::string> lines{DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 0})};
+std::string ImageFor(std::vector<std::uint8_t> identity, int records) {
+    identity.insert(identity.end(), {3, 2, 0, 0});
+    std::vector<std::string> lines{DataLine(0x2100, identity)};
     for (int i = 0; i < records; ++i) {
         lines.push_back(DataLine(static_cast<std::uint16_t>(0x2200 + 0x20 * i),
                                  std::vector<std::uint8_t>(32, static_cast<std::uint8_t>(i + 1))));
