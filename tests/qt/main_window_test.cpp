@@ -51,14 +51,16 @@ bool WhileModal(const std::function<void()>& action, const std::function<void(Bo
     return seen;
 }
 
-// The window over a simulated family on virtual time, shown on the offscreen platform; the
-// worker's calls reach it while the test waits in Qt's event loop.
+// The window over a simulated family on virtual time (or in real time), shown on the offscreen
+// platform; the worker's calls reach it while the test waits in Qt's event loop.
 class MainWindowTest : public ::testing::Test {
 protected:
-    void Open(std::vector<FamilyDeviceConfig> devices) {
+    void Open(std::vector<FamilyDeviceConfig> devices, bool realTime = false) {
         window.reset();
-        family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
-        window = std::make_unique<MainWindow>(family->interfaces(), family->hid(), clock);
+        family = realTime ? std::make_unique<sim::SimulatedFamily>(std::move(devices))
+                          : std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
+        window = std::make_unique<MainWindow>(family->interfaces(), family->hid(),
+                                              realTime ? SystemClock() : clock);
         window->SetFileChooser([this] {
             ++chooserCalls;
             return file;
@@ -104,8 +106,11 @@ TEST_F(MainWindowTest, ShowsTheDialogsControlsAndTheirTexts) {
     EXPECT_EQ(Status(), "");
 }
 
-TEST_F(MainWindowTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnWhileItRuns) {
-    Open({QmxC(1)});
+// The run on virtual time, and in real time (about 10 s).
+class MainWindowUpdateTest : public MainWindowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MainWindowUpdateTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnWhileItRuns) {
+    Open({QmxC(1)}, GetParam());
     test::TempFile image(test::QmxCImage(20));
     file = image.path().string();
 
@@ -133,6 +138,9 @@ TEST_F(MainWindowTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnWhileIt
     window->reject();
     EXPECT_FALSE(window->isVisible());
 }
+
+INSTANTIATE_TEST_SUITE_P(Clocks, MainWindowUpdateTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "RealTime" : "VirtualTime"; });
 
 // The gate's message box, and a file name the extension check refuses: nothing starts.
 TEST_F(MainWindowTest, RefusedUpdatesSayWhyInTheDialogsWords) {
