@@ -1,21 +1,12 @@
 // The update worker on its thread: the selected entry's update run, with the file the status
 // line names, then back to idle.
-#include <cstdio>
-#include <memory>
-
 #include "app/torvane_dlg.h"
+#include "firmware/hex_image.h"
 #include "protocol/family.h"
 #include "update/status_text.h"
 #include "usb/text_error.h"
 
 namespace torvane {
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
 
 // The run's texts become the dialog's: the status line, the list of each scan and the boot
 // loader's entry selected, message boxes.
@@ -71,7 +62,7 @@ bool CTorvaneDlg::RunUpdate(UpdateRun& run) {
     if (!run.Open()) {
         return false;
     }
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(pathStatusText.c_str(), "rb"));
+    const ImageFile file = OpenImageFile(pathStatusText);
     if (!file) {
         SetStatus("FW File Load error!");
         return true;
@@ -82,10 +73,7 @@ bool CTorvaneDlg::RunUpdate(UpdateRun& run) {
         SetStatus("File Parse error!");
         return true;
     }
-    char text[kStatusBufferSize];
-    FormatStatus(text, "FW Parse successfully, cost time %.1f second",
-                 ElapsedMs(start, clock_.TickCount()) / 1000.0);
-    SetStatus(text);
+    SetStatus(ParsedStatus(start, clock_.TickCount()));
     return run.Update(image, start) != RunResult::kHandleFailed;
 }
 

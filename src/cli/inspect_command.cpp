@@ -16,10 +16,6 @@
 namespace torvane::cli {
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 std::string Format(const char* format, unsigned a, unsigned b = 0) {
     char text[32];
     std::snprintf(text, sizeof text, format, a, b);
@@ -93,7 +89,7 @@ int RunInspect(const std::string& path, const std::optional<std::string>& identi
         }
         rules.bootMode = 0;
     }
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    const ImageFile file = OpenImageFile(path);
     if (!file) {
         err << "FW File Load error!\n" << path << ": " << std::strerror(errno) << '\n';
         return kExitFailed;

@@ -1,6 +1,5 @@
 #include "cli/update_many.h"
 
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -12,6 +11,7 @@
 #include "cli/json_text.h"
 #include "discovery/device_reading.h"
 #include "discovery/device_scan.h"
+#include "firmware/hex_image.h"
 #include "protocol/family.h"
 #include "protocol/report_log.h"
 #include "update/status_text.h"
@@ -114,10 +114,7 @@ struct LoadedImage {
 // one per identity. False when the file cannot be read at all.
 bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& clock,
                 std::map<ImageKey, LoadedImage>& images) {
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    const ImageFile file = OpenImageFile(path);
     if (!file) {
         for (Target* target : targets) {
             target->result = "FW File Load error!";
@@ -137,10 +134,8 @@ bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& c
             loaded.start = clock.TickCount();
             const LoadRules rules{target->bootMode, target->identity};
             loaded.ok = LoadHexImage(file.get(), rules, loaded.image, &loaded.error);
-            char text[kStatusBufferSize];
-            FormatStatus(text, "FW Parse successfully, cost time %.1f second",
-                         ElapsedMs(loaded.start, clock.TickCount()) / 1000.0);
-            loaded.status = loaded.ok ? text : "File Parse error!";
+            loaded.status =
+                loaded.ok ? ParsedStatus(loaded.start, clock.TickCount()) : "File Parse error!";
         }
         target->observer->OnStatus(loaded.status, -1);
         if (!loaded.ok) {

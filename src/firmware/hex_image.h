@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,16 @@ struct HexLoadError {
 // ParseHexLine results besides the record index.
 inline constexpr std::int32_t kAddressRefused = -1;
 inline constexpr std::int32_t kIdentityMismatch = -2;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using ImageFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The file at path opened for reading in binary; null when it cannot be (errno says why).
+inline ImageFile OpenImageFile(const std::string& path) {
+    return ImageFile(std::fopen(path.c_str(), "rb"));
+}
 
 // Reads the open stream from its start into table. True: the table holds one record per line
 // and imageRecordCount the records to write. False: error (when given) says where and why;

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/clock.h"
+
 namespace torvane {
 
 int FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...) {
@@ -11,6 +13,13 @@ int FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...) {
     const int result = std::vsnprintf(buffer, sizeof buffer, format, arguments);
     va_end(arguments);
     return result;
+}
+
+std::string ParsedStatus(std::uint32_t start, std::uint32_t now) {
+    char text[kStatusBufferSize];
+    FormatStatus(text, "FW Parse successfully, cost time %.1f second",
+                 ElapsedMs(start, now) / 1000.0);
+    return text;
 }
 
 }  // namespace torvane

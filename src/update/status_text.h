@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace torvane {
 
@@ -13,5 +15,8 @@ int FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// "FW Parse successfully, cost time ... second" for a load from start to now (tick counts).
+std::string ParsedStatus(std::uint32_t start, std::uint32_t now);
 
 }  // namespace torvane
