@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "protocol/family.h"
 #include "sim/device_list_grammar.h"
 
 namespace torvane {
@@ -33,6 +34,7 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
         system->interfaces_ = &system->family_->interfaces();
         system->hid_ = &system->family_->hid();
     } else {
+        system->notes_ = ReadySystemInterfaces(family::kVendorId);
         system->interfaces_ = &SystemDeviceInterfaces();
         system->hid_ = &SystemHidClass();
     }

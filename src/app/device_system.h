@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/device_interfaces.h"
@@ -39,6 +40,8 @@ public:
     Clock& clock() { return *clock_; }
     // The simulated family; nullptr on the system's devices.
     const sim::SimulatedFamily* family() const { return family_.get(); }
+    // What readying the system's devices did, a sentence each; empty for the simulated family.
+    const std::vector<std::string>& notes() const { return notes_; }
 
 private:
     DeviceSystem() = default;
@@ -50,6 +53,7 @@ private:
     HidClass* hid_ = nullptr;
     std::ofstream logFile_;
     std::unique_ptr<ReportLog> log_;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace torvane

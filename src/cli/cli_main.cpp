@@ -49,6 +49,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         err << "torvane-cli: " << error << '\n';
         return kExitFailed;
     }
+    for (const std::string& note : system->notes()) {
+        err << "torvane-cli: " << note << '\n';
+    }
     int status = kExitOk;
     if (ManyDevices(options)) {
         try {

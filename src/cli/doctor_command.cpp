@@ -1,5 +1,6 @@
 #include "cli/doctor_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -30,14 +31,23 @@ std::string TransportText(const linux_hid::HidInterface& interface,
 }  // namespace
 
 int RunDoctor(std::ostream& out, bool json) {
+    // An interface given back is examined as the driver has it now.
+    const std::vector<linux_hid::GivenBack> given =
+        linux_hid::GiveBackDriverless(family::kVendorId);
     const std::vector<linux_hid::HidInterface> interfaces =
         linux_hid::VendorInterfaces(family::kVendorId);
     bool allUsable = !interfaces.empty();
     for (const linux_hid::HidInterface& interface : interfaces) {
         const linux_hid::Transport transport = linux_hid::ChooseTransport(interface);
         const bool usb = transport == linux_hid::Transport::kUsb;
-        const linux_hid::AccessFinding finding =
+        linux_hid::AccessFinding finding =
             linux_hid::ExamineInterface(interface, transport, family::kInputReportId);
+        const auto givenBack = std::ranges::find(
+            given, interface.usbInterfacePath,
+            [](const linux_hid::GivenBack& each) { return each.interface.usbInterfacePath; });
+        if (!interface.usbInterfacePath.empty() && givenBack != given.end()) {
+            finding = linux_hid::GiveBackFinding(*givenBack, finding);
+        }
         const std::string& node = linux_hid::NodeOf(interface, transport);
         allUsable = allUsable && finding.usable;
         if (json) {

@@ -201,6 +201,56 @@ TEST_F(HidrawCliTest, DoctorNamesEachTransportAndTheUsbNodeItNeeds) {
     EXPECT_NE(RunCliWith({"list"}).out.find("hint: "), std::string::npos);
 }
 
+// A program killed while it held an interface leaves it without a driver: the next start gives it
+// back, that interface only (not another vendor's, not one another program claims), and doctor
+// says so; an interface another program claims is busy, in doctor and on the window's line.
+TEST_F(HidrawCliTest, AnInterfaceLeftWithoutADriverIsGivenBackAndAClaimedOneIsBusy) {
+    Add(kQmxC, 1);
+    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 2, true, /*interruptOut=*/true);
+    bed.AddMouse(3);
+    bed.ClaimElsewhere(2);
+    const std::string busy = HidrawTestbed::UsbNode(2) + "  product 1f02  " +
+                             HidrawTestbed::IdPath(2) +
+                             "  usb (interrupt OUT endpoint)  busy: held by another program\n";
+    test::CliRun doctor = RunCliWith({"doctor"});
+    EXPECT_EQ(doctor.status, cli::kExitFailed);
+    EXPECT_EQ(doctor.out,
+              "/dev/hidraw0  product 1f02  " + HidrawTestbed::IdPath(1) + "  hidraw  ok\n" + busy);
+    EXPECT_EQ(linux_hid::UnusableInterfaceHint(family::kVendorId, family::kInputReportId),
+              "a device of the family was found but cannot be used (" + HidrawTestbed::UsbNode(2) +
+                  ": busy: held by another program)");
+
+    const std::string killed = "no driver: left by a program that was killed";
+    bed.LeaveWithoutDriver(1);
+    bed.LeaveWithoutDriver(3);
+    doctor = RunCliWith({"doctor"});
+    EXPECT_EQ(doctor.out, "/dev/hidraw0  product 1f02  " + HidrawTestbed::IdPath(1) + "  hidraw  " +
+                              killed + "; given back\n" + busy);
+    EXPECT_EQ(bed.UsbfsLog(1), std::vector<std::string>{"connect"});
+
+    bed.LeaveWithoutDriver(1);
+    const test::CliRun list = RunCliWith({"list"});
+    EXPECT_EQ(list.err, "torvane-cli: 1-1:1.0 (" + HidrawTestbed::UsbNode(1) + "): " + killed +
+                            "; given back\n");
+    EXPECT_EQ(list.out.rfind("0  QMX-C  " + HidrawTestbed::IdPath(1) + "  3.1.0\n", 0), 0u)
+        << list.out;
+    EXPECT_EQ(std::ranges::count(bed.UsbfsLog(2), "connect"), 0);
+
+    // Where the node cannot be opened, doctor says how to give it back.
+    bed.LeaveWithoutDriver(1);
+    bed.DenyAccess(1);
+    const test::FilePermissionsBind bind;
+    doctor = RunCliWith({"doctor"});
+    EXPECT_NE(
+        doctor.out.find("  product 1f02  " + HidrawTestbed::IdPath(1) + "  hidraw  " + killed +
+                        " (Permission denied)\n  give it back: echo 1-1:1.0 | sudo tee "
+                        "/sys/bus/usb/drivers_probe (or unplug the device and plug it in "
+                        "again)\n" +
+                        busy),
+        std::string::npos)
+        << doctor.out;
+}
+
 TEST_F(HidrawCliTest, DoctorNamesTheKernelTheReportIoctlsNeed) {
     Add(kQmxC, 1);
     bed.RemoveReportIoctls();

@@ -288,6 +288,7 @@ gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* cli
             fail(EINVAL);
         } else {
             slot.claimed = claim;
+            bed.LinkDriver(slot);
             slot.usbfsLog.push_back(claim ? "claim" : "release");
         }
     } else if (request == USBDEVFS_SUBMITURB) {
@@ -398,6 +399,16 @@ void HidrawTestbed::ClaimElsewhere(int port) {
         UnbindDriver(slot);
     }
     slot.claimedElsewhere = slot.present;
+    LinkDriver(slot);
+}
+
+void HidrawTestbed::LeaveWithoutDriver(int port) {
+    std::lock_guard lock(syncLock_);
+    Slot& slot = At(port);
+    std::lock_guard deviceLock(slot.deviceLock);
+    if (slot.driverBound) {
+        UnbindDriver(slot);
+    }
 }
 
 void HidrawTestbed::RefuseClaims(int port) {
@@ -526,6 +537,18 @@ void HidrawTestbed::BindDriver(Slot& slot) {
     // The test bed names the node but makes no file for it.
     std::ofstream(NodePath(slot)).flush();
     slot.driverBound = true;
+    LinkDriver(slot);
+}
+
+void HidrawTestbed::LinkDriver(const Slot& slot) {
+    const std::string link = root_ + slot.syspaths[1] + "/driver";
+    std::remove(link.c_str());
+    const char* driver = slot.driverBound                        ? "usbhid"
+                         : slot.claimed || slot.claimedElsewhere ? "usbfs"
+                                                                 : nullptr;
+    if (driver != nullptr) {
+        std::filesystem::create_symlink(std::string("../../../bus/usb/drivers/") + driver, link);
+    }
 }
 
 void HidrawTestbed::UnbindDriver(Slot& slot) {
@@ -537,6 +560,7 @@ void HidrawTestbed::UnbindDriver(Slot& slot) {
         slot.syspaths.pop_back();
     }
     slot.driverBound = false;
+    LinkDriver(slot);
 }
 
 void HidrawTestbed::Remove(Slot& slot) {

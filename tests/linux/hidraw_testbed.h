@@ -39,6 +39,9 @@ public:
     // Another program lets the HID driver go of the interface at `port` and claims it, until
     // the device leaves the bus.
     void ClaimElsewhere(int port);
+    // The interface at `port` has no driver and no claim, as a program killed while it held the
+    // interface leaves it.
+    void LeaveWithoutDriver(int port);
     // Claiming the interface at `port` through usbfs fails with EIO.
     void RefuseClaims(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
@@ -74,6 +77,8 @@ private:
     void Remove(Slot& slot);
     void Attach(const std::string& devnode, UMockdevIoctlBase* handler);
     void BindDriver(Slot& slot);
+    // The interface's driver link in sysfs, as its state says.
+    void LinkDriver(const Slot& slot);
     void UnbindDriver(Slot& slot);
     std::string NodePath(const Slot& slot) const;
 

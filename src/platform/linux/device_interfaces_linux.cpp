@@ -8,6 +8,7 @@
 
 #include "platform/device_interfaces.h"
 #include "platform/linux/hid_interfaces.h"
+#include "platform/linux/interface_access.h"
 #include "platform/linux/open_interface.h"
 
 namespace torvane {
@@ -132,6 +133,14 @@ OpenInterface& ToInterface(DeviceHandle handle) {
 DeviceInterfaces& SystemDeviceInterfaces() {
     static LinuxDeviceInterfaces interfaces;
     return interfaces;
+}
+
+std::vector<std::string> ReadySystemInterfaces(std::uint16_t vendorId) {
+    std::vector<std::string> notes;
+    for (const linux_hid::GivenBack& given : linux_hid::GiveBackDriverless(vendorId)) {
+        notes.push_back(linux_hid::GiveBackNote(given));
+    }
+    return notes;
 }
 
 }  // namespace torvane

@@ -80,6 +80,7 @@ void ReadUsbInterface(udev_device* usbInterface, HidInterface& interface) {
     const auto alternate = NumberAttribute(usbInterface, "bAlternateSetting", 10);
     const auto configuration = NumberAttribute(usb, "bConfigurationValue", 10);
     interface.interfaceNumber = static_cast<std::uint8_t>(number.value_or(0));
+    interface.driver = Text(udev_device_get_driver(usbInterface));
     interface.interruptOut =
         number && configuration &&
         HasInterruptOut(ReadDescriptors(usb), static_cast<std::uint8_t>(*configuration),

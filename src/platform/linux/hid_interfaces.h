@@ -25,6 +25,9 @@ struct HidInterface {
     std::string usbInterfacePath;  // its USB interface's sysfs path; empty without one
     std::string usbNode;           // /dev/bus/usb/001/004; empty without a USB device
     std::uint8_t interfaceNumber = 0;
+    // The kernel driver bound to the USB interface: "usbhid", "usbfs" while a program claims it,
+    // empty while none is (or without a USB interface).
+    std::string driver;
     // The interface's current setting has an interrupt OUT endpoint.
     bool interruptOut = false;
     // Of the USB device; 0 when there is none (Bluetooth, I2C, uhid).

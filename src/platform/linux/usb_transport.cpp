@@ -125,21 +125,14 @@ struct Claim {
         if (rescueSlot < 0) {
             return EMFILE;
         }
-        const int active = libusb_kernel_driver_active(handle, number);
-        if (active < 0) {
-            return Errno(active);
-        }
-        bool detached = false;
-        if (active == 1) {
-            if (const int result = libusb_detach_kernel_driver(handle, number); result < 0) {
-                return Errno(result);
-            }
-            detached = true;
+        // One ioctl lets the driver go and claims (where the kernel has it), so that no other
+        // program sees the interface without a driver in between and gives it back.
+        if (const int result = libusb_set_auto_detach_kernel_driver(handle, 1); result < 0) {
+            return Errno(result);
         }
         if (const int result = libusb_claim_interface(handle, number); result < 0) {
-            if (detached) {
-                libusb_attach_kernel_driver(handle, number);
-            }
+            // Bound again if it was let go before the claim failed; refused if still bound.
+            libusb_attach_kernel_driver(handle, number);
             return Errno(result);
         }
         claimed = true;
