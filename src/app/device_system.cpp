@@ -22,7 +22,7 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
         system->clock_ = &SystemClock();
     }
     if (simulate) {
-        auto devices = sim::ParseDeviceSpecs(*simulate, error);
+        auto devices = sim::ParseDeviceList(*simulate, error);
         if (!devices) {
             error = "--simulate: " + error;
             return nullptr;

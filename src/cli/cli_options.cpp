@@ -18,7 +18,7 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
     // Options are --name only: a path such as /work/fw.hex is an argument on every system.
     app.allow_windows_style_options(false);
     app.require_subcommand(1, 1);
-    app.footer(std::string("DEVICES (for --simulate):\n") + sim::DeviceSpecGrammar());
+    app.footer(std::string("DEVICES (for --simulate):\n") + sim::DeviceListGrammar());
     app.set_version_flag("--version", "torvane-cli " TORVANE_VERSION,
                          "Print the program's version and exit");
 

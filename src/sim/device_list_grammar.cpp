@@ -255,8 +255,8 @@ std::string SharedPort(const std::vector<FamilyDeviceConfig>& devices) {
 
 }  // namespace
 
-std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceSpecs(std::string_view text,
-                                                                std::string& error) {
+std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceList(std::string_view text,
+                                                               std::string& error) {
     if (text.empty()) {
         return std::vector<FamilyDeviceConfig>{
             FamilyDeviceConfig::ForModel(0x1F02, DefaultLocation(1))};
@@ -279,7 +279,7 @@ std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceSpecs(std::string_view
     return devices;
 }
 
-const char* DeviceSpecGrammar() {
+const char* DeviceListGrammar() {
     return "DEVICES = DEVICE[,DEVICE]...   devices count from 0 in this order\n"
            "DEVICE  = MODEL[:KEY]...       MODEL is qmx-s, qmx-c or tzn\n"
            "KEY     = version=A.B.C        application version, each 0-255 (default 3.1.0)\n"

@@ -13,11 +13,11 @@ namespace torvane::sim {
 
 // The devices that text names, in its order, each at its own default port unless it says
 // otherwise. The empty text is the default family: one qmx-c with application version 3.1.0.
-// nullopt and a one-line reason in error when text does not follow DeviceSpecGrammar().
-std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceSpecs(std::string_view text,
-                                                                std::string& error);
+// nullopt and a one-line reason in error when text does not follow DeviceListGrammar().
+std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceList(std::string_view text,
+                                                               std::string& error);
 
-// What ParseDeviceSpecs accepts, as --help shows it.
-const char* DeviceSpecGrammar();
+// What ParseDeviceList accepts, as --help shows it.
+const char* DeviceListGrammar();
 
 }  // namespace torvane::sim

@@ -27,7 +27,7 @@ auto Fields(const FamilyDeviceConfig& c) {
                     c.faults.unplugAtRecord);
 }
 
-TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
+TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
     struct Case {
         std::string text;
         std::size_t count;
@@ -73,14 +73,14 @@ TEST(ParseDeviceSpecs, GoodSpecsSetTheirFields) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string error;
-        const auto devices = ParseDeviceSpecs(c.text, error);
+        const auto devices = ParseDeviceList(c.text, error);
         ASSERT_TRUE(devices.has_value()) << error;
         ASSERT_EQ(devices->size(), c.count);
         EXPECT_EQ(Fields((*devices)[c.index]), Fields(c.expected));
     }
 }
 
-TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
+TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
     struct Case {
         std::string text;
         const char* error;
@@ -115,7 +115,7 @@ TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string error;
-        EXPECT_FALSE(ParseDeviceSpecs(c.text, error).has_value());
+        EXPECT_FALSE(ParseDeviceList(c.text, error).has_value());
         EXPECT_EQ(error, c.error);
     }
 }
@@ -126,7 +126,7 @@ TEST(ParseDeviceSpecs, BadSpecsNameThePositionAndText) {
 TEST(DumpFlash, OneFilePerDeviceWithTheIndexFieldAndFailuresSayWhy) {
     VirtualClock clock;
     std::string error;
-    SimulatedFamily family(*ParseDeviceSpecs("qmx-s:boot,tzn:boot", error), clock);
+    SimulatedFamily family(*ParseDeviceList("qmx-s:boot,tzn:boot", error), clock);
     for (std::uint8_t n = 0; n < 2; ++n) {
         const DeviceHandle handle =
             family.bus().Open(family.bus().Enumerate(kHidClassGuid)[n].devicePath);

@@ -507,7 +507,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string error;
-    auto configs = torvane::sim::ParseDeviceSpecs(options.device, error);
+    auto configs = torvane::sim::ParseDeviceList(options.device, error);
     if (!configs || configs->size() != 1) {
         std::cerr << "gadget: --device: " << (configs ? "one device expected" : error) << '\n';
         return 2;

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using fuzz::Require;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::string error;
-    const auto devices = sim::ParseDeviceSpecs(text, error);
+    const auto devices = sim::ParseDeviceList(text, error);
     if (!devices) {
         Require(!error.empty(), "a refusal says why");
         return 0;
