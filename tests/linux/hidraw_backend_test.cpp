@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include "discovery/device_scan.h"
 #include "linux/hidraw_testbed.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "platform/linux/hid_interfaces.h"
 #include "protocol/family.h"
 #include "sim/virtual_clock.h"
+#include "support/recording_messages.h"
 
 namespace torvane {
 namespace {
@@ -238,6 +240,24 @@ TEST_F(HidrawBackendTest, HeldInterfaceIsIdentifiedButNotTakenAndAFailedClaimGiv
     EXPECT_EQ(bed.UsbfsLog(2),
               (std::vector<std::string>{"80 08 0000 0000 1", "disconnect", "connect"}));
     EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[1].devicePath, (*entries)[1].devicePath);
+}
+
+// A scan lists the interfaces once and reads each one it opens by itself, through either
+// transport: its cost grows with the devices on the bus, not with their square.
+TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceHoweverManyItOpens) {
+    for (int port = 1; port <= 4; ++port) {
+        bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), port, true, port % 2 == 0);
+    }
+    bed.AddMouse(5);
+    test::RecordingMessages messages;
+    const std::uint64_t before = linux_hid::ListingCount();
+    const DeviceTable table = ScanDevices(interfaces, hid, messages);
+    EXPECT_EQ(linux_hid::ListingCount() - before, 1u);
+    ASSERT_EQ(table.size(), 4u);
+    for (int port = 1; port <= 4; ++port) {
+        EXPECT_EQ(table[port - 1].location, test::HidrawTestbed::IdPath(port));
+    }
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoaderThroughEitherTransport) {

@@ -4,12 +4,14 @@
 // and report descriptor, at the same port, so the host sees the device re-enumerate.
 //
 //   torvane-vm-gadget --results DIR [--device SPEC] [--out-endpoint none|control-only|either]
-//                     [--image FILE]
+//                     [--image FILE] [--controller N]
 //
 // SPEC is one device of the simulator's DEVICES grammar (default qmx-c). In DIR it writes
 // commands.log (one line per output report: the pipe it came on, then its first five bytes) and,
 // after SIGTERM or SIGINT, flash.bin and, with --image, flash.verdict: "match" when the flash holds
-// exactly the image's records on erased flash, otherwise the first address that differs.
+// exactly the image's records on erased flash, otherwise the first address that differs. N names
+// the device controller dummy_udc.N (default 0) and the gadget's own names, so that several
+// gadgets run at once, one per controller.
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
@@ -45,10 +47,6 @@ namespace {
 using torvane::sim::FamilyDevice;
 using torvane::sim::SimInterface;
 
-constexpr const char* kGadgetDir = "/sys/kernel/config/usb_gadget/torvane";
-constexpr const char* kFunction = "ffs.torvane";
-constexpr const char* kMountPoint = "/dev/ffs-torvane";
-constexpr const char* kUdc = "dummy_udc.0";
 constexpr std::uint16_t kMaxPacket = 64;
 
 constexpr std::uint8_t kHidDescriptorType = 0x21;
@@ -66,6 +64,7 @@ struct Options {
     std::string device = "qmx-c";
     OutEndpoint out = OutEndpoint::None;
     std::string image;
+    std::string controller = "0";
 };
 
 std::atomic<bool> g_stop{false};
@@ -188,9 +187,13 @@ private:
     void Command(std::uint32_t arrived, const char* pipe, std::span<const std::uint8_t> report,
                  bool take);
     void ReadOutEndpoint();
-    std::string Path(const std::string& name) const { return std::string(kGadgetDir) + "/" + name; }
+    std::string Path(const std::string& name) const { return gadgetDir_ + "/" + name; }
 
     const Options& options_;
+    const std::string gadgetDir_ = "/sys/kernel/config/usb_gadget/torvane" + options_.controller;
+    const std::string instance_ = "torvane" + options_.controller;
+    const std::string function_ = "ffs." + instance_;
+    const std::string mountPoint_ = "/dev/ffs-" + instance_;
     FamilyDevice& device_;
     std::mutex deviceLock_;
     std::ofstream commands_;
@@ -207,22 +210,23 @@ private:
 };
 
 bool Gadget::Create() {
-    if (!MakeDir(kGadgetDir) || !WriteText(Path("idVendor"), Hex4(torvane::family::kVendorId)) ||
+    if (!MakeDir(gadgetDir_) || !WriteText(Path("idVendor"), Hex4(torvane::family::kVendorId)) ||
         !WriteText(Path("bcdUSB"), Hex4(0x0200)) || !MakeDir(Path("strings/0x409")) ||
         !WriteText(Path("strings/0x409/manufacturer"), "Torvane test") ||
         !WriteText(Path("strings/0x409/product"), "Family device") ||
         !WriteText(Path("strings/0x409/serialnumber"), "0001") || !MakeDir(Path("configs/c.1")) ||
         !WriteText(Path("configs/c.1/MaxPower"), "100") ||
-        !MakeDir(Path(std::string("functions/") + kFunction))) {
+        !MakeDir(Path("functions/" + function_))) {
         return false;
     }
-    if (::symlink(Path(std::string("functions/") + kFunction).c_str(),
-                  Path(std::string("configs/c.1/") + kFunction).c_str()) != 0 &&
+    if (::symlink(Path("functions/" + function_).c_str(),
+                  Path("configs/c.1/" + function_).c_str()) != 0 &&
         errno != EEXIST) {
         std::cerr << "gadget: symlink: " << std::strerror(errno) << '\n';
         return false;
     }
-    if (!MakeDir(kMountPoint) || ::mount("torvane", kMountPoint, "functionfs", 0, nullptr) != 0) {
+    if (!MakeDir(mountPoint_) ||
+        ::mount(instance_.c_str(), mountPoint_.c_str(), "functionfs", 0, nullptr) != 0) {
         std::cerr << "gadget: mount functionfs: " << std::strerror(errno) << '\n';
         return false;
     }
@@ -231,10 +235,11 @@ bool Gadget::Create() {
 
 void Gadget::Destroy() {
     Detach();
-    ::umount(kMountPoint);
-    ::rmdir(kMountPoint);
-    ::unlink(Path(std::string("configs/c.1/") + kFunction).c_str());
-    for (const char* dir : {"configs/c.1", "functions/ffs.torvane", "strings/0x409", ""}) {
+    ::umount(mountPoint_.c_str());
+    ::rmdir(mountPoint_.c_str());
+    ::unlink(Path("configs/c.1/" + function_).c_str());
+    for (const std::string& dir : {std::string("configs/c.1"), "functions/" + function_,
+                                   std::string("strings/0x409"), std::string()}) {
         ::rmdir(Path(dir).c_str());
     }
 }
@@ -243,7 +248,7 @@ bool Gadget::Attach(const SimInterface& shown) {
     reportDescriptor_ = torvane::sim::FamilyReportDescriptor(shown.caps);
     inputLength_ = shown.caps.inputReportByteLength;
     const bool outEndpoint = options_.out != OutEndpoint::None;
-    const std::string mount = kMountPoint;
+    const std::string& mount = mountPoint_;
     if (!WriteText(Path("idProduct"), Hex4(shown.productId)) ||
         !WriteText(Path("bcdDevice"), Hex4(shown.versionNumber))) {
         return false;
@@ -271,7 +276,7 @@ bool Gadget::Attach(const SimInterface& shown) {
         outStop_ = false;
         outReader_ = std::thread([this] { ReadOutEndpoint(); });
     }
-    if (!WriteText(Path("UDC"), kUdc)) {
+    if (!WriteText(Path("UDC"), "dummy_udc." + options_.controller)) {
         return false;
     }
     attached_ = true;
@@ -484,6 +489,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.device = value;
         } else if (name == "--image") {
             options.image = value;
+        } else if (name == "--controller" && !value.empty() &&
+                   value.find_first_not_of("0123456789") == std::string::npos) {
+            options.controller = value;
         } else if (name == "--out-endpoint" && value == "none") {
             options.out = OutEndpoint::None;
         } else if (name == "--out-endpoint" && value == "control-only") {
@@ -503,7 +511,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::cerr << "usage: torvane-vm-gadget --results DIR [--device SPEC] "
-                     "[--out-endpoint none|control-only|either] [--image FILE]\n";
+                     "[--out-endpoint none|control-only|either] [--image FILE] "
+                     "[--controller N]\n";
         return 2;
     }
     std::string error;

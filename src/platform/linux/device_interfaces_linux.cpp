@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/device_interfaces.h"
@@ -14,6 +15,19 @@
 namespace torvane {
 namespace {
 
+// The interfaces this thread listed last: a scan opens what it has just listed without reading
+// it again. Each thread keeps its own, so that update runs on other threads share nothing.
+thread_local std::vector<linux_hid::HidInterface> listedHere;
+
+// The interface path names: from this thread's last listing, else read from that interface alone.
+std::optional<linux_hid::HidInterface> InterfaceAt(const std::string& path) {
+    const auto listed = std::ranges::find(listedHere, path, &linux_hid::HidInterface::devicePath);
+    if (listed != listedHere.end()) {
+        return *listed;
+    }
+    return linux_hid::LookUpHidInterface(path);
+}
+
 class LinuxDeviceInterfaces final : public DeviceInterfaces {
 public:
     // Only the HID class has interfaces here; any other class has none.
@@ -22,22 +36,23 @@ public:
         if (classGuid != linux_hid::kHidClassGuid) {
             return entries;
         }
-        for (linux_hid::HidInterface& interface : linux_hid::ListHidInterfaces()) {
+        listedHere = linux_hid::ListHidInterfaces();
+        for (const linux_hid::HidInterface& interface : listedHere) {
             InterfaceEntry entry;
             entry.present = true;
-            entry.devicePath = std::move(interface.devicePath);
+            entry.devicePath = interface.devicePath;
             // A list of one zero-terminated string, ended by an empty one.
             entry.locationPaths = interface.locationPath + std::string(2, '\0');
-            entry.locationInformation = std::move(interface.locationInformation);
+            entry.locationInformation = interface.locationInformation;
             entries.push_back(std::move(entry));
         }
         return entries;
     }
 
-    // A path that names no listed interface is opened as a hidraw node.
+    // Never lists the interfaces again: a scan that opens each listed interface costs one
+    // listing. A path that names no HID interface is opened as a hidraw node.
     DeviceHandle Open(const std::string& devicePath, SystemError& error) override {
-        const std::optional<linux_hid::HidInterface> interface =
-            linux_hid::FindHidInterface(devicePath);
+        const std::optional<linux_hid::HidInterface> interface = InterfaceAt(devicePath);
         linux_hid::OpenInterface opened;
         int code = 0;
         if (interface && linux_hid::ChooseTransport(*interface) == linux_hid::Transport::kUsb) {

@@ -130,11 +130,42 @@ std::vector<Listed> HidrawNodes(udev* context) {
     return nodes;
 }
 
+// The hidraw node under a USB interface, if the HID driver made one.
+UdevPtr<udev_device> HidrawChild(udev* context, udev_device* usbInterface) {
+    UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context));
+    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), "hidraw") < 0 ||
+        udev_enumerate_add_match_parent(enumeration.get(), usbInterface) < 0 ||
+        udev_enumerate_scan_devices(enumeration.get()) < 0) {
+        return nullptr;
+    }
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
+        UdevPtr<udev_device> node(
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        if (node && udev_device_get_devnode(node.get()) != nullptr) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+bool IsHidUsbInterface(udev_device* device) {
+    return Text(udev_device_get_subsystem(device)) == "usb" &&
+           Text(udev_device_get_devtype(device)) == "usb_interface" &&
+           Text(udev_device_get_sysattr_value(device, "bInterfaceClass")) == "03";
+}
+
 std::atomic<TransportPreference> preference{TransportPreference::kAuto};
+std::atomic<std::uint64_t> listings{0};
 
 }  // namespace
 
+std::uint64_t ListingCount() {
+    return listings.load();
+}
+
 std::vector<HidInterface> ListHidInterfaces() {
+    ++listings;
     std::vector<HidInterface> interfaces;
     const UdevPtr<udev> context(udev_new());
     if (!context) {
@@ -183,14 +214,42 @@ std::vector<HidInterface> ListHidInterfaces() {
     return interfaces;
 }
 
-std::optional<HidInterface> FindHidInterface(std::string_view path) {
-    for (HidInterface& interface : ListHidInterfaces()) {
-        if (!path.empty() && (interface.devicePath == path || interface.hidrawNode == path ||
-                              interface.usbInterfacePath == path)) {
-            return std::move(interface);
+std::optional<HidInterface> LookUpHidInterface(std::string_view path) {
+    const UdevPtr<udev> context(udev_new());
+    if (!context || path.empty()) {
+        return std::nullopt;
+    }
+    HidInterface interface;
+    UdevPtr<udev_device> node;
+    UdevPtr<udev_device> usbInterface;
+    if (path.starts_with("/sys/")) {
+        usbInterface.reset(udev_device_new_from_syspath(context.get(), std::string(path).c_str()));
+        if (!usbInterface || !IsHidUsbInterface(usbInterface.get())) {
+            return std::nullopt;
+        }
+        node = HidrawChild(context.get(), usbInterface.get());
+    } else {
+        // A hidraw node is named for its device: /dev/hidrawN is the hidraw device hidrawN.
+        const std::string name(path.substr(path.rfind('/') + 1));
+        node.reset(udev_device_new_from_subsystem_sysname(context.get(), "hidraw", name.c_str()));
+        if (!node || Text(udev_device_get_devnode(node.get())) != path) {
+            return std::nullopt;
         }
     }
-    return std::nullopt;
+    // The parents belong to their children: they are not released here.
+    udev_device* usb = usbInterface.get();
+    if (node) {
+        interface.hidrawNode = udev_device_get_devnode(node.get());
+        if (usb == nullptr) {
+            usb = udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_interface");
+        }
+    }
+    if (usb != nullptr) {
+        interface.usbInterfacePath = Text(udev_device_get_syspath(usb));
+        ReadUsbInterface(usb, interface);
+    }
+    interface.devicePath = node ? interface.hidrawNode : interface.usbInterfacePath;
+    return interface;
 }
 
 std::string LocationPath(const char* idPath, std::string_view busnum, std::string_view devpath) {

@@ -41,9 +41,13 @@ struct HidInterface {
 // The USB interfaces of class HID in the natural order of their sysfs names (1-2:1.0 before
 // 1-10:1.0), bound or not; then the hidraw nodes that belong to none of them, by number.
 std::vector<HidInterface> ListHidInterfaces();
-// The listed interface whose device path, hidraw node or USB interface path is path, so that a
-// path from a listing made before the driver let go of the interface (or took it back) finds it.
-std::optional<HidInterface> FindHidInterface(std::string_view path);
+// How many times ListHidInterfaces has run in this process.
+std::uint64_t ListingCount();
+// The interface that path names, as ListHidInterfaces would list it, read from that interface
+// alone: path is its hidraw node or its USB interface's sysfs path, so that a path listed while
+// the driver had let go of the interface still finds it once the driver is back. nullopt when
+// path names no HID interface.
+std::optional<HidInterface> LookUpHidInterface(std::string_view path);
 
 // The USB port of a device: its ID_PATH when udev gave one, else "usb-<bus>-<port chain>".
 std::string LocationPath(const char* idPath, std::string_view busnum, std::string_view devpath);
