@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <string>
+#include <utility>
 
 #include "platform/device_interfaces.h"
 #include "platform/linux/hid_interfaces.h"
@@ -18,6 +21,42 @@ namespace {
 // The interfaces this thread listed last: a scan opens what it has just listed without reading
 // it again. Each thread keeps its own, so that update runs on other threads share nothing.
 thread_local std::vector<linux_hid::HidInterface> listedHere;
+
+// The kernel's HID driver waits 50 ms whenever a node is opened that no one holds open, and a
+// scan opens each device twice in a row: its handle, then the full open, which closes the handle
+// first. So the hidraw descriptor a handle of this thread closed last is kept a moment, and an
+// open of the same node right after takes it back. A listing, an open of another node or another
+// close lets it go.
+class ParkedNode {
+public:
+    ~ParkedNode() { Drop(); }
+    // The kept descriptor of node, or -1.
+    int Take(const std::string& node) {
+        if (fd_ >= 0 && node_ == node && std::chrono::steady_clock::now() - at_ < kKept) {
+            return std::exchange(fd_, -1);
+        }
+        Drop();
+        return -1;
+    }
+    void Keep(std::string node, int fd) {
+        Drop();
+        node_ = std::move(node);
+        fd_ = fd;
+        at_ = std::chrono::steady_clock::now();
+    }
+    void Drop() {
+        if (fd_ >= 0) {
+            ::close(std::exchange(fd_, -1));
+        }
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kKept{20};
+    std::string node_;
+    int fd_ = -1;
+    std::chrono::steady_clock::time_point at_;
+};
+thread_local ParkedNode parked;
 
 // The interface path names: from this thread's last listing, else read from that interface alone.
 std::optional<linux_hid::HidInterface> InterfaceAt(const std::string& path) {
@@ -36,6 +75,7 @@ public:
         if (classGuid != linux_hid::kHidClassGuid) {
             return entries;
         }
+        parked.Drop();
         listedHere = linux_hid::ListHidInterfaces();
         for (const linux_hid::HidInterface& interface : listedHere) {
             InterfaceEntry entry;
@@ -64,9 +104,12 @@ public:
         } else {
             // A detached interface has no hidraw node to open.
             const std::string node = interface ? interface->hidrawNode : devicePath;
-            const int fd = node.empty() ? -1 : ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+            int fd = node.empty() ? -1 : parked.Take(node);
+            if (fd < 0 && !node.empty()) {
+                fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+            }
             code = node.empty() ? ENOENT : fd < 0 ? errno : 0;
-            opened = linux_hid::HidrawNode{fd, interface ? interface->release : std::nullopt};
+            opened = linux_hid::HidrawNode{fd, interface ? interface->release : std::nullopt, node};
         }
         if (code != 0) {
             error.code = static_cast<std::uint32_t>(code);
@@ -78,19 +121,12 @@ public:
 
     bool Close(DeviceHandle handle, SystemError& error) override {
         auto* opened = &linux_hid::ToInterface(handle);
-        int result = 0;
-        int closeError = 0;
-        if (const auto* node = std::get_if<linux_hid::HidrawNode>(opened)) {
-            result = ::close(node->fd);
-            closeError = errno;
+        if (auto* node = std::get_if<linux_hid::HidrawNode>(opened)) {
+            parked.Keep(std::move(node->node), node->fd);
         }
         // A usbfs interface is given back to its driver when its last handle goes.
         delete opened;
-        // The descriptor is released even when close reports an error.
-        if (result < 0) {
-            error.code = static_cast<std::uint32_t>(closeError);
-            return false;
-        }
+        error.code = 0;
         return true;
     }
 

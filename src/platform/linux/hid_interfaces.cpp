@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <fstream>
 #include <memory>
 
 namespace torvane::linux_hid {
@@ -91,8 +92,10 @@ void ReadUsbInterface(udev_device* usbInterface, HidInterface& interface) {
 UdevPtr<udev_enumerate> Scan(udev* context, const char* subsystem, bool hidInterfaces) {
     UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context));
     if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), subsystem) < 0 ||
+        // Only interfaces have a ':' in their names: the devices and hubs are not even read.
         (hidInterfaces &&
-         (udev_enumerate_add_match_property(enumeration.get(), "DEVTYPE", "usb_interface") < 0 ||
+         (udev_enumerate_add_match_sysname(enumeration.get(), "*:*") < 0 ||
+          udev_enumerate_add_match_property(enumeration.get(), "DEVTYPE", "usb_interface") < 0 ||
           udev_enumerate_add_match_sysattr(enumeration.get(), "bInterfaceClass", "03") < 0)) ||
         udev_enumerate_scan_devices(enumeration.get()) < 0) {
         return nullptr;
@@ -103,29 +106,56 @@ UdevPtr<udev_enumerate> Scan(udev* context, const char* subsystem, bool hidInter
 struct Listed {
     std::string sysname;
     HidInterface interface;
-    UdevPtr<udev_device> device;
 };
 
-// Every hidraw node, with the path of the USB interface it belongs to, if any.
-std::vector<Listed> HidrawNodes(udev* context) {
+// The value of KEY in a sysfs device's uevent file, or empty.
+std::string UeventValue(const std::string& syspath, std::string_view key) {
+    std::ifstream uevent(syspath + "/uevent");
+    for (std::string line; std::getline(uevent, line);) {
+        if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=') {
+            return line.substr(key.size() + 1);
+        }
+    }
+    return {};
+}
+
+// Every hidraw node, read from its sysfs path alone; a node below one of usbInterfaces (within
+// the HID device between them) is that interface's, the others are returned.
+std::vector<Listed> HidrawNodes(udev* context, std::vector<Listed>& usbInterfaces) {
     std::vector<Listed> nodes;
     const UdevPtr<udev_enumerate> enumeration = Scan(context, "hidraw", false);
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(
         entry, enumeration ? udev_enumerate_get_list_entry(enumeration.get()) : nullptr) {
-        Listed node;
-        node.device.reset(udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
-        if (!node.device || udev_device_get_devnode(node.device.get()) == nullptr) {
+        const std::string syspath = udev_list_entry_get_name(entry);
+        const std::string devname = UeventValue(syspath, "DEVNAME");
+        if (devname.empty()) {
             continue;
         }
-        node.sysname = Text(udev_device_get_sysname(node.device.get()));
-        node.interface.hidrawNode = udev_device_get_devnode(node.device.get());
-        node.interface.devicePath = node.interface.hidrawNode;
-        if (udev_device* usbInterface = udev_device_get_parent_with_subsystem_devtype(
-                node.device.get(), "usb", "usb_interface")) {
-            node.interface.usbInterfacePath = Text(udev_device_get_syspath(usbInterface));
+        const std::string node = devname.starts_with('/') ? devname : "/dev/" + devname;
+        const auto owner = std::ranges::find_if(usbInterfaces, [&syspath](const Listed& usb) {
+            const std::string& path = usb.interface.usbInterfacePath;
+            return syspath.size() > path.size() && syspath.starts_with(path) &&
+                   syspath[path.size()] == '/';
+        });
+        if (owner != usbInterfaces.end()) {
+            if (owner->interface.hidrawNode.empty()) {
+                owner->interface.hidrawNode = owner->interface.devicePath = node;
+            }
+            continue;
         }
-        nodes.push_back(std::move(node));
+        Listed listed;
+        listed.sysname = syspath.substr(syspath.rfind('/') + 1);
+        listed.interface.hidrawNode = listed.interface.devicePath = node;
+        // A node on a USB interface of another class still has its USB device.
+        const UdevPtr<udev_device> device(udev_device_new_from_syspath(context, syspath.c_str()));
+        if (udev_device* usbInterface = device ? udev_device_get_parent_with_subsystem_devtype(
+                                                     device.get(), "usb", "usb_interface")
+                                               : nullptr) {
+            listed.interface.usbInterfacePath = Text(udev_device_get_syspath(usbInterface));
+            ReadUsbInterface(usbInterface, listed.interface);
+        }
+        nodes.push_back(std::move(listed));
     }
     return nodes;
 }
@@ -171,7 +201,6 @@ std::vector<HidInterface> ListHidInterfaces() {
     if (!context) {
         return interfaces;
     }
-    std::vector<Listed> nodes = HidrawNodes(context.get());
     std::vector<Listed> usbInterfaces;
     const UdevPtr<udev_enumerate> enumeration = Scan(context.get(), "usb", true);
     udev_list_entry* entry = nullptr;
@@ -187,24 +216,9 @@ std::vector<HidInterface> ListHidInterfaces() {
         listed.interface.usbInterfacePath = Text(udev_device_get_syspath(device.get()));
         listed.interface.devicePath = listed.interface.usbInterfacePath;
         ReadUsbInterface(device.get(), listed.interface);
-        // The hidraw node bound to it, which leaves the remaining nodes' list.
-        const auto node = std::ranges::find_if(nodes, [&listed](const Listed& raw) {
-            return raw.interface.usbInterfacePath == listed.interface.usbInterfacePath;
-        });
-        if (node != nodes.end()) {
-            listed.interface.hidrawNode = node->interface.hidrawNode;
-            listed.interface.devicePath = node->interface.hidrawNode;
-            nodes.erase(node);
-        }
         usbInterfaces.push_back(std::move(listed));
     }
-    // A node on a USB interface of another class still has its USB device.
-    for (Listed& node : nodes) {
-        if (udev_device* usbInterface = udev_device_get_parent_with_subsystem_devtype(
-                node.device.get(), "usb", "usb_interface")) {
-            ReadUsbInterface(usbInterface, node.interface);
-        }
-    }
+    std::vector<Listed> nodes = HidrawNodes(context.get(), usbInterfaces);
     for (std::vector<Listed>* group : {&usbInterfaces, &nodes}) {
         std::ranges::sort(*group, NaturalLess, &Listed::sysname);
         for (Listed& listed : *group) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <variant>
 
 #include "platform/linux/usb_transport.h"
@@ -16,6 +17,7 @@ struct HidrawNode {
     int fd = -1;
     // bcdDevice of its USB device; hidraw does not tell it.
     std::optional<std::uint16_t> release;
+    std::string node;  // its path
 };
 
 using OpenInterface = std::variant<HidrawNode, std::shared_ptr<usbfs::UsbInterface>>;
