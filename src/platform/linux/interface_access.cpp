@@ -208,6 +208,12 @@ std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId) {
                                    nullptr};
             error = ::ioctl(fd, USBDEVFS_IOCTL, &command) < 0 ? errno : 0;
             ::close(fd);
+            // The kernel answers 0 as well when none of its drivers takes the interface.
+            char driver[256];
+            if (error == 0 && ::readlink((interface.usbInterfacePath + "/driver").c_str(), driver,
+                                         sizeof driver) < 0) {
+                error = ENXIO;
+            }
         }
         given.push_back({std::move(interface), error});
     }
