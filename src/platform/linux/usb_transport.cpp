@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -51,10 +52,12 @@ int Errno(int libusbError) {
     }
 }
 
-// The open interfaces by usbfs node and interface number; the lock also covers opening and
-// closing, so that an interface is given back before anyone claims it again.
+// The open interfaces by usbfs node and interface number. An entry stays while its interface is
+// given back, expired: an open of that interface waits until it is gone, so that no one claims it
+// before, and opens and closes of other interfaces go on meanwhile.
 struct OpenInterfaces {
     std::mutex lock;
+    std::condition_variable givenBack;
     std::map<std::string, std::weak_ptr<UsbInterface>> byKey;
 };
 OpenInterfaces& Opened() {
@@ -144,10 +147,14 @@ std::shared_ptr<UsbInterface> UsbInterface::Open(const std::string& usbNode, std
                                                  int& error) {
     error = 0;
     OpenInterfaces& opened = Opened();
-    std::lock_guard lock(opened.lock);
+    std::unique_lock lock(opened.lock);
     std::string key = usbNode + ":" + std::to_string(number);
-    if (std::shared_ptr<UsbInterface> shared = opened.byKey[key].lock()) {
-        return shared;
+    for (auto entry = opened.byKey.find(key); entry != opened.byKey.end();
+         entry = opened.byKey.find(key)) {
+        if (std::shared_ptr<UsbInterface> shared = entry->second.lock()) {
+            return shared;
+        }
+        opened.givenBack.wait(lock);
     }
     auto claim = std::make_unique<Claim>();
     claim->number = number;
@@ -158,7 +165,6 @@ std::shared_ptr<UsbInterface> UsbInterface::Open(const std::string& usbNode, std
         error = result < 0 ? Errno(result) : 0;
     }
     if (error != 0) {
-        opened.byKey.erase(key);
         return nullptr;
     }
     std::shared_ptr<UsbInterface> interface(new UsbInterface(std::move(claim), key));
@@ -174,10 +180,13 @@ UsbInterface::UsbInterface(std::unique_ptr<Claim> claim, std::string key)
     : claim_(std::move(claim)), key_(std::move(key)) {}
 
 UsbInterface::~UsbInterface() {
-    OpenInterfaces& opened = Opened();
-    std::lock_guard lock(opened.lock);
     claim_.reset();
-    opened.byKey.erase(key_);
+    OpenInterfaces& opened = Opened();
+    {
+        std::lock_guard lock(opened.lock);
+        opened.byKey.erase(key_);
+    }
+    opened.givenBack.notify_all();
 }
 
 int UsbInterface::Claimed() {
