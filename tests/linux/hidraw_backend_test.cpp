@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -258,6 +259,20 @@ TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceHoweverManyItOpens) {
         EXPECT_EQ(table[port - 1].location, test::HidrawTestbed::IdPath(port));
     }
     EXPECT_TRUE(messages.shown.empty());
+    // The hidraw descriptor the scan closed last is kept for an open right after, and let go by
+    // the next listing.
+    const auto heldHidrawNodes = [] {
+        int held = 0;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            held += std::filesystem::read_symlink(fd.path(), error).string().find("/dev/hidraw") !=
+                    std::string::npos;
+        }
+        return held;
+    };
+    EXPECT_EQ(heldHidrawNodes(), 1);
+    interfaces.Enumerate(hid.HidGuid());
+    EXPECT_EQ(heldHidrawNodes(), 0);
 }
 
 TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoaderThroughEitherTransport) {
