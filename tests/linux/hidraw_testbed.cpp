@@ -392,23 +392,22 @@ void HidrawTestbed::DenyAccess(int port) {
 }
 
 void HidrawTestbed::ClaimElsewhere(int port) {
-    std::lock_guard lock(syncLock_);
-    Slot& slot = At(port);
-    std::lock_guard deviceLock(slot.deviceLock);
-    if (slot.driverBound) {
-        UnbindDriver(slot);
-    }
-    slot.claimedElsewhere = slot.present;
-    LinkDriver(slot);
+    LetDriverGo(port, true);
 }
 
 void HidrawTestbed::LeaveWithoutDriver(int port) {
+    LetDriverGo(port, false);
+}
+
+void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     std::lock_guard lock(syncLock_);
     Slot& slot = At(port);
     std::lock_guard deviceLock(slot.deviceLock);
     if (slot.driverBound) {
         UnbindDriver(slot);
     }
+    slot.claimedElsewhere = claimedElsewhere && slot.present;
+    LinkDriver(slot);
 }
 
 void HidrawTestbed::RefuseClaims(int port) {

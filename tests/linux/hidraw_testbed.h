@@ -76,6 +76,8 @@ private:
     void Add(Slot& slot);
     void Remove(Slot& slot);
     void Attach(const std::string& devnode, UMockdevIoctlBase* handler);
+    // The HID driver lets go of the interface at `port`; another program claims it, or none.
+    void LetDriverGo(int port, bool claimedElsewhere);
     void BindDriver(Slot& slot);
     // The interface's driver link in sysfs, as its state says.
     void LinkDriver(const Slot& slot);
