@@ -119,14 +119,13 @@ public:
             reinterpret_cast<std::uintptr_t>(new linux_hid::OpenInterface(std::move(opened)))};
     }
 
-    bool Close(DeviceHandle handle, SystemError& error) override {
+    bool Close(DeviceHandle handle, SystemError&) override {
         auto* opened = &linux_hid::ToInterface(handle);
         if (auto* node = std::get_if<linux_hid::HidrawNode>(opened)) {
             parked.Keep(std::move(node->node), node->fd);
         }
         // A usbfs interface is given back to its driver when its last handle goes.
         delete opened;
-        error.code = 0;
         return true;
     }
 

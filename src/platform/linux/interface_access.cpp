@@ -70,12 +70,8 @@ std::optional<AccessFinding> DriverFinding(const HidInterface& interface) {
 
 // True once the hidraw node of the USB interface opens, or the interface has none to wait for.
 bool HidrawReady(const std::string& usbInterfacePath) {
-    for (const HidInterface& interface : ListHidInterfaces()) {
-        if (interface.usbInterfacePath == usbInterfacePath) {
-            return !interface.hidrawNode.empty() && OpenError(interface.hidrawNode) == 0;
-        }
-    }
-    return true;
+    const std::optional<HidInterface> interface = LookUpHidInterface(usbInterfacePath);
+    return !interface || (!interface->hidrawNode.empty() && OpenError(interface->hidrawNode) == 0);
 }
 
 AccessFinding ExamineHidraw(const HidInterface& interface, std::uint8_t inputReportId) {
