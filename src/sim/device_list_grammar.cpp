@@ -1,5 +1,6 @@
 #include "sim/device_list_grammar.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <climits>
@@ -89,6 +90,55 @@ std::optional<std::array<std::uint8_t, 7>> Identity(std::string_view text) {
     return bytes;
 }
 
+// The latest time a plug schedule may name: a day, far inside the tick counter's half range.
+constexpr unsigned kMaxScheduleMs = 86'400'000;
+
+// TIME[/TIME]..., each TIME a whole number of ms or s ("500ms", "2s"), in increasing order.
+std::optional<std::vector<std::uint32_t>> Schedule(std::string_view text) {
+    std::vector<std::uint32_t> times;
+    for (std::string_view part : Split(text, '/')) {
+        unsigned scale = 1;
+        if (part.size() > 2 && part.substr(part.size() - 2) == "ms") {
+            part.remove_suffix(2);
+        } else if (part.size() > 1 && part.back() == 's') {
+            part.remove_suffix(1);
+            scale = 1000;
+        } else {
+            return std::nullopt;
+        }
+        const std::optional<unsigned> value = Number(part, kMaxScheduleMs / scale);
+        if (!value || (!times.empty() && *value * scale <= times.back())) {
+            return std::nullopt;
+        }
+        times.push_back(*value * scale);
+    }
+    return times;
+}
+
+// The reason when a device's plug-ins and pull-outs do not take turns; empty when they do.
+std::string NotAlternating(const FamilyDeviceConfig& config) {
+    std::vector<std::pair<std::uint32_t, bool>> changes;  // time, plug-in
+    for (const std::uint32_t t : config.plugMs) {
+        changes.emplace_back(t, true);
+    }
+    for (const std::uint32_t t : config.unplugMs) {
+        changes.emplace_back(t, false);
+    }
+    std::sort(changes.begin(), changes.end());
+    for (std::size_t i = 1; i < changes.size(); ++i) {
+        if (changes[i].first == changes[i - 1].first) {
+            return "plugged in and pulled out at the same time, " +
+                   std::to_string(changes[i].first) + " ms";
+        }
+        if (changes[i].second == changes[i - 1].second) {
+            return std::string("two ") + (changes[i].second ? "plug-ins" : "pull-outs") +
+                   " without a " + (changes[i].second ? "pull-out" : "plug-in") +
+                   " between them, at " + std::to_string(changes[i].first) + " ms";
+        }
+    }
+    return {};
+}
+
 // Reads one device's text into config; false and the reason (without the device number).
 class DeviceParser {
 public:
@@ -102,7 +152,8 @@ public:
             equals == std::string_view::npos ? std::string_view{} : key.substr(equals + 1);
         const bool afterLocation = std::exchange(afterLocation_, name == "location");
         const bool known = name == "boot" || name == "version" || name == "identity" ||
-                           name == "bootversion" || name == "location" || name == "fail";
+                           name == "bootversion" || name == "location" || name == "fail" ||
+                           name == "plug" || name == "unplug";
         if (!known) {
             return Fail("unknown key '" + std::string(key) + "'" +
                         (afterLocation ? " (location TEXT cannot contain ':')" : ""));
@@ -153,6 +204,14 @@ public:
                             " characters");
             }
             config_.locationPath = value;
+        } else if (name == "plug" || name == "unplug") {
+            auto times = Schedule(value);
+            if (!times) {
+                return Fail("'" + std::string(key) +
+                            "' is not TIME[/TIME]..., each TIME a whole number of ms or s "
+                            "(at most a day), in increasing order");
+            }
+            (name == "plug" ? config_.plugMs : config_.unplugMs) = std::move(*times);
         } else {
             return Fault(key, value);
         }
@@ -220,6 +279,10 @@ std::optional<FamilyDeviceConfig> ParseDevice(std::string_view text, int index,
             if (!parser.Key(parts[i])) {
                 return std::nullopt;
             }
+        }
+        reason = NotAlternating(config);
+        if (!reason.empty()) {
+            return std::nullopt;
         }
         return config;
     }
@@ -292,6 +355,10 @@ const char* DeviceListGrammar() {
            "        | fail=noreturn        the boot loader never appears\n"
            "        | fail=otherport       the boot loader appears at another port\n"
            "        | fail=unplug@K        the device is pulled during write K (from 0)\n"
+           "        | plug=TIME[/TIME]...  plugged in at these times (500ms, 2s, ...); off the\n"
+           "                               bus before the first unless pulled out earlier\n"
+           "        | unplug=TIME[/TIME]...  pulled out at these times; plug-ins and pull-outs\n"
+           "                               take turns\n"
            "Device i sits at PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(i+1); without DEVICES the\n"
            "family is one qmx-c with version 3.1.0.\n";
 }

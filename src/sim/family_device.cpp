@@ -40,11 +40,43 @@ FamilyDeviceConfig FamilyDeviceConfig::ForModel(std::uint16_t productId, std::st
     return config;
 }
 
-FamilyDevice::FamilyDevice(FamilyDeviceConfig config)
+FamilyDevice::FamilyDevice(FamilyDeviceConfig config, std::uint32_t start)
     : config_(std::move(config)),
       mode_(config_.startInBootLoader ? Mode::BootLoader : Mode::Application),
       location_(config_.locationPath),
-      flash_(kFlashSize, 0xFF) {}
+      flash_(kFlashSize, 0xFF),
+      appIntact_(!config_.startInBootLoader) {
+    changes_ = config_.plugMs;
+    changes_.insert(changes_.end(), config_.unplugMs.begin(), config_.unplugMs.end());
+    std::sort(changes_.begin(), changes_.end());
+    for (std::uint32_t& t : changes_) {
+        t += start;
+    }
+    if (!config_.plugMs.empty() &&
+        (config_.unplugMs.empty() ||
+         *std::min_element(config_.plugMs.begin(), config_.plugMs.end()) <
+             *std::min_element(config_.unplugMs.begin(), config_.unplugMs.end()))) {
+        mode_ = Mode::Unplugged;
+    }
+}
+
+std::optional<std::uint32_t> FamilyDevice::NextPlugChange(std::uint32_t after) const {
+    std::lock_guard lock(mutex());
+    for (const std::uint32_t t : changes_) {
+        if (!Reached(after, t)) {
+            return t;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> FamilyDevice::FirstCommandDelay() const {
+    std::lock_guard lock(mutex());
+    if (!pluggedAt_ || !firstCommandAt_) {
+        return std::nullopt;
+    }
+    return *firstCommandAt_ - *pluggedAt_;
+}
 
 void FamilyDevice::Unplug() {
     std::lock_guard lock(mutex());
@@ -95,7 +127,24 @@ const HidCaps& FamilyDevice::Caps() const {
     return mode_ == Mode::BootLoader ? config_.bootCaps : config_.appCaps;
 }
 
+void FamilyDevice::FollowSchedule(std::uint32_t now) {
+    for (; nextChange_ < changes_.size() && Reached(now, changes_[nextChange_]); ++nextChange_) {
+        if (mode_ != Mode::Unplugged) {
+            mode_ = Mode::Unplugged;
+            continue;
+        }
+        mode_ = appIntact_ ? Mode::Application : Mode::BootLoader;
+        location_ = config_.locationPath;
+        ++generation_;
+        reply_ = Reply::None;
+        erasing_ = false;
+        pluggedAt_ = changes_[nextChange_];
+        firstCommandAt_.reset();
+    }
+}
+
 void FamilyDevice::Advance(std::uint32_t now) {
+    FollowSchedule(now);
     if (mode_ == Mode::Away && nextMode_ != Mode::Away && Reached(now, backAt_)) {
         mode_ = nextMode_;
         ++generation_;
@@ -143,6 +192,9 @@ bool FamilyDevice::OutputReport(std::uint32_t now, std::span<const std::uint8_t>
         report.size() != Caps().outputReportByteLength) {
         return false;
     }
+    if (pluggedAt_ && !firstCommandAt_) {
+        firstCommandAt_ = now;
+    }
     if (report.size() < family::kHeaderSize || report[0] != family::kOutputReportId ||
         report[1] != family::kPreamble0 || report[2] != family::kPreamble1) {
         return true;  // not ours to answer; a real device drops it too
@@ -184,6 +236,7 @@ void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uin
     } else if (IsCommand(command, subcommand, family::kEraseStart)) {
         ++erases_;
         erasing_ = true;
+        appIntact_ = false;
         eraseDoneAt_ = now + config_.eraseMs;
         std::fill(flash_.begin(), flash_.end(), std::uint8_t{0xFF});
         reply_ = Reply::None;
@@ -193,6 +246,7 @@ void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uin
         Write(now, report);
     } else if (IsCommand(command, subcommand, family::kRun)) {
         AdoptImage();
+        appIntact_ = true;
         Leave(now, config_.restartMs, Mode::Application);
     }
 }

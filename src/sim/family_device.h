@@ -37,6 +37,13 @@ struct FamilyDeviceConfig {
     std::uint32_t eraseMs = 2200;    // from the erase command until the erase is done
     std::uint32_t echoMs = 2;        // from a write until its echo can be read
     FamilyFaults faults;
+    // When a user plugs the device in and pulls it out, in ms from the device's start: plugged in
+    // at each of plugMs, pulled out at each of unplugMs. It is on the bus from the start unless
+    // its first plug comes before its first unplug; the times alternate (ParseDeviceList checks
+    // it). Plugged in again, it runs its application, or its boot loader when its flash was
+    // erased since the last start.
+    std::vector<std::uint32_t> plugMs;
+    std::vector<std::uint32_t> unplugMs;
 
     // A device of the model with this application product ID, with that model's identity bytes.
     static FamilyDeviceConfig ForModel(std::uint16_t productId, std::string locationPath);
@@ -46,14 +53,23 @@ class FamilyDevice final : public SimFunction {
 public:
     enum class Mode { Application, BootLoader, Away, Unplugged };
 
-    explicit FamilyDevice(FamilyDeviceConfig config);
+    // start: the time of the device's clock its schedule counts from.
+    explicit FamilyDevice(FamilyDeviceConfig config, std::uint32_t start = 0);
 
     std::optional<SimInterface> Interface(std::uint32_t now) override;
     bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) override;
     bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) override;
 
-    // Pulls the device off the bus for good, as a user pulling its cable; from any thread.
+    // Pulls the device off the bus, as a user pulling its cable, until its schedule plugs it in
+    // again; from any thread.
     void Unplug();
+
+    // The first time after `after` at which the device is plugged in or pulled out by its
+    // schedule; nullopt when none is left. From any thread.
+    std::optional<std::uint32_t> NextPlugChange(std::uint32_t after) const;
+    // Time from the last plug-in by the schedule to the first report the host sent after it;
+    // nullopt before either. From any thread.
+    std::optional<std::uint32_t> FirstCommandDelay() const;
 
     // What the device holds now; from any thread, also while an exchange runs.
     Mode mode() const;
@@ -68,7 +84,9 @@ public:
 private:
     enum class Reply { None, Ready, EraseStatus };
 
+    // The schedule's plug-ins and pull-outs up to now, then the return from a re-enumeration.
     void Advance(std::uint32_t now);
+    void FollowSchedule(std::uint32_t now);
     void Leave(std::uint32_t now, std::uint32_t awayMs, Mode next);
     void SetReply(std::uint32_t readyAt, std::initializer_list<std::uint8_t> header);
     void ApplicationCommand(std::uint32_t now, std::uint8_t command, std::uint8_t subcommand);
@@ -92,6 +110,11 @@ private:
     int erases_ = 0;
     int writes_ = 0;
     int followUps_ = 0;
+    bool appIntact_;                      // no erase since the application last started
+    std::vector<std::uint32_t> changes_;  // the schedule's times, in order; each toggles
+    std::size_t nextChange_ = 0;
+    std::optional<std::uint32_t> pluggedAt_;
+    std::optional<std::uint32_t> firstCommandAt_;
 };
 
 }  // namespace torvane::sim

@@ -24,7 +24,7 @@ auto Fields(const FamilyDeviceConfig& c) {
     return std::tie(c.productId, c.locationPath, c.appVersion, c.identity, c.bootVersion,
                     c.startInBootLoader, c.faults.eraseNeverConfirmed, c.faults.wrongEchoAtRecord,
                     c.faults.bootLoaderNeverAppears, c.faults.returnLocationPath,
-                    c.faults.unplugAtRecord);
+                    c.faults.unplugAtRecord, c.plugMs, c.unplugMs);
 }
 
 TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
@@ -66,6 +66,18 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
                   c.faults.wrongEchoAtRecord = 4;
                   c.faults.unplugAtRecord = 0;
                   c.faults.bootLoaderNeverAppears = true;
+              })},
+        {"qmx-c:plug=500ms/2s:unplug=1s", 1, 0,
+         with(Model(0x1F02, 1),
+              [](auto& c) {
+                  c.plugMs = {500, 2000};
+                  c.unplugMs = {1000};
+              })},
+        {"qmx-c:unplug=86400s:plug=0ms", 1, 0,
+         with(Model(0x1F02, 1),
+              [](auto& c) {
+                  c.plugMs = {0};
+                  c.unplugMs = {86'400'000};
               })},
         {"tzn,qmx-s:fail=otherport", 2, 1,
          with(Model(0x1F01, 2), [](auto& c) { c.faults.returnLocationPath = Port(10); })},
@@ -109,6 +121,22 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
         {"qmx-s:fail=echo@2147483648",
          "device 0: 'fail=echo@2147483648' needs a write number K from 0"},
         {"qmx-s:fail=echo@1:fail=echo@2", "device 0: 'fail=echo' is given twice"},
+        {"qmx-s:plug=2",
+         "device 0: 'plug=2' is not TIME[/TIME]..., each TIME a whole number of ms "
+         "or s (at most a day), in increasing order"},
+        {"qmx-s:plug=2s/2000ms",
+         "device 0: 'plug=2s/2000ms' is not TIME[/TIME]..., each TIME a "
+         "whole number of ms or s (at most a day), in increasing order"},
+        {"qmx-s:unplug=86401s",
+         "device 0: 'unplug=86401s' is not TIME[/TIME]..., each TIME a "
+         "whole number of ms or s (at most a day), in increasing order"},
+        {"qmx-s:plug=1s/3s:unplug=4s",
+         "device 0: two plug-ins without a pull-out between them, at 3000 ms"},
+        {"qmx-s:unplug=1s/3s",
+         "device 0: two pull-outs without a plug-in between them, at 3000 ms"},
+        {"qmx-s:plug=1s:unplug=1000ms",
+         "device 0: plugged in and pulled out at the same time, 1000 ms"},
+        {"qmx-s:plug=1s:plug=2s", "device 0: 'plug' is given twice"},
         {"qmx-s:fail=otherport,tzn:location=PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)",
          "device 1: location 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)' is also used by device 0"},
     };
