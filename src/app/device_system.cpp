@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/hid_class.h"
 #include "protocol/family.h"
 #include "sim/device_list_grammar.h"
+#include "sim/sim_arrivals.h"
 
 namespace torvane {
 
@@ -39,6 +41,13 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
         system->hid_ = &SystemHidClass();
     }
     return system;
+}
+
+std::unique_ptr<DeviceArrivals> DeviceSystem::WatchArrivals(std::string& error) {
+    if (family_) {
+        return std::make_unique<sim::SimArrivals>(*family_);
+    }
+    return WatchSystemArrivals(hid_->HidGuid(), error);
 }
 
 bool DeviceSystem::LogReportsTo(const std::string& path, std::string& error) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/device_arrivals.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "protocol/report_log.h"
@@ -40,6 +41,10 @@ public:
     Clock& clock() { return *clock_; }
     // The simulated family; nullptr on the system's devices.
     const sim::SimulatedFamily* family() const { return family_.get(); }
+    // Word of the family's HID interfaces coming and going: the simulated family's schedules,
+    // or the system's. nullptr and the reason when there is none.
+    std::unique_ptr<DeviceArrivals> WatchArrivals(std::string& error);
+
     // What readying the system's devices did, a sentence each; empty for the simulated family.
     const std::vector<std::string>& notes() const { return notes_; }
 

@@ -30,13 +30,27 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
 SimulatedFamily::SimulatedFamily(std::vector<FamilyDeviceConfig> devices, Clock& clock)
     : bus_(clock) {
     for (FamilyDeviceConfig& config : devices) {
-        devices_.push_back(std::make_shared<FamilyDevice>(std::move(config)));
+        devices_.push_back(std::make_shared<FamilyDevice>(std::move(config), clock.TickCount()));
         bus_.Attach(devices_.back());
     }
 }
 
 SimulatedFamily::SimulatedFamily(std::vector<FamilyDeviceConfig> devices)
-    : SimulatedFamily(std::move(devices), MonotonicClock()) {}
+    : SimulatedFamily(std::move(devices), MonotonicClock()) {
+    virtualTime_ = false;
+}
+
+std::optional<std::uint32_t> SimulatedFamily::NextPlugChange(std::uint32_t after) const {
+    std::optional<std::uint32_t> first;
+    for (const std::shared_ptr<FamilyDevice>& device : devices_) {
+        const std::optional<std::uint32_t> next = device->NextPlugChange(after);
+        // The nearest after `after`, right across a wrap of the counter.
+        if (next && (!first || *next - after < *first - after)) {
+            first = next;
+        }
+    }
+    return first;
+}
 
 bool SimulatedFamily::DumpFlash(const std::string& pattern, std::string& error) const {
     if (devices_.empty()) {

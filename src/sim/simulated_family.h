@@ -2,7 +2,9 @@
 // order, as the command line and the Windows program run it instead of real hardware.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,12 @@ public:
     HidClass& hid() { return hid_; }
     VirtualBus& bus() { return bus_; }
     const std::vector<std::shared_ptr<FamilyDevice>>& devices() const { return devices_; }
+    // Whether the family runs on the engine's virtual clock.
+    bool virtualTime() const { return virtualTime_; }
+
+    // The first time after `after` at which a device's schedule plugs it in or pulls it out;
+    // nullopt when no schedule has one left.
+    std::optional<std::uint32_t> NextPlugChange(std::uint32_t after) const;
 
     // Writes the flash of device 0, kFlashSize bytes, to the file pattern names; a pattern with
     // "{n}" gives one file per device, "{n}" replaced by the device's index. False and the path
@@ -40,6 +48,7 @@ private:
     SimDeviceInterfaces interfaces_{bus_};
     SimHidClass hid_{bus_};
     std::vector<std::shared_ptr<FamilyDevice>> devices_;
+    bool virtualTime_ = true;
 };
 
 }  // namespace torvane::sim

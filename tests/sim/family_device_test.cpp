@@ -6,6 +6,7 @@
 
 #include "protocol/device_session.h"
 #include "protocol/family.h"
+#include "sim/sim_arrivals.h"
 #include "sim/sim_hid_class.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_bus.h"
@@ -123,6 +124,69 @@ TEST(RealTimeFamily, KeepsItsEchoPromiseOnAHostWhoseTicksMoveIn16MsSteps) {
         EXPECT_TRUE(session.WriteRecord(Record(static_cast<std::uint16_t>(0x2200 + 0x20 * i), {i})))
             << "record " << int{i};
     }
+}
+
+// A schedule counts from the family's start: off the bus until the plug-in, pulled out and back;
+// plugged in again after an erase it runs its boot loader, after a start its application, at
+// its own port each time. The word of it comes once per change.
+TEST(PluggedFamily, FollowsItsScheduleAndTellsEachChangeOnce) {
+    VirtualClock clock(5000);
+    FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F02, kPort);
+    config.plugMs = {1000, 6000, 9000};
+    config.unplugMs = {4000, 8000};
+    config.faults.returnLocationPath = "P9";
+    SimulatedFamily family({config}, clock);
+    SimArrivals arrivals(family);
+    FamilyDevice& device = *family.devices()[0];
+    std::optional<SimInterface> shown;
+    const auto look = [&] {
+        return shown = device.Interface(clock.TickCount()), shown.has_value();
+    };
+    const auto command = [&](std::size_t length, family::Command c) {
+        std::vector<std::uint8_t> report(length, 0);
+        report[0] = family::kOutputReportId;
+        report[1] = family::kPreamble0;
+        report[2] = family::kPreamble1;
+        report[3] = c.command;
+        report[4] = c.subcommand;
+        return device.OutputReport(clock.TickCount(), report);
+    };
+
+    EXPECT_EQ(family.NextPlugChange(clock.TickCount()), 6000u);
+    EXPECT_FALSE(look());
+    EXPECT_TRUE(arrivals.Wait(5000, true));  // wakes at the plug-in, not at the time-out
+    EXPECT_EQ(clock.TickCount(), 6000u);
+    ASSERT_TRUE(look());
+    EXPECT_EQ(shown->productId, 0x1F02);
+    const std::uint32_t first = shown->generation;
+
+    // Switched to its boot loader (at another port) and erased, then pulled out.
+    ASSERT_TRUE(command(config.appCaps.outputReportByteLength, family::kEnterDownload));
+    clock.Sleep(config.switchMs);
+    ASSERT_TRUE(look());
+    EXPECT_EQ(shown->locationPath, "P9");
+    ASSERT_TRUE(command(config.bootCaps.outputReportByteLength, family::kEraseStart));
+    EXPECT_FALSE(arrivals.Wait(10, true));  // a re-enumeration is no plug-in
+    EXPECT_TRUE(arrivals.Wait(2000, true));
+    EXPECT_EQ(clock.TickCount(), 9000u);
+    EXPECT_FALSE(look());
+
+    clock.Sleep(2000);
+    ASSERT_TRUE(look());
+    EXPECT_EQ(shown->productId, family::kBootLoaderProductId);
+    EXPECT_EQ(shown->locationPath, kPort);
+    EXPECT_NE(shown->generation, first);
+    EXPECT_TRUE(arrivals.Wait(0, true));
+    EXPECT_FALSE(arrivals.Wait(0, true));  // told once
+
+    // Two changes between waits are one word; after the last, none is left.
+    clock.Sleep(3000);
+    EXPECT_TRUE(arrivals.Wait(0, true));
+    EXPECT_FALSE(family.NextPlugChange(clock.TickCount()));
+    ASSERT_TRUE(look());
+    EXPECT_EQ(shown->productId, family::kBootLoaderProductId);
+    EXPECT_FALSE(arrivals.Wait(3000, true));
+    EXPECT_EQ(clock.TickCount(), 17000u);
 }
 
 }  // namespace
