@@ -36,7 +36,7 @@ std::string DeviceBoard::Event(std::size_t row, nlohmann::json event) const {
 void DeviceBoard::Status(std::size_t row, const std::string& text, int progressPercent) {
     const std::lock_guard<std::mutex> hold(lock_);
     Row& shown = rows_[row];
-    if (shown.status == text) {
+    if (shown.status == text || shown.ended) {
         return;
     }
     shown.status = text;
@@ -69,14 +69,36 @@ void DeviceBoard::Message(std::size_t row, const std::string& text) {
     err_.flush();
 }
 
-void DeviceBoard::Finish() {
+void DeviceBoard::End(std::size_t row, const std::string& line) {
     const std::lock_guard<std::mutex> hold(lock_);
-    drawn_ = false;
+    rows_[row].ended = true;
+    if (live_ && drawn_) {
+        // Back to the first live line, and everything from there cleared.
+        out_ << "\x1b[" << drawnLines_ << "A\r\x1b[J";
+        out_.flush();
+        drawn_ = false;
+        drawnLines_ = 0;
+    }
+    WriteHeldMessages();
+    out_ << line << '\n';
+    if (live_) {
+        Redraw();
+    }
+    out_.flush();
+}
+
+void DeviceBoard::WriteHeldMessages() {
     for (const std::string& line : heldMessages_) {
         err_ << line << '\n';
     }
     heldMessages_.clear();
     err_.flush();
+}
+
+void DeviceBoard::Finish() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    drawn_ = false;
+    WriteHeldMessages();
 }
 
 std::string DeviceBoard::LiveLine(const Row& row) const {
@@ -93,13 +115,18 @@ std::string DeviceBoard::LiveLine(const Row& row) const {
 }
 
 void DeviceBoard::Redraw() {
-    if (drawn_) {
-        out_ << "\x1b[" << rows_.size() << 'A';  // back to the first live line
+    if (drawn_ && drawnLines_ > 0) {
+        out_ << "\x1b[" << drawnLines_ << 'A';  // back to the first live line
     }
+    std::size_t lines = 0;
     for (const Row& row : rows_) {
-        out_ << "\r\x1b[2K" << LiveLine(row) << '\n';
+        if (!row.ended) {
+            out_ << "\r\x1b[2K" << LiveLine(row) << '\n';
+            ++lines;
+        }
     }
-    drawn_ = true;
+    drawnLines_ = lines;
+    drawn_ = lines > 0;
 }
 
 }  // namespace torvane::cli

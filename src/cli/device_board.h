@@ -20,11 +20,14 @@ class DeviceBoard {
 public:
     DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json);
 
-    // A row for list entry index at location; returns the row's number. Rows are added before
-    // any run starts.
+    // A row for list entry index at location; returns the row's number. Rows may be added
+    // while the runs of others go on.
     std::size_t Add(int index, std::string location);
     void Status(std::size_t row, const std::string& text, int progressPercent);
     void Message(std::size_t row, const std::string& text);
+    // Ends one row, once its run is over: its live line goes, and line (an event's text with
+    // JSON) is written above the live lines left, after the message-box texts held back.
+    void End(std::size_t row, const std::string& line);
     // Ends the live lines; message-box texts held back while they were drawn follow on err.
     void Finish();
     // A JSON event with the row's device and location fields added.
@@ -36,11 +39,14 @@ private:
         std::string location;
         std::string status;
         int percent = -1;
+        bool ended = false;
     };
 
     std::string LiveLine(const Row& row) const;
-    // Redraws every live line in place; the lock is held.
+    // Redraws the live lines of the rows not ended in place; the lock is held.
     void Redraw();
+    // Writes the held message-box texts to err; the lock is held.
+    void WriteHeldMessages();
 
     std::ostream& out_;
     std::ostream& err_;
@@ -49,6 +55,7 @@ private:
     std::mutex lock_;
     std::vector<Row> rows_;
     bool drawn_ = false;
+    std::size_t drawnLines_ = 0;
     std::vector<std::string> heldMessages_;
 };
 
@@ -63,6 +70,7 @@ public:
     void ShowMessage(const std::string& text, const std::string& = {}) override {
         board_.Message(row_, text);
     }
+    std::size_t row() const { return row_; }
 
 private:
     DeviceBoard& board_;

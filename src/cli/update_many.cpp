@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cli/device_board.h"
+#include "cli/device_update.h"
 #include "cli/json_text.h"
 #include "discovery/device_reading.h"
 #include "discovery/device_scan.h"
@@ -19,25 +20,6 @@
 
 namespace torvane::cli {
 namespace {
-
-constexpr const char* kHandleFailed = "QM Device create handle failed!\n";
-
-// One selected device and what becomes of it.
-struct Target {
-    ListedDevice entry;
-    int index = 0;
-    std::unique_ptr<BoardRow> observer;
-    std::ofstream logFile;
-    std::unique_ptr<ReportLog> log;
-    HidClass* hid = nullptr;
-    std::int32_t bootMode = 0;
-    std::array<std::uint8_t, 8> identity{};
-    const ImageTable* image = nullptr;
-    std::uint32_t start = 0;
-    bool ok = false;
-    std::string result;
-    std::string version;
-};
 
 // Messages from the scan before any device has its row.
 class ErrMessages final : public MessageSink {
@@ -78,27 +60,6 @@ std::optional<int> Select(const CliOptions& options, const DeviceTable& table,
     return std::nullopt;
 }
 
-// Reads the device as a selection does; false when it is not to be updated, with its result.
-bool Read(Target& target, DeviceSystem& system) {
-    DeviceSession session(*target.hid, system.clock(), *target.observer);
-    std::unique_ptr<CUsbDevice> device = OpenListedDevice(
-        target.entry, system.interfaces(), *target.hid, *target.observer, {}, session);
-    if (!device) {
-        target.observer->ShowMessage(kHandleFailed);
-        target.result = "QM Device create handle failed!";
-        return false;
-    }
-    const FirmwareReading reading = ReadFirmwareVersion(session);
-    target.bootMode = session.bootMode;
-    target.identity = session.deviceIdentity;
-    if (reading.major && *reading.major < family::kMinUpdatableMajor) {
-        target.result = "This version don't support update";
-        target.observer->ShowMessage(target.result);
-        return false;
-    }
-    return true;
-}
-
 // The rule set an image was loaded under: boot loader, or application with its identity.
 using ImageKey = std::pair<bool, std::array<std::uint8_t, 8>>;
 
@@ -112,17 +73,17 @@ struct LoadedImage {
 
 // Loads the file for each target, once per rule set: boot loaders share one load, applications
 // one per identity. False when the file cannot be read at all.
-bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& clock,
+bool LoadImages(std::vector<DeviceUpdate*>& targets, const std::string& path, Clock& clock,
                 std::map<ImageKey, LoadedImage>& images) {
     const ImageFile file = OpenImageFile(path);
     if (!file) {
-        for (Target* target : targets) {
+        for (DeviceUpdate* target : targets) {
             target->result = "FW File Load error!";
             target->observer->OnStatus(target->result, -1);
         }
         return false;
     }
-    for (Target* target : targets) {
+    for (DeviceUpdate* target : targets) {
         // A boot loader checks no identity.
         const ImageKey key{target->bootMode != 0, target->bootMode != 0
                                                       ? std::array<std::uint8_t, 8>{}
@@ -149,53 +110,9 @@ bool LoadImages(std::vector<Target*>& targets, const std::string& path, Clock& c
     return true;
 }
 
-void RunOne(Target& target, DeviceSystem& system) {
-    try {
-        UpdateRun run(target.entry, target.bootMode,
-                      {system.interfaces(), *target.hid, system.clock()}, *target.observer);
-        if (!run.Open()) {
-            target.result = "QM Device create handle failed!";
-            return;
-        }
-        const RunResult result = run.Update(*target.image, target.start);
-        target.result =
-            result == RunResult::kHandleFailed ? "QM Device create handle failed!" : run.status();
-        target.ok = result == RunResult::kSucceeded;
-    } catch (const TextError& error) {
-        target.observer->ShowMessage(error.text());
-        target.result = error.text();
-    }
-}
-
-// After the runs, as the dialog ends one: the devices get the time of the closing scans to come
-// back, then each is read at its port.
-void ReadNewVersions(std::vector<Target>& targets, DeviceSystem& system, MessageSink& messages) {
-    DeviceTable table;
-    for (int scan = 0; scan < family::kClosingScans; ++scan) {
-        table = ScanDevices(system.interfaces(), system.deviceHid(), messages);
-        system.clock().Sleep(family::kScanIntervalMs);
-    }
-    for (Target& target : targets) {
-        for (const ListedDevice& row : table) {
-            const bool same = target.entry.location.empty()
-                                  ? targets.size() == 1 && row.index == target.entry.index
-                                  : row.location == target.entry.location;
-            if (!same) {
-                continue;
-            }
-            DeviceSession session(*target.hid, system.clock(), *target.observer);
-            if (const std::unique_ptr<CUsbDevice> device = OpenListedDevice(
-                    row, system.interfaces(), *target.hid, *target.observer, {}, session)) {
-                target.version = ReadFirmwareVersion(session).versionText;
-            }
-            break;
-        }
-    }
-}
-
-void PrintTable(const std::vector<Target>& targets, std::ostream& out) {
+void PrintTable(const std::vector<DeviceUpdate>& targets, std::ostream& out) {
     std::vector<std::array<std::string, 5>> lines{{"#", "location", "model", "result", "version"}};
-    for (const Target& target : targets) {
+    for (const DeviceUpdate& target : targets) {
         lines.push_back({std::to_string(target.index), target.entry.location, target.entry.text,
                          target.result, target.version.empty() ? "-" : target.version});
     }
@@ -258,30 +175,19 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream&
 
     DeviceBoard board(out, err, terminal, options.json);
     // Every target is in place before any thread starts: runs keep references to them.
-    std::vector<Target> targets(selection.size());
+    std::vector<DeviceUpdate> targets(selection.size());
     for (std::size_t i = 0; i < selection.size(); ++i) {
-        Target& target = targets[i];
+        DeviceUpdate& target = targets[i];
         target.index = selection[i];
         target.entry = table[static_cast<std::size_t>(target.index)];
-        target.observer =
-            std::make_unique<BoardRow>(board, board.Add(target.index, target.entry.location));
-        target.hid = &system.deviceHid();
-        if (!options.reportLog.empty()) {
-            const std::string path = DevicePath(options.reportLog, target.index);
-            target.logFile.open(path, std::ios::binary | std::ios::trunc);
-            if (!target.logFile) {
-                err << "torvane-cli: " << CannotWrite(path) << '\n';
-                return kExitFailed;
-            }
-            target.log =
-                std::make_unique<ReportLog>(system.deviceHid(), system.clock(), target.logFile);
-            target.hid = target.log.get();
+        if (!PrepareDeviceUpdate(target, system, board, options.reportLog, err)) {
+            return kExitFailed;
         }
     }
 
-    std::vector<Target*> readable;
-    for (Target& target : targets) {
-        if (Read(target, system)) {
+    std::vector<DeviceUpdate*> readable;
+    for (DeviceUpdate& target : targets) {
+        if (ReadDevice(target, system)) {
             readable.push_back(&target);
         }
     }
@@ -289,18 +195,22 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream&
     LoadImages(readable, options.file, system.clock(), images);
     {
         std::vector<std::jthread> runs;
-        for (Target* target : readable) {
+        for (DeviceUpdate* target : readable) {
             if (target->image != nullptr) {
-                runs.emplace_back([target, &system] { RunOne(*target, system); });
+                runs.emplace_back([target, &system] { RunDeviceUpdate(*target, system); });
             }
         }
     }
     board.Finish();
-    ReadNewVersions(targets, system, scanMessages);
+    std::vector<DeviceUpdate*> all;
+    for (DeviceUpdate& target : targets) {
+        all.push_back(&target);
+    }
+    ReadNewVersions(all, system, scanMessages);
 
     bool allOk = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        const Target& target = targets[i];
+        const DeviceUpdate& target = targets[i];
         allOk = allOk && target.ok;
         if (options.json) {
             out << board.Event(i, {{"event", "result"},

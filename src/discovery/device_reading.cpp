@@ -65,9 +65,10 @@ FirmwareReading ReadFirmwareVersion(DeviceSession& session) {
     }
     session.QueryFirmwareVersion(version);
     if (session.bootMode != 0) {
-        return {FormatVersion(version[0] - 48, version[1] - 48, version[2] - 48), std::nullopt};
+        return {FormatVersion(version[0] - 48, version[1] - 48, version[2] - 48), std::nullopt,
+                version};
     }
-    return {FormatVersion(version[0], version[1], version[2]), version[0]};
+    return {FormatVersion(version[0], version[1], version[2]), version[0], version};
 }
 
 }  // namespace torvane

@@ -1,6 +1,7 @@
 // Opening a listed device into a device session, and reading its firmware version.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -29,6 +30,8 @@ struct FirmwareReading {
     std::string versionText;
     // The application's major version; nullopt for a boot loader.
     std::optional<std::uint8_t> major;
+    // The version bytes as the device sent them (a boot loader's are ASCII digits).
+    std::array<std::uint8_t, 4> bytes{};
 };
 
 // Reads the version of the device open in session, setting session.bootMode from its

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "firmware/hex_image.h"
+#include "support/cli_files.h"
 #include "support/hex_text.h"
 #include "support/run_cli.h"
 #include "support/temp_file.h"
@@ -15,20 +16,8 @@ namespace torvane::cli {
 namespace {
 
 using test::CliRun;
-
-// A folder of this test's own for the per-device files, removed with the object.
-struct Folder {
-    Folder()
-        : path(std::filesystem::temp_directory_path() /
-               ("torvane-many-" +
-                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-        std::filesystem::create_directories(path);
-    }
-    ~Folder() { std::filesystem::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    std::filesystem::path path;
-};
+using test::FlashWith;
+using test::Folder;
 
 // The table's rows by index: each row's columns after the first, split at runs of two spaces.
 std::map<int, std::vector<std::string>> TableRows(const std::string& out) {
@@ -48,17 +37,6 @@ std::map<int, std::vector<std::string>> TableRows(const std::string& out) {
             std::vector<std::string>(columns.begin() + 1, columns.end());
     }
     return rows;
-}
-
-std::string FlashWith(const test::TempFile& image) {
-    ImageTable table;
-    EXPECT_TRUE(LoadHexImage(std::fopen(image.path().string().c_str(), "rb"), LoadRules{}, table));
-    std::string flash(0x10000, '\xFF');
-    for (std::int32_t i = 0; i < table.imageRecordCount; ++i) {
-        const ImageRecord& record = table.imageRecords[static_cast<std::size_t>(i)];
-        std::copy_n(record.data.begin(), record.length, flash.begin() + record.Address());
-    }
-    return flash;
 }
 
 std::size_t Count(const std::string& text, const std::string& part) {
