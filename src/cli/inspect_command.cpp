@@ -75,6 +75,10 @@ void PrintImage(const ImageTable& table, std::ostream& out) {
         << "identity record (0x2100): "
         << (HasRecordAt(table, family::kIdentityRecordAddress) ? "present" : "absent") << '\n'
         << "start record (0x2000): " << (start ? "present" : "absent") << '\n';
+    const auto version = ImageVersion(table);
+    out << "image version: "
+        << (version ? VersionText(*version) : "none (no identity record with version bytes)")
+        << '\n';
 }
 
 }  // namespace

@@ -268,4 +268,32 @@ bool LoadHexImage(std::FILE* stream, const LoadRules& rules, ImageTable& table,
     return true;
 }
 
+std::optional<std::array<std::uint8_t, 4>> ImageVersion(const ImageTable& table) {
+    constexpr std::size_t kFirst = family::kIdentityRecordAddress + family::kImageVersionOffset;
+    std::array<std::uint8_t, 4> version{};
+    std::array<bool, 4> written{};
+    const std::size_t count = std::min(
+        table.imageRecords.size(), static_cast<std::size_t>(std::max(table.imageRecordCount, 0)));
+    for (std::size_t i = 0; i < count; ++i) {
+        const ImageRecord& record = table.imageRecords[i];
+        const std::size_t length = std::min<std::size_t>(record.length, kRecordDataSize);
+        for (std::size_t k = 0; k < version.size(); ++k) {
+            const std::size_t at = kFirst + k;
+            if (at >= record.Address() && at < record.Address() + length) {
+                version[k] = record.data[at - record.Address()];
+                written[k] = true;
+            }
+        }
+    }
+    if (std::find(written.begin(), written.end(), false) != written.end()) {
+        return std::nullopt;
+    }
+    return version;
+}
+
+std::string VersionText(const std::array<std::uint8_t, 4>& version) {
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+           std::to_string(version[2]);
+}
+
 }  // namespace torvane

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -53,5 +54,11 @@ bool LoadHexImage(std::FILE* stream, const LoadRules& rules, ImageTable& table,
 // checksum) and the byte count n. Returns index, kAddressRefused or kIdentityMismatch.
 std::int32_t ParseHexLine(const LoadRules& rules, std::string_view text, int n, std::int32_t index,
                           std::span<ImageRecord> records);
+
+// The version the image brings: the bytes it writes at 7-10 past the identity record's address
+// (0x2107-0x210A), the last written where records overlap; nullopt unless it writes all four.
+std::optional<std::array<std::uint8_t, 4>> ImageVersion(const ImageTable& table);
+// "a.b.c" of the first three version bytes, as a device's application version shows.
+std::string VersionText(const std::array<std::uint8_t, 4>& version);
 
 }  // namespace torvane

@@ -40,7 +40,8 @@ TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
               "writes: 4 (the record at 0x2000 last)\n"
               "address ranges: 0x2000-0x2001, 0x2100-0x2102\n"
               "identity record (0x2100): present\n"
-              "start record (0x2000): present\n");
+              "start record (0x2000): present\n"
+              "image version: none (no identity record with version bytes)\n");
 }
 
 TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxC) {
@@ -48,6 +49,20 @@ TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxC) {
     const CliRun run = Cli({"inspect", sample, "--identity", "514D5843030002"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
     EXPECT_NE(run.out.find("identity record (0x2100): present"), std::string::npos);
+    EXPECT_NE(run.out.find("image version: 3.2.0\n"), std::string::npos);
+}
+
+// The version bytes may come from more than one record; the last written counts.
+TEST(InspectCommand, TheImageVersionIsWhatTheImageWritesAt0x2107) {
+    test::TempFile split(
+        CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 4}), DataLine(0x2108, {1, 9, 0}),
+                  DataLine(0x2108, {5}), kEndOfFileLine}));
+    EXPECT_NE(Cli({"inspect", split.path().string()}).out.find("image version: 4.5.9\n"),
+              std::string::npos);
+    test::TempFile shy(
+        CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 4, 1, 9}), kEndOfFileLine}));
+    EXPECT_NE(Cli({"inspect", shy.path().string()}).out.find("image version: none"),
+              std::string::npos);
 }
 
 TEST(InspectCommand, WithoutAStartRecordRecordZeroIsWrittenTwice) {
