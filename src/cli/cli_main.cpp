@@ -11,6 +11,7 @@
 #include "cli/doctor_command.h"
 #endif
 #include "cli/inspect_command.h"
+#include "cli/station.h"
 #include "cli/terminal_view.h"
 #include "cli/update_many.h"
 #include "usb/text_error.h"
@@ -55,7 +56,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     int status = kExitOk;
     if (ManyDevices(options)) {
         try {
-            status = RunUpdateMany(*system, options, out, err, terminal);
+            status = options.command == "station"
+                         ? RunStation(*system, options, out, err, terminal)
+                         : RunUpdateMany(*system, options, out, err, terminal);
         } catch (const TextError& failure) {
             err << failure.text() << '\n';
             status = kExitFailed;

@@ -55,6 +55,17 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
             ->check(CLI::NonNegativeNumber);
     update->add_flag("--all", options.all, "Every listed device, application or boot loader")
         ->excludes(devices);
+    CLI::App* station = app.add_subcommand(
+        "station", "Update every family device as it is plugged in, until Ctrl-C");
+    station->add_option("FILE", options.file, "The firmware file")->required();
+    station->add_flag("--skip-current", options.skipCurrent,
+                      "Write no device whose version is the image's (\"already current\")");
+    station->add_flag("--no-downgrade", options.noDowngrade,
+                      "Write no device whose version is newer than the image's");
+    station->add_option("--count", options.count, "Stop once N devices have ended")
+        ->check(CLI::PositiveNumber);
+    station->add_option("--results", options.results,
+                        "Add a JSON line per device to FILE as each ends");
 #if TORVANE_DOCTOR
     CLI::App* doctor = app.add_subcommand(
         "doctor", "Check the family's HID interfaces: transport, access, udev rule, kernel");
@@ -90,7 +101,7 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         const int status = app.exit(error, out, err);
         return status == 0 ? kExitOk : kExitUsage;
     }
-    for (CLI::App* command : {list, version, update, inspect}) {
+    for (CLI::App* command : {list, version, update, station, inspect}) {
         if (command->parsed()) {
             options.command = command->get_name();
         }
@@ -130,7 +141,8 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
 }
 
 bool ManyDevices(const CliOptions& options) {
-    return options.command == "update" && (options.all || options.devices.size() > 1);
+    return options.command == "station" ||
+           (options.command == "update" && (options.all || options.devices.size() > 1));
 }
 
 int SingleDevice(const CliOptions& options) {

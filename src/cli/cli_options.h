@@ -1,6 +1,7 @@
 // The command line of torvane-cli.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -13,11 +14,15 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 struct CliOptions {
-    std::string command;  // list, version, update, inspect or (on Linux) doctor
+    std::string command;  // list, version, update, station, inspect or (on Linux) doctor
     std::string file;
     int device = 0;                       // version: the entry read
     std::vector<int> devices;             // update: the entries updated; empty for entry 0
     bool all = false;                     // update: every listed entry
+    bool skipCurrent = false;             // station: no write where the version is the image's
+    bool noDowngrade = false;             // station: no write where it is newer
+    std::size_t count = 0;                // station: devices to end before it stops; 0: no end
+    std::string results;                  // station: the file each device's result is added to
     std::optional<std::string> identity;  // inspect: 14 hex digits
     std::optional<std::string> simulate;  // DEVICES; empty for the default family
     bool virtualTime = false;
@@ -27,7 +32,8 @@ struct CliOptions {
     std::string transport = "auto";  // Linux: auto, hidraw or usb
 };
 
-// Whether the command updates several devices at once, each with its own run.
+// Whether the command updates several devices at once, each with its own run (update with
+// several devices, station).
 bool ManyDevices(const CliOptions& options);
 // The entries update works on when it updates one device.
 int SingleDevice(const CliOptions& options);

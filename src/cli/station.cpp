@@ -1,0 +1,484 @@
+#include "cli/station.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <thread>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/device_board.h"
+#include "cli/device_update.h"
+#include "cli/json_text.h"
+#include "discovery/device_scan.h"
+#include "firmware/hex_image.h"
+#include "protocol/family.h"
+#include "update/status_text.h"
+
+namespace torvane::cli {
+namespace {
+
+std::atomic<int> stopRequests{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop count is set by a signal handler");
+
+extern "C" void OnInterrupt(int) {
+    RequestStationStop();
+}
+
+// A device off the bus for longer than this after its run was pulled out: its own run's
+// re-enumerations are over once the closing scans have seen it come back.
+constexpr std::uint32_t kGoneMs = family::kClosingScans * family::kScanIntervalMs;
+// The scan that finds what the system's word missed, or all devices where it gives none.
+constexpr std::uint32_t kScanEveryMs = 1000;
+// The longest the station waits before it looks at the runs that ended.
+constexpr std::uint32_t kLookEveryMs = 100;
+
+enum class Outcome { kPassed, kFailed, kSkipped };
+
+const char* OutcomeText(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kPassed:
+            return "passed";
+        case Outcome::kFailed:
+            return "failed";
+        case Outcome::kSkipped:
+            break;
+    }
+    return "skipped";
+}
+
+// What the station's options ask of each device, with the image's version.
+struct Policy {
+    std::string file;
+    std::optional<std::array<std::uint8_t, 4>> imageVersion;
+    bool skipCurrent = false;
+    bool noDowngrade = false;
+};
+
+// One device plugged in, from its arrival to the end of its run.
+struct Arrival {
+    DeviceUpdate update;
+    std::uint32_t arrivedAt = 0;
+    std::uint32_t seconds10 = 0;  // tenths of a second from arrival to end
+    Outcome outcome = Outcome::kFailed;
+    std::atomic<bool> ended{false};
+    std::jthread thread;
+};
+
+// Where the system gives no word of devices coming and going: only the scans every second.
+class ScansOnly final : public DeviceArrivals {
+public:
+    explicit ScansOnly(Clock& clock) : clock_(clock) {}
+    bool Wait(std::uint32_t timeoutMs, bool) override {
+        clock_.Sleep(timeoutMs);
+        return false;
+    }
+
+private:
+    Clock& clock_;
+};
+
+// Each distinct text of the scans once: the station scans every second.
+class ScanMessages final : public MessageSink {
+public:
+    explicit ScanMessages(std::ostream& err) : err_(err) {}
+    void ShowMessage(const std::string& text, const std::string& = {}) override {
+        if (told_.insert(text).second) {
+            err_ << "torvane-cli: " << text << (text.empty() || text.back() != '\n' ? "\n" : "");
+        }
+    }
+
+private:
+    std::ostream& err_;
+    std::set<std::string> told_;
+};
+
+// Three version bytes compared, as the version texts show them.
+int CompareVersions(const std::array<std::uint8_t, 4>& a, const std::array<std::uint8_t, 4>& b) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (a[i] != b[i]) {
+            return a[i] < b[i] ? -1 : 1;
+        }
+    }
+    return 0;
+}
+
+// On the device's own thread: read, image, the policy, the run and the version read back.
+void Process(Arrival& arrival, DeviceSystem& system, const Policy& policy) {
+    DeviceUpdate& update = arrival.update;
+    arrival.outcome = Outcome::kFailed;
+    if (!ReadDevice(update, system)) {
+        return;
+    }
+    const ImageFile file = OpenImageFile(policy.file);
+    ImageTable image;
+    HexLoadError error;
+    const std::uint32_t start = system.clock().TickCount();
+    if (!file) {
+        update.result = "FW File Load error!";
+        update.observer->OnStatus(update.result, -1);
+        return;
+    }
+    if (!LoadHexImage(file.get(), {update.bootMode, update.identity}, image, &error)) {
+        update.result = "File Parse error!";
+        update.observer->OnStatus(update.result, -1);
+        update.observer->ShowMessage(policy.file + ": " + error.Describe());
+        return;
+    }
+    update.observer->OnStatus(ParsedStatus(start, system.clock().TickCount()), -1);
+    if (update.bootMode == 0 && policy.imageVersion) {
+        const int order = CompareVersions(update.versionBytes, *policy.imageVersion);
+        const bool current = policy.skipCurrent && order == 0;
+        if (current || (policy.noDowngrade && order > 0)) {
+            update.result = current ? "already current" : "newer than the image";
+            update.version = update.versionBefore;  // not written
+            arrival.outcome = Outcome::kSkipped;
+            return;
+        }
+    }
+    update.image = &image;
+    update.start = start;
+    RunDeviceUpdate(update, system);
+    // Every run ends with the closing scans; the image is not needed for them.
+    update.image = nullptr;
+    ReadNewVersions({&update}, system, *update.observer);
+    arrival.outcome = update.ok ? Outcome::kPassed : Outcome::kFailed;
+}
+
+// The results file: a JSON object per line, each on the disk before the next device ends.
+class ResultsFile {
+public:
+    ~ResultsFile() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+    }
+    bool Open(const std::string& path) {
+        file_ = std::fopen(path.c_str(), "ab");
+        return file_ != nullptr;
+    }
+    explicit operator bool() const { return file_ != nullptr; }
+    bool Append(const std::string& line) {
+        const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+                             std::fputc('\n', file_) != EOF && std::fflush(file_) == 0;
+#if defined(_WIN32)
+        return written && _commit(_fileno(file_)) == 0;
+#else
+        return written && ::fsync(fileno(file_)) == 0;
+#endif
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+std::string WallTime(const char* format, bool utc) {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    // Only the station's thread asks, so the shared buffer of localtime and gmtime is safe.
+    const std::tm* parts = utc ? std::gmtime(&now) : std::localtime(&now);
+    char text[32] = "";
+    if (parts != nullptr) {
+        std::strftime(text, sizeof text, format, parts);
+    }
+    return text;
+}
+
+class Station {
+public:
+    Station(DeviceSystem& system, const CliOptions& options, const Policy& policy,
+            std::ostream& out, std::ostream& err, bool terminal)
+        : system_(system),
+          options_(options),
+          policy_(policy),
+          out_(out),
+          err_(err),
+          board_(out, err, terminal, options.json),
+          scanMessages_(err) {}
+
+    int Run(ResultsFile& results, DeviceArrivals& arrivals);
+
+private:
+    struct Slot {
+        bool running = true;
+        std::uint32_t lastSeen = 0;
+    };
+
+    bool Taking() const {
+        return stopRequests.load() == 0 &&
+               (options_.count == 0 || ended_ + running_.size() < options_.count);
+    }
+    void Scan();
+    void Start(const ListedDevice& entry);
+    // Records what a device without a location path is: it could not be found again after the
+    // switch, so it is not written.
+    void RefuseUnlocated(const ListedDevice& entry);
+    void Reap(ResultsFile& results);
+    void Record(Arrival& arrival, ResultsFile& results);
+    void TellStops();
+
+    DeviceSystem& system_;
+    const CliOptions& options_;
+    const Policy& policy_;
+    std::ostream& out_;
+    std::ostream& err_;
+    DeviceBoard board_;
+    ScanMessages scanMessages_;
+    std::map<std::string, Slot> slots_;  // by location path
+    std::size_t unlocated_ = 0;          // devices without a location path on the bus
+    std::list<std::unique_ptr<Arrival>> running_;
+    int nextIndex_ = 0;
+    std::size_t ended_ = 0;
+    std::array<std::size_t, 3> tally_{};  // by Outcome
+    bool resultsLost_ = false;
+    int stopsTold_ = 0;
+};
+
+void Station::Scan() {
+    const DeviceTable table = ScanDevices(system_.interfaces(), system_.deviceHid(), scanMessages_);
+    const std::uint32_t now = system_.clock().TickCount();
+    std::size_t unlocated = 0;
+    for (const ListedDevice& entry : table) {
+        if (entry.location.empty()) {
+            if (++unlocated > unlocated_ && Taking()) {
+                RefuseUnlocated(entry);
+                unlocated_ = unlocated;
+            }
+            continue;
+        }
+        const auto found = slots_.find(entry.location);
+        if (found != slots_.end()) {
+            found->second.lastSeen = now;
+        } else if (Taking()) {
+            Start(entry);
+        }
+    }
+    unlocated_ = std::min(unlocated_, unlocated);
+    for (auto slot = slots_.begin(); slot != slots_.end();) {
+        const bool gone = !slot->second.running && ElapsedMs(slot->second.lastSeen, now) > kGoneMs;
+        slot = gone ? slots_.erase(slot) : std::next(slot);
+    }
+}
+
+void Station::Start(const ListedDevice& entry) {
+    auto arrival = std::make_unique<Arrival>();
+    arrival->update.entry = entry;
+    arrival->update.index = nextIndex_++;
+    arrival->arrivedAt = system_.clock().TickCount();
+    slots_[entry.location] = {true, arrival->arrivedAt};
+    if (!PrepareDeviceUpdate(arrival->update, system_, board_, options_.reportLog, err_)) {
+        arrival->update.result = "the report log cannot be written";
+        arrival->ended = true;
+        running_.push_back(std::move(arrival));
+        return;
+    }
+    Arrival& started = *arrival;
+    running_.push_back(std::move(arrival));
+    started.thread = std::jthread([&started, this] {
+        Process(started, system_, policy_);
+        started.ended.store(true, std::memory_order_release);
+    });
+}
+
+void Station::RefuseUnlocated(const ListedDevice& entry) {
+    auto arrival = std::make_unique<Arrival>();
+    arrival->update.entry = entry;
+    arrival->update.index = nextIndex_++;
+    arrival->arrivedAt = system_.clock().TickCount();
+    arrival->update.result =
+        "no location path: it could not be found again after the switch; update it alone";
+    PrepareDeviceUpdate(arrival->update, system_, board_, {}, err_);
+    arrival->ended = true;
+    running_.push_back(std::move(arrival));
+}
+
+void Station::Reap(ResultsFile& results) {
+    for (auto it = running_.begin(); it != running_.end();) {
+        Arrival& arrival = **it;
+        if (!arrival.ended.load(std::memory_order_acquire)) {
+            ++it;
+            continue;
+        }
+        if (arrival.thread.joinable()) {
+            arrival.thread.join();
+        }
+        const std::uint32_t now = system_.clock().TickCount();
+        arrival.seconds10 = (ElapsedMs(arrival.arrivedAt, now) + 50) / 100;
+        if (const auto slot = slots_.find(arrival.update.entry.location); slot != slots_.end()) {
+            slot->second = {false, now};
+        }
+        Record(arrival, results);
+        it = running_.erase(it);
+    }
+}
+
+void Station::Record(Arrival& arrival, ResultsFile& results) {
+    const DeviceUpdate& update = arrival.update;
+    ++ended_;
+    ++tally_[static_cast<std::size_t>(arrival.outcome)];
+    const bool boot = update.bootMode != 0;
+    const std::string seconds =
+        std::to_string(arrival.seconds10 / 10) + "." + std::to_string(arrival.seconds10 % 10);
+    const std::string before = boot || update.versionBefore.empty() ? "-" : update.versionBefore;
+    const std::string after = update.version.empty() ? "-" : update.version;
+    nlohmann::json object{
+        {"time", WallTime("%Y-%m-%dT%H:%M:%SZ", true)},
+        {"device", update.index},
+        {"location", update.entry.location},
+        {"model", update.entry.text},
+        {"versionBefore", before == "-" ? nlohmann::json() : nlohmann::json(before)},
+        {"versionAfter", after == "-" ? nlohmann::json() : nlohmann::json(after)},
+        {"result", OutcomeText(arrival.outcome)},
+        {"status", update.result},
+        {"seconds", arrival.seconds10 / 10.0}};
+    if (results && !results.Append(JsonText(object))) {
+        resultsLost_ = true;
+        err_ << "torvane-cli: " << CannotWrite(options_.results) << '\n';
+    }
+    std::string line;
+    if (options_.json) {
+        object["event"] = "device";
+        line = JsonText(object);
+    } else {
+        line = "[" + std::to_string(update.index) + "] " + WallTime("%H:%M:%S", false) + "  " +
+               (update.entry.location.empty() ? "(no location)" : update.entry.location) + "  " +
+               update.entry.text + "  " + before + " -> " + after + "  " +
+               OutcomeText(arrival.outcome) + "  " + seconds + " s  " + update.result;
+    }
+    board_.End(update.observer->row(), line);
+}
+
+void Station::TellStops() {
+    const int stops = stopRequests.load();
+    if (stops == stopsTold_) {
+        return;
+    }
+    const std::string runs = std::to_string(running_.size()) +
+                             (running_.size() == 1 ? " run in progress" : " runs in progress");
+    if (stopsTold_ == 0) {
+        err_ << "torvane-cli: stopping: no new device is taken"
+             << (running_.empty() ? "" : "; waiting for the " + runs) << '\n';
+    } else if (!running_.empty()) {
+        err_ << "torvane-cli: still waiting for the " << runs << ": a write is never interrupted\n";
+    }
+    err_.flush();
+    stopsTold_ = stops;
+}
+
+int Station::Run(ResultsFile& results, DeviceArrivals& arrivals) {
+    Clock& clock = system_.clock();
+    const std::uint32_t began = clock.TickCount();
+    std::uint32_t lastScan = began;
+    bool scan = true;
+    for (;;) {
+        Reap(results);
+        TellStops();
+        if (!Taking() && running_.empty()) {
+            break;
+        }
+        if (scan && Taking()) {
+            Scan();
+            lastScan = clock.TickCount();
+        }
+        const std::uint32_t sinceScan = ElapsedMs(lastScan, clock.TickCount());
+        const std::uint32_t wait =
+            std::min(kLookEveryMs, sinceScan >= kScanEveryMs ? 0 : kScanEveryMs - sinceScan);
+        const bool told = arrivals.Wait(wait, running_.empty());
+        scan = told || ElapsedMs(lastScan, clock.TickCount()) >= kScanEveryMs;
+    }
+    board_.Finish();
+
+    const std::uint32_t elapsed = ElapsedMs(began, clock.TickCount());
+    const std::size_t perHour =
+        elapsed == 0 ? 0 : static_cast<std::size_t>(ended_ * 3'600'000.0 / elapsed + 0.5);
+    const std::size_t passed = tally_[0], failed = tally_[1], skipped = tally_[2];
+    if (options_.json) {
+        out_ << JsonText({{"event", "tally"},
+                          {"passed", passed},
+                          {"failed", failed},
+                          {"skipped", skipped},
+                          {"seconds", elapsed / 1000.0},
+                          {"devicesPerHour", perHour}})
+             << '\n';
+    } else {
+        out_ << "tally: " << passed << " passed, " << failed << " failed, " << skipped
+             << " skipped in " << (elapsed + 500) / 1000 << " s: " << perHour
+             << " devices per hour\n";
+    }
+    out_.flush();
+    return failed > 0 || resultsLost_ ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+void RequestStationStop() {
+    stopRequests.fetch_add(1);
+}
+
+int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& out,
+               std::ostream& err, bool terminal) {
+    Policy policy{options.file, std::nullopt, options.skipCurrent, options.noDowngrade};
+    {
+        const ImageFile file = OpenImageFile(options.file);
+        if (!file) {
+            err << "FW File Load error!\n" << options.file << ": " << std::strerror(errno) << '\n';
+            return kExitFailed;
+        }
+        // Checked as a boot loader checks it: each application checks its identity itself.
+        ImageTable image;
+        HexLoadError error;
+        if (!LoadHexImage(file.get(), LoadRules{}, image, &error)) {
+            err << "File Parse error!\n" << options.file << ": " << error.Describe() << '\n';
+            return kExitFailed;
+        }
+        policy.imageVersion = ImageVersion(image);
+    }
+    if ((policy.skipCurrent || policy.noDowngrade) && !policy.imageVersion) {
+        err << "torvane-cli: --skip-current and --no-downgrade compare with the image's version, "
+               "and "
+            << options.file << " has none (no identity record at 0x2100 with version bytes)\n";
+        return kExitUsage;
+    }
+    ResultsFile results;
+    if (!options.results.empty() && !results.Open(options.results)) {
+        err << "torvane-cli: " << CannotWrite(options.results) << '\n';
+        return kExitFailed;
+    }
+    std::string why;
+    std::unique_ptr<DeviceArrivals> arrivals = system.WatchArrivals(why);
+    if (!arrivals) {
+        err << "torvane-cli: " << why << "; scanning every second instead\n";
+        arrivals = std::make_unique<ScansOnly>(system.clock());
+    }
+    const std::string version = policy.imageVersion ? VersionText(*policy.imageVersion) : "none";
+    if (options.json) {
+        out << JsonText({{"event", "station"}, {"file", options.file}, {"imageVersion", version}})
+            << '\n';
+    } else {
+        out << "station: " << options.file << " (image version " << version
+            << "); plug in devices, Ctrl-C stops\n";
+    }
+    out.flush();
+
+    stopRequests = 0;
+    const auto previous = std::signal(SIGINT, OnInterrupt);
+    Station station(system, options, policy, out, err, terminal);
+    const int status = station.Run(results, *arrivals);
+    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+    return status;
+}
+
+}  // namespace torvane::cli

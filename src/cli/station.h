@@ -1,0 +1,22 @@
+// torvane-cli station: a flashing station. It watches the bus and updates each family device
+// that is plugged in, each on its own run while others go on, writes a line (and optionally a
+// JSON object to a results file) as each device ends, and a tally at the end.
+#pragma once
+
+#include <ostream>
+
+#include "app/device_system.h"
+#include "cli/cli_options.h"
+
+namespace torvane::cli {
+
+// What a second, third, ... Ctrl-C does not change: the station takes no new device after the
+// first and waits for the runs in progress, since a write is never interrupted.
+void RequestStationStop();
+
+// Exit status 0 when no device failed, 1 when one did or the results could not be written,
+// 2 for options the image cannot serve.
+int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& out,
+               std::ostream& err, bool terminal);
+
+}  // namespace torvane::cli

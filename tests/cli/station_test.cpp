@@ -1,0 +1,160 @@
+#include "cli/station.h"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/cli_files.h"
+#include "support/hex_text.h"
+#include "support/run_cli.h"
+
+namespace torvane::cli {
+namespace {
+
+using test::CliRun;
+using test::FlashWith;
+using test::Folder;
+
+std::string Port(int n) {
+    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n) + ")";
+}
+
+// The objects of a results file, one per line, in the order the devices ended.
+std::vector<nlohmann::json> Results(const std::string& path) {
+    std::vector<nlohmann::json> results;
+    std::istringstream lines(test::ReadFile(path));
+    for (std::string line; std::getline(lines, line);) {
+        results.push_back(nlohmann::json::parse(line));
+    }
+    return results;
+}
+
+CliRun Station(const std::string& devices, const test::TempFile& image,
+               std::vector<std::string> extra) {
+    std::vector<std::string> args{"--simulate=" + devices, "--virtual-time", "station",
+                                  image.path().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return test::RunCliWith(args);
+}
+
+// Two plugged in at once, one later, one whose echo fails while another runs: each is updated
+// once, on its own, and ends in the results file with its own outcome.
+TEST(Station, DevicesPluggedAtOnceAndOneAfterAnotherEachEndOnTheirOwn) {
+    test::TempFile image(test::QmxCImage(20));
+    Folder files;
+    const CliRun run =
+        Station("qmx-c:plug=1s,qmx-c:plug=1s,qmx-c:plug=40s,qmx-c:fail=echo@3:plug=3s", image,
+                {"--count", "4", "--results", files / "results", "--report-log", files / "log{n}"});
+    EXPECT_EQ(run.status, kExitFailed) << run.err;
+    const std::vector<nlohmann::json> results = Results(files / "results");
+    ASSERT_EQ(results.size(), 4u) << run.out;
+    std::map<std::string, nlohmann::json> byPort;
+    for (const nlohmann::json& result : results) {
+        byPort[result["location"]] = result;
+        EXPECT_EQ(result["model"], "QMX-C");
+        EXPECT_EQ(result["versionBefore"], "3.1.0");
+    }
+    ASSERT_EQ(byPort.size(), 4u);
+    for (const int port : {1, 2, 3}) {
+        SCOPED_TRACE(port);
+        const nlohmann::json& result = byPort[Port(port)];
+        EXPECT_EQ(result["result"], "passed");
+        EXPECT_EQ(result["versionAfter"], "3.2.0");
+        EXPECT_EQ(result["status"].get<std::string>().rfind("FW update successfully", 0), 0u);
+    }
+    EXPECT_EQ(byPort[Port(4)]["result"], "failed");
+    EXPECT_EQ(byPort[Port(4)]["status"].get<std::string>().rfind("Write FW error!", 0), 0u);
+    // The device plugged in last ends last; its run waited for its plug-in only.
+    EXPECT_EQ(results.back()["location"], Port(3));
+    EXPECT_LT(results.back()["seconds"].get<double>(), 20.0);
+    EXPECT_NE(run.out.find("tally: 3 passed, 1 failed, 0 skipped in "), std::string::npos)
+        << run.out;
+    // Each device's reports are in its own log: one switch, one erase.
+    for (const nlohmann::json& result : results) {
+        const std::string log =
+            test::ReadFile(files / ("log" + std::to_string(result["device"].get<int>())));
+        EXPECT_EQ(log.find(" OUT 03 7E 5A 0F 00"), log.rfind(" OUT 03 7E 5A 0F 00"));
+        EXPECT_NE(log.find(" OUT 03 7E 5A 01 01"), std::string::npos);
+    }
+}
+
+// A device pulled out after its update and plugged in again is new; the re-enumerations of a
+// run are not, nor is a device that stays plugged in after its run, however long.
+TEST(Station, OnlyAReplugMakesADeviceNew) {
+    test::TempFile image(test::QmxCImage(20));
+    Folder files;
+    const CliRun run = Station(
+        "qmx-c:plug=1s/60s:unplug=30s,qmx-c:plug=90s", image,
+        {"--count", "3", "--results", files / "results", "--flash-dump", files / "flash{n}"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    const std::vector<nlohmann::json> results = Results(files / "results");
+    ASSERT_EQ(results.size(), 3u) << run.out;
+    EXPECT_EQ(results[0]["location"], Port(1));
+    EXPECT_EQ(results[1]["location"], Port(1));
+    EXPECT_EQ(results[1]["versionBefore"], "3.2.0");  // the first update's
+    EXPECT_EQ(results[2]["location"], Port(2));
+    for (const nlohmann::json& result : results) {
+        EXPECT_EQ(result["result"], "passed");
+    }
+    EXPECT_TRUE(test::ReadFile(files / "flash0") == FlashWith(image));
+    EXPECT_TRUE(test::ReadFile(files / "flash1") == FlashWith(image));
+}
+
+// --skip-current and --no-downgrade write neither the current device nor the newer one, and
+// say so; a boot loader has no version to compare and is written. Without a version in the
+// image they cannot be served.
+TEST(Station, SkipsWhatIsCurrentOrNewer) {
+    test::TempFile image(test::QmxCImage(20));
+    Folder files;
+    const CliRun run = Station(
+        "qmx-c:version=3.2.0,qmx-c:version=3.3.0:plug=1s,qmx-c:version=3.1.9:plug=2s,"
+        "qmx-c:boot:plug=3s",
+        image,
+        {"--skip-current", "--no-downgrade", "--count", "4", "--json", "--flash-dump",
+         files / "flash{n}"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    std::map<std::string, nlohmann::json> byPort;
+    nlohmann::json tally;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line);
+        if (event["event"] == "device") {
+            byPort[event["location"]] = event;
+        } else if (event["event"] == "tally") {
+            tally = event;
+        }
+    }
+    ASSERT_EQ(byPort.size(), 4u) << run.out;
+    EXPECT_EQ(byPort[Port(1)]["status"], "already current");
+    EXPECT_EQ(byPort[Port(1)]["versionAfter"], "3.2.0");
+    EXPECT_EQ(byPort[Port(2)]["status"], "newer than the image");
+    for (const int port : {1, 2}) {
+        EXPECT_EQ(byPort[Port(port)]["result"], "skipped");
+        EXPECT_TRUE(test::ReadFile(files / ("flash" + std::to_string(port - 1))) ==
+                    std::string(0x10000, '\xFF'));
+    }
+    EXPECT_EQ(byPort[Port(3)]["result"], "passed");
+    EXPECT_EQ(byPort[Port(4)]["result"], "passed");
+    EXPECT_EQ(byPort[Port(4)]["versionBefore"], nullptr);
+    EXPECT_EQ(tally["passed"], 2);
+    EXPECT_EQ(tally["skipped"], 2);
+    EXPECT_EQ(tally["failed"], 0);
+
+    // The same 3.3.0 device is downgraded when it is not refused.
+    const CliRun downgraded = Station("qmx-c:version=3.3.0", image, {"--count", "1"});
+    EXPECT_EQ(downgraded.status, kExitOk);
+    EXPECT_NE(downgraded.out.find("3.3.0 -> 3.2.0  passed"), std::string::npos) << downgraded.out;
+
+    test::TempFile unversioned(test::CrLfFile(
+        {test::DataLine(0x2000, {0xC0, 0xDE}), test::DataLine(0x2200, {1}), test::kEndOfFileLine}));
+    const CliRun refused = Station("qmx-c", unversioned, {"--skip-current", "--count", "1"});
+    EXPECT_EQ(refused.status, kExitUsage);
+    EXPECT_NE(refused.err.find("has none (no identity record"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    test::TempFile broken(":00000001FE\r\n");
+    EXPECT_EQ(Station("qmx-c", broken, {"--count", "1"}).status, kExitFailed);
+}
+
+}  // namespace
+}  // namespace torvane::cli
