@@ -117,11 +117,20 @@ int CompareVersions(const std::array<std::uint8_t, 4>& a, const std::array<std::
     return 0;
 }
 
+// Nothing was written: an application keeps the version it was read with (none when it could
+// not be read); a boot loader has none to keep.
+void Unchanged(DeviceUpdate& update) {
+    if (update.bootMode == 0) {
+        update.version = update.versionBefore;
+    }
+}
+
 // On the device's own thread: read, image, the policy, the run and the version read back.
 void Process(Arrival& arrival, DeviceSystem& system, const Policy& policy) {
     DeviceUpdate& update = arrival.update;
     arrival.outcome = Outcome::kFailed;
     if (!ReadDevice(update, system)) {
+        Unchanged(update);
         return;
     }
     const ImageFile file = OpenImageFile(policy.file);
@@ -131,12 +140,14 @@ void Process(Arrival& arrival, DeviceSystem& system, const Policy& policy) {
     if (!file) {
         update.result = "FW File Load error!";
         update.observer->OnStatus(update.result, -1);
+        Unchanged(update);
         return;
     }
     if (!LoadHexImage(file.get(), {update.bootMode, update.identity}, image, &error)) {
         update.result = "File Parse error!";
         update.observer->OnStatus(update.result, -1);
         update.observer->ShowMessage(policy.file + ": " + error.Describe());
+        Unchanged(update);
         return;
     }
     update.observer->OnStatus(ParsedStatus(start, system.clock().TickCount()), -1);
@@ -145,7 +156,7 @@ void Process(Arrival& arrival, DeviceSystem& system, const Policy& policy) {
         const bool current = policy.skipCurrent && order == 0;
         if (current || (policy.noDowngrade && order > 0)) {
             update.result = current ? "already current" : "newer than the image";
-            update.version = update.versionBefore;  // not written
+            Unchanged(update);
             arrival.outcome = Outcome::kSkipped;
             return;
         }
@@ -430,6 +441,17 @@ void RequestStationStop() {
 
 int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& out,
                std::ostream& err, bool terminal) {
+    std::string why;
+    std::unique_ptr<DeviceArrivals> arrivals = system.WatchArrivals(why);
+    if (!arrivals) {
+        err << "torvane-cli: " << why << "; scanning every second instead\n";
+        arrivals = std::make_unique<ScansOnly>(system.clock());
+    }
+    return RunStation(system, options, *arrivals, out, err, terminal);
+}
+
+int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& arrivals,
+               std::ostream& out, std::ostream& err, bool terminal) {
     Policy policy{options.file, std::nullopt, options.skipCurrent, options.noDowngrade};
     {
         const ImageFile file = OpenImageFile(options.file);
@@ -457,12 +479,6 @@ int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& ou
         err << "torvane-cli: " << CannotWrite(options.results) << '\n';
         return kExitFailed;
     }
-    std::string why;
-    std::unique_ptr<DeviceArrivals> arrivals = system.WatchArrivals(why);
-    if (!arrivals) {
-        err << "torvane-cli: " << why << "; scanning every second instead\n";
-        arrivals = std::make_unique<ScansOnly>(system.clock());
-    }
     const std::string version = policy.imageVersion ? VersionText(*policy.imageVersion) : "none";
     if (options.json) {
         out << JsonText({{"event", "station"}, {"file", options.file}, {"imageVersion", version}})
@@ -476,7 +492,7 @@ int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& ou
     stopRequests = 0;
     const auto previous = std::signal(SIGINT, OnInterrupt);
     Station station(system, options, policy, out, err, terminal);
-    const int status = station.Run(results, *arrivals);
+    const int status = station.Run(results, arrivals);
     std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
     return status;
 }

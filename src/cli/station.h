@@ -18,5 +18,8 @@ void RequestStationStop();
 // 2 for options the image cannot serve.
 int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& out,
                std::ostream& err, bool terminal);
+// The same with the word of arrivals from elsewhere than the system's own.
+int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& arrivals,
+               std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace torvane::cli

@@ -1,6 +1,15 @@
 // The Win32 backends on the system they run on (a real Windows, or Wine): device interfaces,
-// the HID class and the USB access layer's full open of the present HID interfaces.
+// device arrivals, the HID class and the USB access layer's full open of the present HID
+// interfaces.
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <thread>
+
 #include <gtest/gtest.h>
+
+#include "platform/device_arrivals.h"
 
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
@@ -126,6 +135,34 @@ TEST(Win32UsbDevice, FullOpenOfTheSystemsHidInterfacesFailsQuietly) {
         EXPECT_FALSE(device.deviceHandle);
     }
     EXPECT_TRUE(messages.shown.empty());
+}
+
+// The watcher's window takes the system's device-change broadcasts for the HID class: an
+// arrival sent to it is word, other device-change messages are not, and a wait without word
+// ends at its time-out.
+TEST(Win32DeviceArrivals, AnArrivalSentToTheWindowIsWord) {
+    std::string error;
+    const std::unique_ptr<DeviceArrivals> arrivals =
+        WatchSystemArrivals(SystemHidClass().HidGuid(), error);
+    ASSERT_TRUE(arrivals) << error;
+    const HWND window =
+        ::FindWindowExA(HWND_MESSAGE, nullptr, "TorvaneDeviceArrivals", nullptr);
+    ASSERT_NE(window, nullptr);
+    const DWORD start = ::GetTickCount();
+    EXPECT_FALSE(arrivals->Wait(100, true));
+    EXPECT_GE(::GetTickCount() - start, 90u);
+
+    // Sent from another thread, as the system sends its broadcasts: delivered while it waits.
+    std::thread sender([window] {
+        ::Sleep(50);
+        ::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        ::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+    });
+    EXPECT_TRUE(arrivals->Wait(5000, true));
+    sender.join();
+    EXPECT_FALSE(arrivals->Wait(0, true));  // taken
+    ::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    EXPECT_FALSE(arrivals->Wait(0, true));
 }
 
 }  // namespace
