@@ -60,15 +60,14 @@ Figures RunOnce(bool told, unsigned seed, const std::string& image) {
     std::uniform_int_distribution<std::uint32_t> when(0, kPlugSpreadMs);
     std::string devices;
     for (int port = 0; port < kPorts; ++port) {
-        devices += (port ? "," : "") + std::string("qmx-c:plug=") + std::to_string(when(random)) +
-                   "ms";
+        devices +=
+            (port ? "," : "") + std::string("qmx-c:plug=") + std::to_string(when(random)) + "ms";
     }
     std::string error;
     const auto system = DeviceSystem::Create(devices, false, error);
-    const std::string results =
-        (std::filesystem::temp_directory_path() / ("torvane-station-bench-" +
-                                                   std::to_string(seed) + ".jsonl"))
-            .string();
+    const std::string results = (std::filesystem::temp_directory_path() /
+                                 ("torvane-station-bench-" + std::to_string(seed) + ".jsonl"))
+                                    .string();
     std::filesystem::remove(results);
     cli::CliOptions options;
     options.command = "station";

@@ -1,7 +1,8 @@
 // torvane-cli in process on the simulated family, on virtual time. Input: the arguments, one a
 // line, then a zero byte and the content of the file that the argument "f" names. Arguments that
 // would reach beyond the simulator are left out: doctor (the system's devices), the report log
-// and flash dump (files written), paths with a separator and names of files that exist.
+// and flash dump (files written), paths with a separator and names of files that exist; and so
+// is station, which waits for devices to be plugged in for as long as none ends its count.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -46,7 +47,7 @@ bool Allowed(std::string_view arg) {
         return true;
     }
     std::error_code error;
-    return arg != "doctor" && arg.find("report-log") == std::string_view::npos &&
+    return arg != "doctor" && arg != "station" && arg.find("report-log") == std::string_view::npos &&
            arg.find("flash-dump") == std::string_view::npos &&
            arg.find_first_of("/\\") == std::string_view::npos &&
            !std::filesystem::exists(std::filesystem::path(arg), error);

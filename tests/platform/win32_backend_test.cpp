@@ -145,8 +145,7 @@ TEST(Win32DeviceArrivals, AnArrivalSentToTheWindowIsWord) {
     const std::unique_ptr<DeviceArrivals> arrivals =
         WatchSystemArrivals(SystemHidClass().HidGuid(), error);
     ASSERT_TRUE(arrivals) << error;
-    const HWND window =
-        ::FindWindowExA(HWND_MESSAGE, nullptr, "TorvaneDeviceArrivals", nullptr);
+    const HWND window = ::FindWindowExA(HWND_MESSAGE, nullptr, "TorvaneDeviceArrivals", nullptr);
     ASSERT_NE(window, nullptr);
     const DWORD start = ::GetTickCount();
     EXPECT_FALSE(arrivals->Wait(100, true));

@@ -62,8 +62,10 @@ public:
     bool Wait(std::uint32_t timeoutMs, bool) override {
         const DWORD start = ::GetTickCount();
         for (;;) {
+            // Every message of the thread: one left in its queue would end each wait at once.
             MSG message;
-            while (::PeekMessageA(&message, window_, 0, 0, PM_REMOVE)) {
+            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&message);
                 ::DispatchMessageA(&message);
             }
             if (told_) {
