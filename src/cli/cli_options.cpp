@@ -63,7 +63,7 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
     station->add_flag("--no-downgrade", options.noDowngrade,
                       "Write no device whose version is newer than the image's");
     station->add_option("--count", options.count, "Stop once N devices have ended")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}));
     station->add_option("--results", options.results,
                         "Add a JSON line per device to FILE as each ends");
 #if TORVANE_DOCTOR

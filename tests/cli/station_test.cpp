@@ -154,6 +154,10 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
     EXPECT_EQ(refused.out, "");
     test::TempFile broken(":00000001FE\r\n");
     EXPECT_EQ(Station("qmx-c", broken, {"--count", "1"}).status, kExitFailed);
+    const CliRun none = Station("qmx-c", image, {"--count", "0"});
+    EXPECT_EQ(none.status, kExitUsage);
+    EXPECT_NE(none.err.find("--count: Value 0 not in range 1 to 1000000"), std::string::npos)
+        << none.err;
 }
 
 }  // namespace
