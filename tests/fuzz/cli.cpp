@@ -47,7 +47,8 @@ bool Allowed(std::string_view arg) {
         return true;
     }
     std::error_code error;
-    return arg != "doctor" && arg != "station" && arg.find("report-log") == std::string_view::npos &&
+    return arg != "doctor" && arg != "station" &&
+           arg.find("report-log") == std::string_view::npos &&
            arg.find("flash-dump") == std::string_view::npos &&
            arg.find_first_of("/\\") == std::string_view::npos &&
            !std::filesystem::exists(std::filesystem::path(arg), error);
