@@ -11,6 +11,7 @@
 #include "cli/doctor_command.h"
 #endif
 #include "cli/inspect_command.h"
+#include "cli/replay_check_command.h"
 #include "cli/station.h"
 #include "cli/terminal_view.h"
 #include "cli/update_many.h"
@@ -34,6 +35,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 #endif
     if (options.command == "inspect") {
         return RunInspect(options.file, options.identity, out, err);
+    }
+    if (options.command == "replay-check") {
+        return RunReplayCheck(options.file, out, err, options.json);
     }
 #if TORVANE_DOCTOR
     if (options.command == "doctor") {
@@ -82,6 +86,14 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             status = RunVersion(dialog, view, options.device);
         } else {
             status = RunUpdate(dialog, view, options.file, SingleDevice(options));
+        }
+    }
+    // A replay that stopped, or that the program left before its end, fails the command,
+    // whatever the command made of it.
+    if (system->family()) {
+        for (const std::string& problem : system->family()->ReplayProblems()) {
+            err << "torvane-cli: " << problem << '\n';
+            status = kExitFailed;
         }
     }
     if (!options.flashDump.empty() && !system->family()->DumpFlash(options.flashDump, error)) {

@@ -83,6 +83,11 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
                    : std::string("--identity takes 14 hex digits (7 bytes)");
     });
 
+    CLI::App* replayCheck = app.add_subcommand(
+        "replay-check",
+        "Say what a report log (--report-log) holds: device, versions, records, end");
+    replayCheck->add_option("LOG", options.file, "The report log")->required();
+
     constexpr std::string_view kSimulate = "--simulate";
     std::vector<std::string> args;  // in reverse order, as the parser takes them
     for (int i = argc - 1; i >= 1; --i) {
@@ -101,7 +106,7 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         const int status = app.exit(error, out, err);
         return status == 0 ? kExitOk : kExitUsage;
     }
-    for (CLI::App* command : {list, version, update, station, inspect}) {
+    for (CLI::App* command : {list, version, update, station, inspect, replayCheck}) {
         if (command->parsed()) {
             options.command = command->get_name();
         }

@@ -77,13 +77,7 @@ bool DeviceSession::EraseFirmware() {
     return false;
 }
 
-bool DeviceSession::WriteRecord(ImageRecord record) {
-    std::lock_guard lock(reportLock_);
-    std::fill(bootOutputReport.begin(), bootOutputReport.end(), std::uint8_t{0xFF});
-    BeginReport(std::span(bootOutputReport).first(family::kHeaderSize), family::kWriteRecord);
-    std::memcpy(bootOutputReport.data() + family::kHeaderSize, &record, sizeof record);
-    Send(bootOutputReport);
-
+std::array<std::uint8_t, family::kBootReportSize> WriteEcho(const ImageRecord& record) {
     std::array<std::uint8_t, family::kBootReportSize> expected{};
     expected[0] = family::kInputReportId;
     expected[1] = family::kPreamble0;
@@ -94,7 +88,17 @@ bool DeviceSession::WriteRecord(ImageRecord record) {
     expected[family::kWriteEchoAddressOffset + 1] = record.addressHigh;
     const std::size_t n = std::min<std::size_t>(record.length, kRecordDataSize);
     std::copy_n(record.data.begin(), n, expected.begin() + family::kWriteEchoDataOffset);
+    return expected;
+}
 
+bool DeviceSession::WriteRecord(ImageRecord record) {
+    std::lock_guard lock(reportLock_);
+    std::fill(bootOutputReport.begin(), bootOutputReport.end(), std::uint8_t{0xFF});
+    BeginReport(std::span(bootOutputReport).first(family::kHeaderSize), family::kWriteRecord);
+    std::memcpy(bootOutputReport.data() + family::kHeaderSize, &record, sizeof record);
+    Send(bootOutputReport);
+
+    const std::array<std::uint8_t, family::kBootReportSize> expected = WriteEcho(record);
     clock_.Sleep(family::kWriteEchoWaitMs);
     Receive(bootInputReport);
     return bootInputReport == expected;

@@ -14,6 +14,9 @@
 
 namespace torvane {
 
+// The only echo of record that the boot loader may give: the 40-byte write-record reply.
+std::array<std::uint8_t, family::kBootReportSize> WriteEcho(const ImageRecord& record);
+
 class DeviceSession {
 public:
     DeviceSession(HidClass& hid, Clock& clock, MessageSink& messages);

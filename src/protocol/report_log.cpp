@@ -24,8 +24,28 @@ bool ReportLog::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
     return inner_.GetAttributes(handle, attributes);
 }
 
+// The capabilities are asked for each time a device is opened: the log names the device there,
+// so that a replay knows which device answered which reports.
 bool ReportLog::GetCaps(DeviceHandle handle, HidCaps& caps) {
-    return inner_.GetCaps(handle, caps);
+    if (!inner_.GetCaps(handle, caps)) {
+        return false;
+    }
+    HidAttributes attributes;
+    if (inner_.GetAttributes(handle, attributes)) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        std::string ids;
+        for (const std::uint16_t id : {attributes.vendorId, attributes.productId}) {
+            ids += ids.empty() ? "" : ":";
+            for (int shift = 12; shift >= 0; shift -= 4) {
+                ids += kDigits[(id >> shift) & 0x0F];
+            }
+        }
+        out_ << std::to_string(ElapsedMs(start_, clock_.TickCount())) + " DEVICE " + ids + " IN " +
+                    std::to_string(caps.inputReportByteLength) + " OUT " +
+                    std::to_string(caps.outputReportByteLength) + "\n"
+             << std::flush;
+    }
+    return true;
 }
 
 bool ReportLog::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) {

@@ -1,5 +1,7 @@
 // A HID class that writes every report that crosses it to a log, in front of any backend.
-// One line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in hex.
+// One line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in hex; and each
+// time a device is opened, a line that names it: "MS DEVICE VVVV:PPPP IN n OUT m", its vendor and
+// product IDs and its input and output report lengths.
 #pragma once
 
 #include <ostream>

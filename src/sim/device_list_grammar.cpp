@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <utility>
+
+#include "sim/replay_device.h"
 
 namespace torvane::sim {
 namespace {
@@ -261,11 +266,41 @@ private:
     bool afterLocation_ = false;
 };
 
+// replay:FILE, FILE running to the entry's end, so that a Windows path's drive keeps its ':'.
+constexpr std::string_view kReplayPrefix = "replay:";
+
+std::optional<FamilyDeviceConfig> ParseReplay(std::string_view file, int index,
+                                              std::string& reason) {
+    const std::string path(file);
+    if (path.empty()) {
+        reason = "replay: names no log file";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        reason = "replay: cannot read '" + path + "': " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string error;
+    std::optional<LoggedSession> session = ReadReportLog(in, error);
+    if (!session) {
+        reason = "replay: '" + path + "' " + error;
+        return std::nullopt;
+    }
+    FamilyDeviceConfig config;
+    config.locationPath = DefaultLocation(index + 1);
+    config.replay = std::make_shared<const ReplaySource>(ReplaySource{path, std::move(*session)});
+    return config;
+}
+
 std::optional<FamilyDeviceConfig> ParseDevice(std::string_view text, int index,
                                               std::string& reason) {
     if (text.empty()) {
         reason = "empty (two commas in a row, or one at an end)";
         return std::nullopt;
+    }
+    if (text.substr(0, kReplayPrefix.size()) == kReplayPrefix) {
+        return ParseReplay(text.substr(kReplayPrefix.size()), index, reason);
     }
     const std::vector<std::string_view> parts = Split(text, ':');
     for (const ModelName& model : kModelNames) {
@@ -345,6 +380,9 @@ std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceList(std::string_view 
 const char* DeviceListGrammar() {
     return "DEVICES = DEVICE[,DEVICE]...   devices count from 0 in this order\n"
            "DEVICE  = MODEL[:KEY]...       MODEL is qmx-s, qmx-c or tzn\n"
+           "        | replay:FILE          a device that plays back a report log (--report-log),\n"
+           "                               the program's reports checked against it; FILE runs\n"
+           "                               to the next ',' or the end\n"
            "KEY     = version=A.B.C        application version, each 0-255 (default 3.1.0)\n"
            "        | identity=HEX         7 identity bytes as 14 hex digits\n"
            "        | boot                 starts in its boot loader\n"

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,6 +23,8 @@ struct FamilyFaults {
     std::string returnLocationPath;       // the boot loader appears at this port instead
     int unplugAtRecord = -1;              // the device is pulled during write number k (from 0)
 };
+
+struct ReplaySource;
 
 struct FamilyDeviceConfig {
     std::uint16_t productId = 0x1F01;  // the model, as its application enumerates
@@ -44,6 +47,9 @@ struct FamilyDeviceConfig {
     // erased since the last start.
     std::vector<std::uint32_t> plugMs;
     std::vector<std::uint32_t> unplugMs;
+    // When set, the port holds no family device but this report log played back (ReplayDevice);
+    // only the location path above counts then.
+    std::shared_ptr<const ReplaySource> replay;
 
     // A device of the model with this application product ID, with that model's identity bytes.
     static FamilyDeviceConfig ForModel(std::uint16_t productId, std::string locationPath);

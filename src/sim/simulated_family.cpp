@@ -30,8 +30,18 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
 SimulatedFamily::SimulatedFamily(std::vector<FamilyDeviceConfig> devices, Clock& clock)
     : bus_(clock) {
     for (FamilyDeviceConfig& config : devices) {
-        devices_.push_back(std::make_shared<FamilyDevice>(std::move(config), clock.TickCount()));
-        bus_.Attach(devices_.back());
+        if (config.replay) {
+            auto replay = std::make_shared<ReplayDevice>(std::move(config.replay),
+                                                         config.locationPath, clock.TickCount());
+            replays_.push_back(replay);
+            flashes_.emplace_back([replay] { return replay->flash(); });
+            bus_.Attach(std::move(replay));
+            continue;
+        }
+        auto device = std::make_shared<FamilyDevice>(std::move(config), clock.TickCount());
+        devices_.push_back(device);
+        flashes_.emplace_back([device] { return device->flash(); });
+        bus_.Attach(std::move(device));
     }
 }
 
@@ -52,16 +62,26 @@ std::optional<std::uint32_t> SimulatedFamily::NextPlugChange(std::uint32_t after
     return first;
 }
 
+std::vector<std::string> SimulatedFamily::ReplayProblems() const {
+    std::vector<std::string> problems;
+    for (const std::shared_ptr<ReplayDevice>& replay : replays_) {
+        if (std::string problem = replay->Problem(); !problem.empty()) {
+            problems.push_back(std::move(problem));
+        }
+    }
+    return problems;
+}
+
 bool SimulatedFamily::DumpFlash(const std::string& pattern, std::string& error) const {
-    if (devices_.empty()) {
+    if (flashes_.empty()) {
         error = "no simulated device to dump";
         return false;
     }
     if (pattern.find(kDeviceIndexField) == std::string::npos) {
-        return WriteFile(pattern, devices_.front()->flash(), error);
+        return WriteFile(pattern, flashes_.front()(), error);
     }
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-        if (!WriteFile(DevicePath(pattern, i), devices_[i]->flash(), error)) {
+    for (std::size_t i = 0; i < flashes_.size(); ++i) {
+        if (!WriteFile(DevicePath(pattern, i), flashes_[i](), error)) {
             return false;
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "sim/family_device.h"
+#include "sim/replay_device.h"
 #include "sim/sim_device_interfaces.h"
 #include "sim/sim_hid_class.h"
 #include "sim/virtual_bus.h"
@@ -30,7 +32,10 @@ public:
     DeviceInterfaces& interfaces() { return interfaces_; }
     HidClass& hid() { return hid_; }
     VirtualBus& bus() { return bus_; }
+    // The family devices, in port order; the replays are not among them.
     const std::vector<std::shared_ptr<FamilyDevice>>& devices() const { return devices_; }
+    // Why each replay that did not follow its log to the end stopped; empty when all did.
+    std::vector<std::string> ReplayProblems() const;
     // Whether the family runs on the engine's virtual clock.
     bool virtualTime() const { return virtualTime_; }
 
@@ -38,7 +43,8 @@ public:
     // nullopt when no schedule has one left.
     std::optional<std::uint32_t> NextPlugChange(std::uint32_t after) const;
 
-    // Writes the flash of device 0, kFlashSize bytes, to the file pattern names; a pattern with
+    // Writes the flash of the device at the first port, kFlashSize bytes, to the file pattern
+    // names; a pattern with
     // "{n}" gives one file per device, "{n}" replaced by the device's index. False and the path
     // and system reason in error when a file cannot be written.
     bool DumpFlash(const std::string& pattern, std::string& error) const;
@@ -48,6 +54,8 @@ private:
     SimDeviceInterfaces interfaces_{bus_};
     SimHidClass hid_{bus_};
     std::vector<std::shared_ptr<FamilyDevice>> devices_;
+    std::vector<std::shared_ptr<ReplayDevice>> replays_;
+    std::vector<std::function<std::vector<std::uint8_t>()>> flashes_;  // by port
     bool virtualTime_ = true;
 };
 

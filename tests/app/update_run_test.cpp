@@ -44,13 +44,16 @@ protected:
                view.focused == Control::Update;
     }
     // Each logged report as "<ms> <OUT|IN> <command> <subcommand>".
+    // The reports of the log, without the lines that name the device at each open.
     std::vector<std::string> Exchanges() const {
         std::vector<std::string> lines;
         std::istringstream in(log.str());
-        for (std::string t, direction, id, p0, p1, a, b, rest;
-             in >> t >> direction >> id >> p0 >> p1 >> a >> b;) {
-            std::getline(in, rest);
-            lines.push_back(t + " " + direction + " " + a + " " + b);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream words(line);
+            std::string t, direction, id, p0, p1, a, b;
+            if (words >> t >> direction >> id >> p0 >> p1 >> a >> b && direction != "DEVICE") {
+                lines.push_back(t + " " + direction + " " + a + " " + b);
+            }
         }
         return lines;
     }

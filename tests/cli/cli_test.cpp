@@ -128,9 +128,9 @@ TEST(Cli, UpdatesASimulatedDeviceWithLogAndFlashDump) {
         std::copy_n(record.data.begin(), record.length, expected.begin() + record.Address());
     }
     EXPECT_TRUE(flash == expected);
-    // The log starts with the read of the selected device and holds the whole exchange.
+    // The log starts with the device opened for its read and holds the whole exchange.
     const std::string reports = test::ReadFile(log.path());
-    EXPECT_EQ(reports.rfind("0 OUT 03 7E 5A 02 04 00", 0), 0u);
+    EXPECT_EQ(reports.rfind("0 DEVICE 3A7D:1F02 IN 64 OUT 64\n0 OUT 03 7E 5A 02 04 00", 0), 0u);
     EXPECT_NE(reports.find("\n0 OUT 03 7E 5A 0F 00 00"), std::string::npos);
     EXPECT_NE(reports.find(" OUT 03 7E 5A 01 04 00"), std::string::npos);
 }

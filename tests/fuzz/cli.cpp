@@ -1,8 +1,9 @@
 // torvane-cli in process on the simulated family, on virtual time. Input: the arguments, one a
 // line, then a zero byte and the content of the file that the argument "f" names. Arguments that
 // would reach beyond the simulator are left out: doctor (the system's devices), the report log
-// and flash dump (files written), paths with a separator and names of files that exist; and so
-// is station, which waits for devices to be plugged in for as long as none ends its count.
+// and flash dump (files written), paths with a separator and names of files that exist, a
+// replayed log other than "replay:f" (the file, as a report log); and so is station, which
+// waits for devices to be plugged in for as long as none ends its count.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -44,6 +45,13 @@ const std::string& InputFile() {
 
 bool Allowed(std::string_view arg) {
     if (arg.starts_with("--simulate")) {
+        for (std::size_t at = arg.find("replay:"); at != std::string_view::npos;
+             at = arg.find("replay:", at + 1)) {
+            const std::string_view file = arg.substr(at + 7, arg.find(',', at) - at - 7);
+            if (file != "f") {
+                return false;
+            }
+        }
         return true;
     }
     std::error_code error;
@@ -73,7 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             args.push_back(fuzz::InputFile());
             file = true;
         } else if (fuzz::Allowed(arg)) {
-            args.emplace_back(arg);
+            std::string allowed(arg);
+            // Each replay:f plays the file back.
+            for (std::size_t at = allowed.find("replay:f"); at != std::string::npos;
+                 at = allowed.find("replay:f", at + 1)) {
+                allowed.replace(at + 7, 1, fuzz::InputFile());
+                file = true;
+            }
+            args.push_back(std::move(allowed));
             simulated = simulated || arg.starts_with("--simulate");
         }
         start = stop + 1;

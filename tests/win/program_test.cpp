@@ -176,10 +176,11 @@ TEST(ProgramStart, ReportLogHoldsEveryReportOfAnUpdateChosenInTheFileDialog) {
     }
     ASSERT_TRUE(program.Ended(0));
 
-    // The version read of the selection, the switch, the erase, each record once (the start
-    // record last) and the start of the new firmware.
+    // The device opened for the selection, its version read, the switch, the erase, each record
+    // once (the start record last) and the start of the new firmware.
     const std::string reports = test::ReadFile(log.path());
-    EXPECT_EQ(reports.rfind("0 OUT 03 7E 5A 02 04 00", 0), 0u) << reports;
+    EXPECT_EQ(reports.rfind("0 DEVICE 3A7D:1F02 IN 64 OUT 64\n0 OUT 03 7E 5A 02 04 00", 0), 0u)
+        << reports;
     for (const char* command : {" OUT 03 7E 5A 0F 00", " OUT 03 7E 5A 01 01", " OUT 03 7E 5A 01 04",
                                 " OUT 03 7E 5A 01 02 00 20 02 C0 DE"}) {
         EXPECT_NE(reports.find(command), std::string::npos) << command;

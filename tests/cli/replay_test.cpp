@@ -1,0 +1,122 @@
+// Report logs played back as simulated devices: one recorded on a real kernel (the VM test's
+// QMX-C gadget on dummy_hcd), and failing ones recorded here.
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "cli/cli_options.h"
+#include "support/cli_files.h"
+#include "support/run_cli.h"
+
+namespace torvane::cli {
+namespace {
+
+using test::CliRun;
+using test::RunCliWith;
+
+const std::string kSample = TORVANE_SAMPLES_DIR "/sample.hex";
+const std::string kVmLog = TORVANE_TEST_DATA_DIR "/vm-update.reports";
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The output without the update's own time, which differs from run to run.
+std::string WithoutCostTime(std::string text) {
+    const std::size_t at = text.find(", cost time ");
+    if (at != std::string::npos) {
+        text.erase(at, text.find('\n', at) - at);
+    }
+    return text;
+}
+
+TEST(Replay, ALogFromARealKernelReplaysTheWholeUpdate) {
+    test::Folder folder;
+    const CliRun run = RunCliWith({"--simulate=replay:" + kVmLog, "--virtual-time", "update",
+                                   kSample, "--flash-dump", folder / "flash.bin"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("FW update successfully"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("version: 3.2.0\n"), std::string::npos) << run.out;
+    const test::TempFile image(Contents(kSample));
+    EXPECT_TRUE(Contents(folder / "flash.bin") == test::FlashWith(image));
+
+    const CliRun check = RunCliWith({"replay-check", kVmLog});
+    EXPECT_EQ(check.status, kExitOk) << check.err;
+    for (const char* line :
+         {"device: QMX-C, version 3.1.0", "erase: confirmed", "first failure: none\n",
+          "end: the new firmware answered with version 3.2.0\n"}) {
+        EXPECT_NE(check.out.find(line), std::string::npos) << line << "\n" << check.out;
+    }
+}
+
+TEST(Replay, ADifferentImageStopsTheReplayAtTheFirstWriteThatDiffers) {
+    // The sample with the lowest bit of its second record's first data byte flipped, and that
+    // record's checksum mended.
+    std::string text = Contents(kSample);
+    const std::size_t second = text.find(':', 1) + 1;
+    const auto byteAt = [&](std::size_t i) {
+        return std::stoi(text.substr(second + 2 * i, 2), nullptr, 16);
+    };
+    const int length = byteAt(0);
+    const auto put = [&](std::size_t i, int value) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        text[second + 2 * i] = kDigits[(value >> 4) & 0x0F];
+        text[second + 2 * i + 1] = kDigits[value & 0x0F];
+    };
+    put(4, byteAt(4) ^ 0x01);
+    int sum = 0;
+    for (int i = 0; i < 4 + length; ++i) {
+        sum += byteAt(static_cast<std::size_t>(i));
+    }
+    put(static_cast<std::size_t>(4 + length), -sum & 0xFF);
+    test::TempFile other(text);
+    const CliRun run = RunCliWith(
+        {"--simulate=replay:" + kVmLog, "--virtual-time", "update", other.path().string()});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_NE(run.err.find("replay of '" + kVmLog + "' stopped: line "), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(": expected OUT 03 7E 5A 01 02 "), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("Write FW error!"), std::string::npos) << run.out;
+}
+
+TEST(Replay, FailuresReplayToTheSameFailure) {
+    for (const char* fault : {"fail=echo@3", "fail=erase"}) {
+        test::Folder folder;
+        const std::string log = folder / "failed.reports";
+        const CliRun recorded =
+            RunCliWith({"--simulate=qmx-c:" + std::string(fault), "--virtual-time", "--report-log",
+                        log, "update", kSample});
+        ASSERT_EQ(recorded.status, kExitFailed) << fault;
+        const CliRun replayed =
+            RunCliWith({"--simulate=replay:" + log, "--virtual-time", "update", kSample});
+        EXPECT_EQ(replayed.status, kExitFailed) << fault;
+        EXPECT_EQ(WithoutCostTime(replayed.out), WithoutCostTime(recorded.out)) << fault;
+        EXPECT_EQ(replayed.err, recorded.err) << fault;
+        const CliRun check = RunCliWith({"replay-check", log});
+        EXPECT_NE(check.out.find("end: the update failed, line "), std::string::npos) << check.out;
+    }
+}
+
+TEST(Replay, ADamagedLogIsRefusedWithItsLine) {
+    std::string text = Contents(kVmLog);
+    const std::size_t third = text.find('\n', text.find('\n') + 1) + 1;
+    text.insert(third, "500 IN 01 7E 5\n");
+    test::TempFile damaged(text, ".reports");
+    const std::string path = damaged.path().string();
+    const std::string why =
+        "line 3: a report is 1 to 1024 bytes, each two hex digits: '500 IN 01 7E 5'";
+    const CliRun replay = RunCliWith({"--simulate=replay:" + path, "list"});
+    EXPECT_EQ(replay.status, kExitFailed);
+    EXPECT_EQ(replay.err,
+              "torvane-cli: --simulate: device 0: replay: '" + path + "' " + why + "\n");
+    const CliRun check = RunCliWith({"replay-check", path});
+    EXPECT_EQ(check.status, kExitFailed);
+    EXPECT_EQ(check.err, "torvane-cli: '" + path + "' is not a whole report log: " + why + "\n");
+}
+
+}  // namespace
+}  // namespace torvane::cli
