@@ -22,10 +22,11 @@ std::string Report(const char* direction, std::span<const std::uint8_t> bytes) {
     return std::string(direction) + " " + HexBytes({bytes.begin(), bytes.end()});
 }
 
-// A reply may be read this much sooner after its report than the log's device gave it: the
-// clocks of the two hosts tick differently.
+// A reply may be read this much sooner after its report than the log's host got it: the log
+// times the end of each read, which the host's own latency delays (45 ms for an echo that the
+// device had after 10 ms, seen in the VM test), and the two hosts' clocks tick differently.
 std::uint32_t Slack(std::uint32_t delay) {
-    return std::max<std::uint32_t>(20, delay / 4);
+    return std::max<std::uint32_t>(100, delay / 2);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A device that plays a report log back: it answers each output report with the input report
-// the log recorded after the same one, in order and no sooner than the log's device did, and it
-// leaves the bus and comes back where the log's device did, at its own port. It never answers
+// the log recorded after the same one, in order and not to a read much sooner than the log's,
+// and it leaves the bus and comes back where the log's device did, at its own port, by the time
+// the host first looks for it. It never answers
 // what the log does not hold: at the first report that differs from the log's next one it
 // stops, and says at which line of the log.
 #pragma once

@@ -102,13 +102,15 @@ TEST(Replay, FailuresReplayToTheSameFailure) {
 }
 
 TEST(Replay, ADamagedLogIsRefusedWithItsLine) {
+    // A report cut short, as line 3, at line 2's time.
     std::string text = Contents(kVmLog);
-    const std::size_t third = text.find('\n', text.find('\n') + 1) + 1;
-    text.insert(third, "500 IN 01 7E 5\n");
+    const std::size_t second = text.find('\n') + 1;
+    const std::string cut = text.substr(second, text.find(' ', second) - second) + " IN 01 7E 5";
+    text.insert(text.find('\n', second) + 1, cut + "\n");
     test::TempFile damaged(text, ".reports");
     const std::string path = damaged.path().string();
     const std::string why =
-        "line 3: a report is 1 to 1024 bytes, each two hex digits: '500 IN 01 7E 5'";
+        "line 3: a report is 1 to 1024 bytes, each two hex digits: '" + cut + "'";
     const CliRun replay = RunCliWith({"--simulate=replay:" + path, "list"});
     EXPECT_EQ(replay.status, kExitFailed);
     EXPECT_EQ(replay.err,

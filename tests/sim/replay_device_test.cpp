@@ -13,17 +13,18 @@ namespace {
 
 constexpr const char* kPort = "P1";
 
-// Two appearances: an application of 8-byte reports that answers one query at once and one
-// 400 ms late and is then switched, and 1600 ms later a boot loader of 4-byte reports.
+// Two appearances: an application of 8-byte reports whose host read one reply in 45 ms (a
+// slow read, as the VM test's host had one) and one 400 ms late and then switched it, and
+// 1600 ms later a boot loader of 4-byte reports.
 constexpr const char* kLog =
     "0 DEVICE 3A7D:1F02 IN 8 OUT 8\n"
     "0 OUT 03 7E 5A 02 04 00 00 00\n"
-    "0 IN 01 7E 5A 04 03 01 00 00\n"
-    "10 OUT 03 7E 5A 02 02 00 00 00\n"
-    "410 IN 01 7E 5A 02 01 00 00 00\n"
-    "420 OUT 03 7E 5A 0F 00 00 00 00\n"
-    "2020 DEVICE 3A7D:1F00 IN 4 OUT 4\n"
-    "2020 OUT 03 7E 5A 01\n";
+    "45 IN 01 7E 5A 04 03 01 00 00\n"
+    "50 OUT 03 7E 5A 02 02 00 00 00\n"
+    "450 IN 01 7E 5A 02 01 00 00 00\n"
+    "460 OUT 03 7E 5A 0F 00 00 00 00\n"
+    "2060 DEVICE 3A7D:1F00 IN 4 OUT 4\n"
+    "2060 OUT 03 7E 5A 01\n";
 
 class ReplayDeviceTest : public ::testing::Test {
 protected:
