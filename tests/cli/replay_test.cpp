@@ -53,6 +53,15 @@ TEST(Replay, ALogFromARealKernelReplaysTheWholeUpdate) {
     }
 }
 
+TEST(Replay, AReplayTakesThePortOfItsPlaceAmongTheDevices) {
+    const CliRun run = RunCliWith({"--simulate=qmx-s,replay:" + kVmLog, "--virtual-time", "list"});
+    EXPECT_NE(run.out.find("1  QMX-C  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  3.1.0\n"),
+              std::string::npos)
+        << run.out;
+    // The list read the version and sent no more: the log goes on with the switch.
+    EXPECT_EQ(run.status, kExitFailed);
+}
+
 TEST(Replay, ADifferentImageStopsTheReplayAtTheFirstWriteThatDiffers) {
     // The sample with the lowest bit of its second record's first data byte flipped, and that
     // record's checksum mended.
