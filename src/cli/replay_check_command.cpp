@@ -11,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/json_text.h"
 #include "protocol/family.h"
+#include "protocol/report_log.h"
 #include "protocol/report_log_reader.h"
 
 namespace torvane::cli {
@@ -53,8 +54,7 @@ int RunReplayCheck(const std::string& path, std::ostream& out, std::ostream& err
         appearances.push_back(std::string(family::ListText(device.vendorId, device.productId)) +
                               " at " + At(device.line));
     }
-    const std::string identity =
-        summary.identity ? HexBytes({summary.identity->begin(), summary.identity->end()}) : "";
+    const std::string identity = summary.identity ? HexBytes(*summary.identity) : "";
     if (json) {
         out << JsonText({{"event", "replay-check"},
                          {"log", path},

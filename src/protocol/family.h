@@ -83,6 +83,22 @@ inline constexpr std::size_t kIdentitySize = 7;
 inline constexpr std::size_t kWriteEchoAddressOffset = 6;
 inline constexpr std::size_t kWriteEchoDataOffset = 8;
 
+// The identity bytes that each model's application reports and that its images carry at 0x2100
+// (the simulated family's too): the model's name in the first four, then 03 00 and the product
+// ID's low byte. None for any other product ID.
+constexpr std::array<std::uint8_t, kIdentitySize> ModelIdentity(std::uint16_t productId) {
+    switch (productId) {
+        case 0x1F01:
+            return {'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01};
+        case 0x1F02:
+            return {'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02};
+        case 0x1F10:
+            return {'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10};
+        default:
+            return {};
+    }
+}
+
 // Waits of the report exchange, in milliseconds, and retry counts.
 inline constexpr std::uint32_t kEnterDownloadWaitMs = 1000;
 inline constexpr std::uint32_t kEraseStartWaitMs = 1000;

@@ -13,6 +13,26 @@ std::string DevicePath(std::string pattern, std::size_t index) {
     return pattern;
 }
 
+std::string HexDigits(unsigned value, int digits) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(static_cast<std::size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0; --i, value >>= 4) {
+        text[static_cast<std::size_t>(i)] = kDigits[value & 0x0F];
+    }
+    return text;
+}
+
+std::string HexBytes(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += HexDigits(byte, 2);
+    }
+    return text;
+}
+
 ReportLog::ReportLog(HidClass& inner, Clock& clock, std::ostream& out)
     : inner_(inner), clock_(clock), out_(out), start_(clock.TickCount()) {}
 
@@ -32,14 +52,8 @@ bool ReportLog::GetCaps(DeviceHandle handle, HidCaps& caps) {
     }
     HidAttributes attributes;
     if (inner_.GetAttributes(handle, attributes)) {
-        static constexpr char kDigits[] = "0123456789ABCDEF";
-        std::string ids;
-        for (const std::uint16_t id : {attributes.vendorId, attributes.productId}) {
-            ids += ids.empty() ? "" : ":";
-            for (int shift = 12; shift >= 0; shift -= 4) {
-                ids += kDigits[(id >> shift) & 0x0F];
-            }
-        }
+        const std::string ids =
+            HexDigits(attributes.vendorId, 4) + ":" + HexDigits(attributes.productId, 4);
         out_ << std::to_string(ElapsedMs(start_, clock_.TickCount())) + " DEVICE " + ids + " IN " +
                     std::to_string(caps.inputReportByteLength) + " OUT " +
                     std::to_string(caps.outputReportByteLength) + "\n"
@@ -65,17 +79,11 @@ bool ReportLog::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> repo
 }
 
 void ReportLog::Write(const char* direction, std::span<const std::uint8_t> report) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string line = std::to_string(ElapsedMs(start_, clock_.TickCount()));
-    line += ' ';
-    line += direction;
-    for (const std::uint8_t byte : report) {
-        line += ' ';
-        line += kDigits[byte >> 4];
-        line += kDigits[byte & 0x0F];
+    std::string line = std::to_string(ElapsedMs(start_, clock_.TickCount())) + " " + direction;
+    if (!report.empty()) {
+        line += " " + HexBytes(report);
     }
-    line += '\n';
-    out_ << line << std::flush;
+    out_ << line + "\n" << std::flush;
 }
 
 }  // namespace torvane

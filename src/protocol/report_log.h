@@ -5,6 +5,7 @@
 #pragma once
 
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,11 @@ namespace torvane {
 inline constexpr std::string_view kDeviceIndexField = "{n}";
 // pattern with every kDeviceIndexField replaced by index.
 std::string DevicePath(std::string pattern, std::size_t index);
+
+// value as `digits` upper-case hex digits, as the log writes numbers.
+std::string HexDigits(unsigned value, int digits);
+// "03 7E 5A ...", as the log writes a report.
+std::string HexBytes(std::span<const std::uint8_t> bytes);
 
 class ReportLog final : public HidClass {
 public:

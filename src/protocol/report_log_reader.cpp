@@ -8,6 +8,7 @@
 #include "firmware/hex_image.h"
 #include "protocol/device_session.h"
 #include "protocol/family.h"
+#include "protocol/report_log.h"
 
 namespace torvane {
 namespace {
@@ -102,18 +103,16 @@ std::optional<std::vector<std::uint8_t>> ReportBytes(const std::vector<std::stri
 // The application model whose identity the log's first version reply gives, for a log without
 // DEVICE lines; 0 when none does.
 std::uint16_t ModelOfIdentity(const std::vector<LoggedReport>& reports) {
-    // The identity bytes each model's firmware reports (the simulated family's, too).
-    static constexpr std::array<std::pair<std::uint16_t, std::array<std::uint8_t, 4>>, 3>
-        kModelTags{{{0x1F01, {'Q', 'M', 'X', 'S'}},
-                    {0x1F02, {'Q', 'M', 'X', 'C'}},
-                    {0x1F10, {'T', 'Z', 'N', 0x00}}}};
     for (const LoggedReport& report : reports) {
         if (IsReply(report, family::kAppVersionReply) &&
             report.bytes.size() >= family::kAppIdentityOffset + family::kIdentitySize) {
-            for (const auto& [productId, tag] : kModelTags) {
-                if (std::equal(tag.begin(), tag.end(),
+            // The model's name, the first four identity bytes, is what tells.
+            for (const family::Model& model : family::kModels) {
+                const auto identity = family::ModelIdentity(model.productId);
+                if (model.productId != family::kBootLoaderProductId &&
+                    std::equal(identity.begin(), identity.begin() + 4,
                                report.bytes.begin() + family::kAppIdentityOffset)) {
-                    return productId;
+                    return model.productId;
                 }
             }
             return 0;
@@ -185,33 +184,14 @@ bool SplitByLength(std::vector<LoggedReport> reports, LoggedSession& session, st
     return true;
 }
 
+// The version of an application's version reply, as the version display shows it.
 std::string VersionOf(const std::vector<std::uint8_t>& reply) {
-    return std::to_string(reply[family::kAppVersionOffset]) + "." +
-           std::to_string(reply[family::kAppVersionOffset + 1]) + "." +
-           std::to_string(reply[family::kAppVersionOffset + 2]);
-}
-
-std::string Hex(unsigned value, int digits) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text(static_cast<std::size_t>(digits), '0');
-    for (int i = digits - 1; i >= 0; --i, value >>= 4) {
-        text[static_cast<std::size_t>(i)] = kDigits[value & 0x0F];
-    }
-    return text;
+    std::array<std::uint8_t, 4> version{};
+    std::copy_n(reply.begin() + family::kAppVersionOffset, version.size(), version.begin());
+    return VersionText(version);
 }
 
 }  // namespace
-
-std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += Hex(byte, 2);
-    }
-    return text;
-}
 
 std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error) {
     LoggedSession session;
@@ -364,7 +344,7 @@ LogSummary Summarize(const LoggedSession& session) {
                    report.bytes.size() >= family::kHeaderSize + sizeof(ImageRecord)) {
             ImageRecord record;
             std::memcpy(&record, report.bytes.data() + family::kHeaderSize, sizeof record);
-            const std::string at = "the record at 0x" + Hex(record.Address(), 4);
+            const std::string at = "the record at 0x" + HexDigits(record.Address(), 4);
             const auto expected = WriteEcho(record);
             if (reply == nullptr) {
                 failed(report.line, at + " got no echo");
@@ -380,8 +360,8 @@ LogSummary Summarize(const LoggedSession& session) {
             } else if (differs < size) {
                 failed(reply->line, "the echo of " + at + " is wrong at byte " +
                                         std::to_string(differs) + ": 0x" +
-                                        Hex(reply->bytes[differs], 2) + " for 0x" +
-                                        Hex(expected[differs], 2));
+                                        HexDigits(reply->bytes[differs], 2) + " for 0x" +
+                                        HexDigits(expected[differs], 2));
             } else {
                 failed(reply->line, "the echo of " + at + " is short");
             }

@@ -63,7 +63,4 @@ struct LogSummary {
 };
 LogSummary Summarize(const LoggedSession& session);
 
-// "03 7E 5A ...", as the log writes bytes.
-std::string HexBytes(const std::vector<std::uint8_t>& bytes);
-
 }  // namespace torvane

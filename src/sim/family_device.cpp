@@ -7,27 +7,8 @@
 namespace torvane::sim {
 namespace {
 
-// True once now has reached t, right across a wrap of the tick counter.
-bool Reached(std::uint32_t now, std::uint32_t t) {
-    return static_cast<std::int32_t>(now - t) >= 0;
-}
-
 bool IsCommand(std::uint8_t command, std::uint8_t subcommand, family::Command expected) {
     return command == expected.command && subcommand == expected.subcommand;
-}
-
-// Identity bytes of each model; a device's own image at 0x2100 carries the same.
-std::array<std::uint8_t, 7> ModelIdentity(std::uint16_t productId) {
-    switch (productId) {
-        case 0x1F01:
-            return {'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01};
-        case 0x1F02:
-            return {'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02};
-        case 0x1F10:
-            return {'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10};
-        default:
-            return {};
-    }
 }
 
 }  // namespace
@@ -36,7 +17,7 @@ FamilyDeviceConfig FamilyDeviceConfig::ForModel(std::uint16_t productId, std::st
     FamilyDeviceConfig config;
     config.productId = productId;
     config.locationPath = std::move(locationPath);
-    config.identity = ModelIdentity(productId);
+    config.identity = family::ModelIdentity(productId);
     return config;
 }
 

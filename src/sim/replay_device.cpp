@@ -5,21 +5,18 @@
 
 #include "firmware/image_record.h"
 #include "protocol/family.h"
+#include "protocol/report_log.h"
 #include "sim/family_device.h"
 
 namespace torvane::sim {
 namespace {
-
-bool Reached(std::uint32_t now, std::uint32_t t) {
-    return static_cast<std::int32_t>(now - t) >= 0;
-}
 
 std::string Line(const LoggedReport& report) {
     return "line " + std::to_string(report.line);
 }
 
 std::string Report(const char* direction, std::span<const std::uint8_t> bytes) {
-    return std::string(direction) + " " + HexBytes({bytes.begin(), bytes.end()});
+    return std::string(direction) + " " + HexBytes(bytes);
 }
 
 // A reply may be read this much sooner after its report than the log's host got it: the log

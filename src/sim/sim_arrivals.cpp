@@ -13,7 +13,7 @@ bool SimArrivals::Take() {
     const std::uint32_t now = family_.bus().clock().TickCount();
     const std::optional<std::uint32_t> next = family_.NextPlugChange(toldUntil_);
     toldUntil_ = now;
-    return next && static_cast<std::int32_t>(now - *next) >= 0;
+    return next && Reached(now, *next);
 }
 
 bool SimArrivals::Wait(std::uint32_t timeoutMs, bool alone) {

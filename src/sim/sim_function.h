@@ -14,6 +14,11 @@
 
 namespace torvane::sim {
 
+// True once the tick count now has reached t, right across a wrap of the counter.
+inline bool Reached(std::uint32_t now, std::uint32_t t) {
+    return static_cast<std::int32_t>(now - t) >= 0;
+}
+
 // System error codes the simulator reports, with the system's own values.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
