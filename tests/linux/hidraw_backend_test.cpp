@@ -1,9 +1,8 @@
-// The Linux backends on a umockdev test bed: enumeration order, location paths, the transport of
-// each interface, attributes and capabilities, as the engine reads them; the descriptor walk that
-// finds interrupt OUT endpoints; and the udev rule that opens the nodes to users.
-#include <algorithm>
+// The Linux backends on a umockdev test bed: enumeration order, location paths, attributes and
+// capabilities, as the engine reads them; the descriptor walk that finds interrupt OUT endpoints;
+// and the udev rule that opens the nodes to users. The report transport through usbfs is proven
+// by the real-kernel test.
 #include <array>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,10 +113,6 @@ TEST(UdevRule, UaccessForTheUsbDeviceAndHidrawNodesOfEveryProduct) {
 
 class HidrawBackendTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        linux_hid::SetTransportPreference(linux_hid::TransportPreference::kAuto);
-    }
-
     sim::VirtualClock clock;
     test::HidrawTestbed bed{clock};
     DeviceInterfaces& interfaces = SystemDeviceInterfaces();
@@ -145,109 +140,11 @@ TEST_F(HidrawBackendTest, EveryInterfaceInPortOrderWithItsLocation) {
     EXPECT_TRUE(interfaces.Enumerate(Guid{1, 2, 3, {}})->empty());
 }
 
-// An interface with an interrupt OUT endpoint goes through usbfs unless hidraw is forced, one
-// without through hidraw unless usbfs is forced. Opening leaves the driver be; from the first
-// exchange on, the driver has let go of the interface and it is listed at its place under its
-// sysfs path; closing binds the driver again.
-TEST_F(HidrawBackendTest, TransportFollowsTheEndpointsAndTheDriverGoesOnlyWhileExchanging) {
-    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
-    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 2);
-    using linux_hid::TransportPreference;
-    const std::vector<std::string> openExchangeClose{
-        "80 08 0000 0000 1", "disconnect", "claim", "81 06 2200 0000 4096", "release", "connect"};
-    struct Case {
-        TransportPreference preference;
-        bool usb[2];  // for the interface with an interrupt OUT endpoint and the other
-    };
-    for (const Case& c : {Case{TransportPreference::kAuto, {true, false}},
-                          Case{TransportPreference::kHidraw, {false, false}},
-                          Case{TransportPreference::kUsb, {true, true}}}) {
-        linux_hid::SetTransportPreference(c.preference);
-        for (const std::size_t i : {0, 1}) {
-            const int port = static_cast<int>(i) + 1;
-            const std::size_t logged = bed.UsbfsLog(port).size();
-            const std::string path = *(*interfaces.Enumerate(hid.HidGuid()))[i].devicePath;
-            SystemError error;
-            const DeviceHandle handle = interfaces.Open(path, error);
-            ASSERT_TRUE(handle) << port;
-            HidAttributes attributes;
-            EXPECT_TRUE(hid.GetAttributes(handle, attributes));
-            EXPECT_EQ(attributes.productId, 0x1F02);
-            EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, path);
-            HidCaps caps;
-            EXPECT_TRUE(hid.GetCaps(handle, caps));
-            const InterfaceEntry during = (*interfaces.Enumerate(hid.HidGuid()))[i];
-            EXPECT_EQ(during.devicePath->rfind("/sys/", 0) == 0, c.usb[i]) << *during.devicePath;
-            EXPECT_EQ(during.locationPaths,
-                      test::HidrawTestbed::IdPath(port) + std::string(2, '\0'));
-            EXPECT_TRUE(interfaces.Close(handle, error));
-            const std::vector<std::string> log = bed.UsbfsLog(port);
-            EXPECT_EQ(std::vector(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end()),
-                      c.usb[i] ? openExchangeClose : std::vector<std::string>())
-                << port;
-            EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, path);
-        }
-    }
-}
-
-// Handles of one program share the claimed interface; a path listed while the driver had let go
-// still opens it once the driver is back; forced to hidraw, a detached interface has no node.
-TEST_F(HidrawBackendTest, ClaimedInterfaceIsSharedAndFoundByItsSysfsPath) {
-    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
-    SystemError error;
-    HidCaps caps;
-    const DeviceHandle first = interfaces.Open("/dev/hidraw0", error);
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(hid.GetCaps(first, caps));
-    const std::string detached = *(*interfaces.Enumerate(hid.HidGuid()))[0].devicePath;
-    const DeviceHandle second = interfaces.Open(detached, error);
-    EXPECT_TRUE(second && hid.GetCaps(second, caps));
-    linux_hid::SetTransportPreference(linux_hid::TransportPreference::kHidraw);
-    EXPECT_FALSE(interfaces.Open(detached, error));
-    EXPECT_EQ(error.code, static_cast<std::uint32_t>(ENOENT));
-    linux_hid::SetTransportPreference(linux_hid::TransportPreference::kAuto);
-    EXPECT_TRUE(interfaces.Close(first, error));
-    EXPECT_EQ(std::ranges::count(bed.UsbfsLog(1), "release"), 0);
-    EXPECT_TRUE(interfaces.Close(second, error));
-    EXPECT_EQ(bed.UsbfsLog(1).back(), "connect");
-    const DeviceHandle again = interfaces.Open(detached, error);
-    ASSERT_TRUE(again && hid.GetCaps(again, caps));
-    EXPECT_EQ(std::ranges::count(bed.UsbfsLog(1), "claim"), 2);
-    EXPECT_TRUE(interfaces.Close(again, error));
-}
-
-// An interface another program holds is listed, opened and identified, and its first exchange is
-// refused, leaving it untouched; a claim that fails after the driver let go binds the driver again.
-TEST_F(HidrawBackendTest, HeldInterfaceIsIdentifiedButNotTakenAndAFailedClaimGivesItBack) {
-    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1, true, /*interruptOut=*/true);
-    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 2, true, /*interruptOut=*/true);
-    bed.ClaimElsewhere(1);
-    bed.RefuseClaims(2);
-    const auto entries = interfaces.Enumerate(hid.HidGuid());
-    ASSERT_TRUE(entries && entries->size() == 2);
-    EXPECT_EQ((*entries)[0].locationPaths, test::HidrawTestbed::IdPath(1) + std::string(2, '\0'));
-    for (const std::size_t i : {0, 1}) {
-        SystemError error;
-        const DeviceHandle handle = interfaces.Open(*(*entries)[i].devicePath, error);
-        ASSERT_TRUE(handle) << i;
-        HidAttributes attributes;
-        HidCaps caps;
-        EXPECT_TRUE(hid.GetAttributes(handle, attributes));
-        EXPECT_EQ(attributes.productId, 0x1F02);
-        EXPECT_FALSE(hid.GetCaps(handle, caps)) << i;
-        EXPECT_TRUE(interfaces.Close(handle, error));
-    }
-    EXPECT_EQ(bed.UsbfsLog(1), std::vector<std::string>{"80 08 0000 0000 1"});
-    EXPECT_EQ(bed.UsbfsLog(2),
-              (std::vector<std::string>{"80 08 0000 0000 1", "disconnect", "connect"}));
-    EXPECT_EQ((*interfaces.Enumerate(hid.HidGuid()))[1].devicePath, (*entries)[1].devicePath);
-}
-
-// A scan lists the interfaces once and reads each one it opens by itself, through either
-// transport: its cost grows with the devices on the bus, not with their square.
+// A scan lists the interfaces once and reads each one it opens by itself: its cost grows with
+// the devices on the bus, not with their square.
 TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceHoweverManyItOpens) {
     for (int port = 1; port <= 4; ++port) {
-        bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), port, true, port % 2 == 0);
+        bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), port);
     }
     bed.AddMouse(5);
     test::RecordingMessages messages;
@@ -275,7 +172,7 @@ TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceHoweverManyItOpens) {
     EXPECT_EQ(heldHidrawNodes(), 0);
 }
 
-TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoaderThroughEitherTransport) {
+TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoader) {
     FamilyDeviceConfig boot = FamilyDeviceConfig::ForModel(0x1F10, "");
     boot.startInBootLoader = true;
     bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), 1);
@@ -288,25 +185,19 @@ TEST_F(HidrawBackendTest, AttributesAndCapsOfApplicationAndBootLoaderThroughEith
         {family::kVendorId, 0x1F00, 0x0100, 40, 40, 0xFF00, 0x0001},
         {0x046D, 0xC077, 0x0200, 4, 0, 0x0001, 0x0002},
     };
-    // The same through usbfs, where the mouse has none.
-    for (const auto preference :
-         {linux_hid::TransportPreference::kHidraw, linux_hid::TransportPreference::kUsb}) {
-        linux_hid::SetTransportPreference(preference);
-        const std::size_t rows = preference == linux_hid::TransportPreference::kUsb ? 2 : 3;
-        for (std::size_t i = 0; i < rows; ++i) {
-            SystemError error;
-            const DeviceHandle handle =
-                interfaces.Open(*(*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, error);
-            ASSERT_TRUE(handle) << i;
-            HidAttributes attributes;
-            HidCaps caps;
-            ASSERT_TRUE(hid.GetAttributes(handle, attributes) && hid.GetCaps(handle, caps)) << i;
-            EXPECT_EQ(Row({attributes.vendorId, attributes.productId, attributes.versionNumber,
-                           caps.inputReportByteLength, caps.outputReportByteLength, caps.usagePage,
-                           caps.usage}),
-                      expected[i]);
-            EXPECT_TRUE(interfaces.Close(handle, error));
-        }
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SystemError error;
+        const DeviceHandle handle =
+            interfaces.Open(*(*interfaces.Enumerate(hid.HidGuid()))[i].devicePath, error);
+        ASSERT_TRUE(handle) << i;
+        HidAttributes attributes;
+        HidCaps caps;
+        ASSERT_TRUE(hid.GetAttributes(handle, attributes) && hid.GetCaps(handle, caps)) << i;
+        EXPECT_EQ(Row({attributes.vendorId, attributes.productId, attributes.versionNumber,
+                       caps.inputReportByteLength, caps.outputReportByteLength, caps.usagePage,
+                       caps.usage}),
+                  expected[i]);
+        EXPECT_TRUE(interfaces.Close(handle, error));
     }
 }
 

@@ -44,9 +44,6 @@ protected:
             << view.statuses.back();
     }
 
-    // Updates the QMX-C at port 4, the only family device, to 3.2.0.
-    void WholeUpdate(sim::FamilyDevice& device);
-
     sim::VirtualClock time;
     HidrawTestbed bed{time};
     test::FakeView view;
@@ -56,33 +53,6 @@ protected:
 TEST_F(HidrawEngineTest, WholeUpdateThroughTheBootLoaderAndBack) {
     sim::FamilyDevice& device = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 4);
     bed.AddMouse(1);
-    WholeUpdate(device);
-    EXPECT_TRUE(bed.UsbfsLog(4).empty());
-}
-
-// Every report as a control transfer through usbfs, the driver given back after each handle.
-TEST_F(HidrawEngineTest, WholeUpdateThroughUsbfsWhereTheInterfaceHasAnInterruptOutEndpoint) {
-    sim::FamilyDevice& device = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 4,
-                                                    true, /*interruptOut=*/true);
-    bed.AddMouse(1);
-    WholeUpdate(device);
-    const std::vector<std::string> log = bed.UsbfsLog(4);
-    const auto count = [&log](std::string_view prefix) {
-        return std::ranges::count_if(
-            log, [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; });
-    };
-    // The application's and the boot loader's reports, whole, report ID first.
-    EXPECT_GE(count("21 09 0203 0000 64"), 2);
-    EXPECT_GE(count("21 09 0203 0000 40"), 10);
-    EXPECT_GE(count("a1 01 0101 0000 40"), 10);
-    // Given back at every close but for the two handles open when the device left the bus (into
-    // the boot loader, and back into the application).
-    EXPECT_EQ(count("claim") - count("release"), 2);
-    EXPECT_EQ(count("disconnect") - count("connect"), 2);
-    EXPECT_EQ(log.back(), "connect");
-}
-
-void HidrawEngineTest::WholeUpdate(sim::FamilyDevice& device) {
     Start();
     ASSERT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
     EXPECT_EQ(view.shownVersion, "3.1.0");
@@ -157,48 +127,6 @@ TEST_F(HidrawCliTest, ANodeThatCannotBeOpenedIsSkippedAndTheDoctorSaysWhy) {
     EXPECT_EQ(list.out, "0  QMX-S  " + HidrawTestbed::IdPath(1) +
                             "  3.1.0\nhint: a device of the family was found but could not be "
                             "opened: run torvane-cli doctor\n");
-}
-
-TEST_F(HidrawCliTest, ListWithoutAFamilyDeviceSaysSoOnStandardError) {
-    bed.AddMouse(1);
-    for (const bool json : {false, true}) {
-        const test::CliRun list = RunCliWith(json ? std::vector<std::string>{"--json", "list"}
-                                                  : std::vector<std::string>{"list"});
-        EXPECT_EQ(list.status, cli::kExitOk);
-        EXPECT_EQ(list.out, "");
-        EXPECT_EQ(list.err, "torvane-cli: no family device found\n");
-    }
-}
-
-TEST_F(HidrawCliTest, DoctorNamesEachTransportAndTheUsbNodeItNeeds) {
-    bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 1, true, /*interruptOut=*/true);
-    Add(0x1F01, 2);
-    const std::string usbLine = HidrawTestbed::UsbNode(1) + "  product 1f02  " +
-                                HidrawTestbed::IdPath(1) + "  usb (interrupt OUT endpoint)  ";
-    const std::string hidrawLine =
-        "/dev/hidraw1  product 1f01  " + HidrawTestbed::IdPath(2) + "  hidraw  ok\n";
-    EXPECT_EQ(RunCliWith({"doctor"}).out, usbLine + "ok\n" + hidrawLine);
-    EXPECT_EQ(RunCliWith({"--transport=hidraw", "doctor"}).out,
-              "/dev/hidraw0  product 1f02  " + HidrawTestbed::IdPath(1) +
-                  "  hidraw (--transport=hidraw)  ok\n" + hidrawLine);
-    const std::string json = RunCliWith({"--transport=usb", "--json", "doctor"}).out;
-    const std::string second = json.substr(json.find('\n') + 1);
-    for (const std::string& field :
-         {"\"node\":\"" + HidrawTestbed::UsbNode(2) + "\"", std::string("\"transport\":\"usb\"")}) {
-        EXPECT_NE(second.find(field), std::string::npos) << second;
-    }
-    EXPECT_EQ(RunCliWith({"--transport=serial", "doctor"}).status, cli::kExitUsage);
-
-    bed.DenyAccess(1);
-    const test::FilePermissionsBind bind;
-    const test::CliRun doctor = RunCliWith({"doctor"});
-    EXPECT_EQ(doctor.status, cli::kExitFailed);
-    EXPECT_EQ(doctor.out.substr(0, doctor.out.find('\n') + 1), usbLine + "access denied\n");
-    EXPECT_NE(
-        doctor.out.find("  the USB device node needs the rule as well: install the udev rule"),
-        std::string::npos)
-        << doctor.out;
-    EXPECT_NE(RunCliWith({"list"}).out.find("hint: "), std::string::npos);
 }
 
 // A program killed while it held an interface leaves it without a driver: the next start gives it

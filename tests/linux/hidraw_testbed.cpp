@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -91,13 +90,10 @@ struct HidrawTestbed::Slot {
     // device and the hidraw node.
     std::vector<std::string> syspaths;
     UMockdevIoctlBase* handler = nullptr;
-    // usbfs on the USB device node: the interface's state and the URBs done but not reaped.
+    // usbfs on the USB device node, and the interface's state.
     UMockdevIoctlBase* usbfs = nullptr;
     bool driverBound = false;
-    bool claimed = false;
     bool claimedElsewhere = false;  // by another program
-    bool refuseClaims = false;
-    std::deque<UMockdevIoctlData*> done;
     std::vector<std::string> usbfsLog;
 };
 
@@ -148,183 +144,41 @@ gboolean HidrawTestbed::HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     return TRUE;
 }
 
-// One control request to the device of slot: the standard requests libusb and the backend make,
-// and the HID class's SET_REPORT(Output) and GET_REPORT(Input). The length of the data stage,
-// or -1 for a stall.
-int HidrawTestbed::Control(Slot& slot, const std::uint8_t* setup, std::span<std::uint8_t> data) {
-    const unsigned value = setup[2] | setup[3] << 8;
-    const unsigned index = setup[4] | setup[5] << 8;
-    char line[64];
-    std::snprintf(line, sizeof line, "%02x %02x %04x %04x %zu", setup[0], setup[1], value, index,
-                  data.size());
-    slot.usbfsLog.emplace_back(line);
-    const std::uint32_t now = now_.TickCount();
-    if (setup[0] == 0x80 && setup[1] == 0x08 && !data.empty()) {
-        data[0] = 1;  // GET_CONFIGURATION
-        return 1;
-    }
-    if (setup[0] == 0x81 && setup[1] == 0x06 && value == 0x2200 && index == 0) {
-        const std::size_t size = std::min(data.size(), slot.descriptor.size());
-        std::copy_n(slot.descriptor.begin(), size, data.begin());
-        return static_cast<int>(size);
-    }
-    if (slot.device == nullptr || !slot.claimed || index != 0) {
-        return -1;
-    }
-    if (setup[0] == 0x21 && setup[1] == 0x09 && value >> 8 == 2 && !data.empty() &&
-        data[0] == (value & 0xFF)) {
-        return slot.device->OutputReport(now, data) ? static_cast<int>(data.size()) : -1;
-    }
-    if (setup[0] == 0xA1 && setup[1] == 0x01 && value >> 8 == 1 && !data.empty()) {
-        data[0] = static_cast<std::uint8_t>(value);
-        return slot.device->InputReport(now, data) ? static_cast<int>(data.size()) : -1;
-    }
-    return -1;
-}
-
-// Answers one ioctl on the USB device node of slot, as usbfs does for the requests libusb makes
-// on a wrapped descriptor; runs on the test bed's worker thread.
+// Answers one ioctl on the USB device node of slot as usbfs does for the one request made of
+// it here: the HID driver asked to take the interface again. Runs on the test bed's worker thread.
 gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client,
                                     gpointer data) {
     Slot& slot = *static_cast<Slot*>(data);
     HidrawTestbed& bed = *slot.bed;
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    UMockdevIoctlData* in = _IOC_SIZE(request) == 0
-                                ? nullptr
-                                : umockdev_ioctl_data_resolve(arg, 0, _IOC_SIZE(request), nullptr);
-    long result = 0;
-    int code = 0;
-    const auto fail = [&](int error) {
-        result = -1;
-        code = error;
-    };
-    unsigned int number = 0;
-    if (in != nullptr && static_cast<std::size_t>(in->data_len) >= sizeof number) {
-        std::memcpy(&number, in->data, sizeof number);
+    UMockdevIoctlData* in = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
+                                                        _IOC_SIZE(request), nullptr);
+    usbdevfs_ioctl command{};
+    if (request == USBDEVFS_IOCTL && in != nullptr) {
+        std::memcpy(&command, in->data, sizeof command);
     }
-    // Binding and unbinding the driver changes the nodes, which Sync also does: whoever holds
-    // the test bed may be waiting for this thread, so the lock is only tried.
-    std::unique_lock bedLock(bed.syncLock_, std::defer_lock);
-    const auto lockBed = [&bedLock] {
+    int code = 0;
+    if (request != USBDEVFS_IOCTL || command.ifno != 0 ||
+        command.ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) {
+        code = ENOTTY;
+    } else {
+        // Binding the driver changes the nodes, which Sync also does: whoever holds the test bed
+        // may be waiting for this thread, so the lock is only tried.
+        std::unique_lock bedLock(bed.syncLock_, std::defer_lock);
         for (int i = 0; i < 200 && !bedLock.try_lock(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-    };
-    if (request == USBDEVFS_IOCTL) {
-        lockBed();
-    }
-    std::lock_guard lock(slot.deviceLock);
-    if (request == USBDEVFS_CONNECTINFO) {
-        const usbdevfs_connectinfo info{static_cast<unsigned>(slot.port), 0};
-        std::memcpy(in->data, &info, sizeof info);
-    } else if (request == USBDEVFS_GET_SPEED) {
-        result = 2;  // full speed
-    } else if (request == USBDEVFS_GET_CAPABILITIES) {
-        std::memset(in->data, 0, 4);
-    } else if (request == USBDEVFS_CONTROL) {
-        usbdevfs_ctrltransfer transfer{};
-        std::memcpy(&transfer, in->data, sizeof transfer);
-        UMockdevIoctlData* buffer =
-            transfer.wLength == 0
-                ? nullptr
-                : umockdev_ioctl_data_resolve(in, offsetof(usbdevfs_ctrltransfer, data),
-                                              transfer.wLength, nullptr);
-        const std::uint8_t setup[8] = {transfer.bRequestType,
-                                       transfer.bRequest,
-                                       static_cast<std::uint8_t>(transfer.wValue),
-                                       static_cast<std::uint8_t>(transfer.wValue >> 8),
-                                       static_cast<std::uint8_t>(transfer.wIndex),
-                                       static_cast<std::uint8_t>(transfer.wIndex >> 8),
-                                       static_cast<std::uint8_t>(transfer.wLength),
-                                       static_cast<std::uint8_t>(transfer.wLength >> 8)};
-        const int length =
-            bed.Control(slot, setup,
-                        buffer == nullptr
-                            ? std::span<std::uint8_t>()
-                            : std::span(buffer->data, static_cast<std::size_t>(buffer->data_len)));
-        if (length < 0) {
-            fail(EPIPE);
-        } else {
-            result = length;
-        }
-        if (buffer != nullptr) {
-            g_object_unref(buffer);
-        }
-    } else if (request == USBDEVFS_GETDRIVER) {
-        usbdevfs_getdriver driver{};
-        std::memcpy(&driver, in->data, sizeof driver);
-        if (slot.driverBound || slot.claimed || slot.claimedElsewhere) {
-            std::strcpy(driver.driver, slot.driverBound ? "usbhid" : "usbfs");
-            std::memcpy(in->data, &driver, sizeof driver);
-        } else {
-            fail(ENODATA);
-        }
-    } else if (request == USBDEVFS_IOCTL) {
-        usbdevfs_ioctl command{};
-        std::memcpy(&command, in->data, sizeof command);
-        const bool disconnect = command.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT);
-        if (command.ifno != 0 ||
-            (!disconnect && command.ioctl_code != static_cast<int>(USBDEVFS_CONNECT))) {
-            fail(EINVAL);
-        } else if (disconnect != slot.driverBound ||
-                   (!disconnect && (slot.claimed || slot.claimedElsewhere))) {
-            fail(disconnect ? ENODATA : EBUSY);
+        std::lock_guard lock(slot.deviceLock);
+        if (slot.driverBound || slot.claimedElsewhere) {
+            code = EBUSY;
         } else if (!bedLock.owns_lock()) {
-            fail(EAGAIN);
+            code = EAGAIN;
         } else {
-            disconnect ? bed.UnbindDriver(slot) : bed.BindDriver(slot);
-            slot.usbfsLog.push_back(disconnect ? "disconnect" : "connect");
+            bed.BindDriver(slot);
+            slot.usbfsLog.emplace_back("connect");
         }
-    } else if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE) {
-        const bool claim = request == USBDEVFS_CLAIMINTERFACE;
-        if (number != 0) {
-            fail(claim ? ENOENT : EINVAL);
-        } else if (claim && (slot.driverBound || slot.claimed || slot.claimedElsewhere)) {
-            fail(EBUSY);
-        } else if (claim && slot.refuseClaims) {
-            fail(EIO);
-        } else if (!claim && !slot.claimed) {
-            fail(EINVAL);
-        } else {
-            slot.claimed = claim;
-            bed.LinkDriver(slot);
-            slot.usbfsLog.push_back(claim ? "claim" : "release");
-        }
-    } else if (request == USBDEVFS_SUBMITURB) {
-        usbdevfs_urb urb{};
-        std::memcpy(&urb, in->data, sizeof urb);
-        UMockdevIoctlData* buffer =
-            urb.type != USBDEVFS_URB_TYPE_CONTROL || urb.buffer_length < 8
-                ? nullptr
-                : umockdev_ioctl_data_resolve(in, offsetof(usbdevfs_urb, buffer),
-                                              static_cast<gsize>(urb.buffer_length), nullptr);
-        if (buffer == nullptr) {
-            fail(EINVAL);
-        } else {
-            // Done at once: the status and the data are in place before the URB is reaped.
-            const int length = bed.Control(
-                slot, buffer->data,
-                std::span(buffer->data + 8, static_cast<std::size_t>(urb.buffer_length - 8)));
-            urb.status = length < 0 ? -EPIPE : 0;
-            urb.actual_length = std::max(length, 0);
-            std::memcpy(in->data, &urb, sizeof urb);
-            g_object_unref(buffer);
-            slot.done.push_back(static_cast<UMockdevIoctlData*>(g_object_ref(in)));
-        }
-    } else if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
-        if (slot.done.empty()) {
-            fail(EAGAIN);
-        } else {
-            const unsigned long address = slot.done.front()->client_addr;
-            std::memcpy(in->data, &address, sizeof address);
-            g_object_unref(slot.done.front());
-            slot.done.pop_front();
-        }
-    } else {
-        fail(ENOTTY);
     }
-    umockdev_ioctl_client_complete(client, result, code);
+    umockdev_ioctl_client_complete(client, code == 0 ? 0 : -1, code);
     if (in != nullptr) {
         g_object_unref(in);
     }
@@ -410,13 +264,6 @@ void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     LinkDriver(slot);
 }
 
-void HidrawTestbed::RefuseClaims(int port) {
-    std::lock_guard lock(syncLock_);
-    Slot& slot = At(port);
-    std::lock_guard deviceLock(slot.deviceLock);
-    slot.refuseClaims = true;
-}
-
 std::string HidrawTestbed::UsbNode(int port) {
     char text[32];
     std::snprintf(text, sizeof text, "/dev/bus/usb/001/%03d", port);
@@ -493,8 +340,7 @@ void HidrawTestbed::Add(Slot& slot) {
     std::ofstream(root_ + UsbNode(slot.port), std::ios::binary)
         .write(reinterpret_cast<const char*>(descriptors.data()),
                static_cast<std::streamsize>(descriptors.size()));
-    slot.claimed = slot.claimedElsewhere = false;
-    slot.done.clear();
+    slot.claimedElsewhere = false;
     if (slot.device != nullptr) {
         slot.usbfs = umockdev_ioctl_base_new();
         g_signal_connect(slot.usbfs, "handle-ioctl", G_CALLBACK(HandleUsbfs), &slot);
@@ -542,9 +388,7 @@ void HidrawTestbed::BindDriver(Slot& slot) {
 void HidrawTestbed::LinkDriver(const Slot& slot) {
     const std::string link = root_ + slot.syspaths[1] + "/driver";
     std::remove(link.c_str());
-    const char* driver = slot.driverBound                        ? "usbhid"
-                         : slot.claimed || slot.claimedElsewhere ? "usbfs"
-                                                                 : nullptr;
+    const char* driver = slot.driverBound ? "usbhid" : slot.claimedElsewhere ? "usbfs" : nullptr;
     if (driver != nullptr) {
         std::filesystem::create_symlink(std::string("../../../bus/usb/drivers/") + driver, link);
     }
@@ -575,11 +419,6 @@ void HidrawTestbed::Remove(Slot& slot) {
         g_object_unref(slot.usbfs);
         slot.usbfs = nullptr;
     }
-    std::lock_guard lock(slot.deviceLock);
-    for (UMockdevIoctlData* urb : slot.done) {
-        g_object_unref(urb);
-    }
-    slot.done.clear();
     std::remove((root_ + UsbNode(slot.port)).c_str());
     for (auto path = slot.syspaths.rbegin(); path != slot.syspaths.rend(); ++path) {
         umockdev_testbed_uevent(bed_, path->c_str(), "remove");

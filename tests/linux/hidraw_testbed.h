@@ -1,7 +1,7 @@
 // A umockdev test bed of USB devices with their HID interfaces and hidraw nodes, whose ioctls
 // the device-family emulator answers, and whose nodes follow the emulator on and off the bus.
-// A family device's USB device node answers as usbfs does: the descriptors, claiming, the HID
-// driver let go of and bound again, and control transfers (synchronous or as URBs).
+// A family device's USB device node holds its descriptors and, as usbfs does, binds the HID
+// driver again when asked; the report transport through usbfs is the real-kernel test's to prove.
 #pragma once
 
 #include <umockdev.h>
@@ -9,7 +9,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -42,8 +41,6 @@ public:
     // The interface at `port` has no driver and no claim, as a program killed while it held the
     // interface leaves it.
     void LeaveWithoutDriver(int port);
-    // Claiming the interface at `port` through usbfs fails with EIO.
-    void RefuseClaims(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
     // Brings the nodes in line with the emulators at the clock's now: a device that left the
@@ -51,9 +48,7 @@ public:
     void Sync();
     // How often the device at `port` has appeared on the bus.
     int Arrivals(int port) const;
-    // What was asked of the device at `port` through usbfs, in order: "claim", "release",
-    // "disconnect" and "connect" of interface 0, and each control request as
-    // "<bmRequestType> <bRequest> <wValue> <wIndex> <data length>" in hex (the length in decimal).
+    // "connect" for each time the HID driver was bound again through usbfs at `port`.
     std::vector<std::string> UsbfsLog(int port) const;
 
     std::uint32_t TickCount() override { return now_.TickCount(); }
@@ -72,7 +67,6 @@ private:
     Slot& At(int port) const;
     static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     static gboolean HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
-    int Control(Slot& slot, const std::uint8_t* setup, std::span<std::uint8_t> data);
     void Add(Slot& slot);
     void Remove(Slot& slot);
     void Attach(const std::string& devnode, UMockdevIoctlBase* handler);
