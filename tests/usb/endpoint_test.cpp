@@ -1,13 +1,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <numeric>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "usb/debug_trace.h"
-#include "usb/io_control_codes.h"
 #include "usb/usb_control_endpoint.h"
 #include "usb/usb_isoc_endpoint.h"
 #include "usb_test_support.h"
@@ -15,7 +13,6 @@
 namespace torvane {
 namespace {
 
-using test::Block;
 using test::Bytes;
 
 class EndpointTest : public ::testing::Test {
@@ -66,51 +63,6 @@ TEST_F(EndpointTest, PacketSizesFollowTransactionsBurstAndIsochronousMult) {
     }
 }
 
-// One block of each kind: buffered, direct, control, isochronous direct and buffered.
-TEST_F(EndpointTest, EachTransferKindHandsTheDriverItsBlockByteForByte) {
-    const auto begin = [&](CUsbEndPoint& endpoint, std::int32_t mode, Bytes buffer,
-                           std::uint32_t code, const Bytes& input, bool direct,
-                           std::vector<const char*> formats) {
-        device.calls.clear();
-        trace.lines.clear();
-        endpoint.transferMode = mode;
-        const auto block = endpoint.BeginTransfer(buffer, io);
-        ASSERT_EQ(device.calls.size(), 1u);
-        EXPECT_EQ(device.calls[0].code, code);
-        EXPECT_EQ(device.calls[0].input, input);
-        // Direct: the driver writes into the caller's buffer, otherwise into the block.
-        const std::span<std::uint8_t> output = direct ? std::span(buffer) : block->bytes();
-        EXPECT_EQ(device.calls[0].output, output.data());
-        EXPECT_EQ(device.calls[0].outputSize, output.size());
-        std::vector<std::string> lines;
-        for (const char* format : formats) {
-            lines.push_back(Line(format, *block));
-        }
-        EXPECT_EQ(trace.lines, lines);
-        EXPECT_EQ(endpoint.lastError, kErrorIoPending);
-    };
-    Bytes counting(64);
-    std::iota(counting.begin(), counting.end(), std::uint8_t{1});
-    Bytes sent = Block(102, {{13, 0x02}, {30, 38}, {34, 64}});
-    std::ranges::copy(counting, sent.begin() + 38);
-    begin(bulkOut, 0, counting, kIoctlBufferedTransfer, sent, false,
-          {"Begin buf:0x%x Newbuf:0x%x\n"});
-    begin(interruptIn, 1, Bytes(512, 0xEE), kIoctlDirectTransfer, Block(38, {{13, 0x81}}), true,
-          {"Begin direct\n", "Begin direct:0x%x Newbuf:0x%x\n"});
-    control.direction = 1;
-    control.requestType = 0;
-    control.bRequest = 6;
-    control.wValue = 0x0100;
-    control.wIndex = 0x0409;
-    begin(control, 0, Bytes(18, 0xEE), kIoctlControlTransfer,
-          Block(56, {{0, 0x01000680}, {4, 0x00120409}, {8, 10}, {30, 38}, {34, 18}}, 0xEE), false,
-          {"Begin Control:0x%x Newbuf:0x%x\n"});
-    begin(isoc, 1, Bytes(3000, 0xEE), kIoctlDirectTransfer,
-          Block(62, {{13, 0x81}, {22, 38}, {26, 24}}), true, {});
-    begin(isoc, 0, Bytes(3000, 0xEE), kIoctlBufferedTransfer,
-          Block(3062, {{13, 0x81}, {22, 38}, {26, 24}, {30, 62}, {34, 3000}}, 0xEE, 62), false, {});
-}
-
 // The driver's count includes the header. Received data is copied back for buffered IN transfers
 // only, never beyond what was reported, what the block holds or what the buffer takes; the result
 // needs the driver's success and both statuses 0.
@@ -159,41 +111,6 @@ TEST_F(EndpointTest, FinishCopiesBufferedInDataAndDecidesByResultAndStatuses) {
     const Bytes moved(block->bytes().begin() + 22, block->bytes().begin() + 38);
     EXPECT_EQ(Finish(interruptIn, small, std::move(block), 5000), 5000 - 22);
     EXPECT_EQ(small, moved);
-}
-
-TEST_F(EndpointTest, ClosedDeviceStartsNothingAndANullBlockFinishesNothing) {
-    const Bytes descriptor = test::Endpoint(0x81, 1, 64);
-    CUsbBulkEndPoint closedBulk(device, DeviceHandle{}, descriptor.data());
-    CUsbIsocEndPoint closedIsoc(device, DeviceHandle{}, descriptor.data());
-    CUsbControlEndPoint closedControl(device, DeviceHandle{}, nullptr);
-    Bytes buffer(64);
-    for (CUsbEndPoint* endpoint :
-         std::initializer_list<CUsbEndPoint*>{&closedBulk, &closedIsoc, &closedControl}) {
-        EXPECT_EQ(endpoint->BeginDirectTransfer(buffer, io), nullptr);
-        EXPECT_EQ(endpoint->BeginBufferedTransfer(buffer, io), nullptr);
-        EXPECT_EQ(endpoint->BeginTransfer(buffer, io), nullptr);
-    }
-    EXPECT_EQ(Finish(bulkOut, buffer, nullptr, 64), -1);
-    EXPECT_FALSE(finished);
-    EXPECT_TRUE(device.calls.empty() && device.resultQueries == 0 && trace.lines.empty());
-}
-
-TEST_F(EndpointTest, ControlSetupFieldsAreMaskedAndTimeoutsRoundedToSeconds) {
-    Bytes none;
-    EXPECT_EQ(control.BeginTransfer(none, io)->bmRequestType(), 0x40);
-    control.recipient = 0x21;
-    control.requestType = 5;
-    EXPECT_EQ(control.BeginTransfer(none, io)->bmRequestType(), 0x21);
-    const std::pair<std::uint32_t, std::uint32_t> timeouts[] = {{500, 1},  {0, 0},    {999, 1},
-                                                                {1000, 1}, {1999, 1}, {2500, 2}};
-    for (const auto& [ms, seconds] : timeouts) {
-        control.timeoutMs = ms;
-        EXPECT_EQ(control.BeginTransfer(none, io)->timeoutSeconds(), seconds) << ms;
-    }
-    Bytes large(70000);
-    const auto block = control.BeginTransfer(large, io);
-    EXPECT_EQ(block->wLength(), 4464);
-    EXPECT_EQ(block->dataLength(), 70000u);
 }
 
 // Records are cut to the caller's array, cleared as far as the driver says and copied only from
