@@ -90,35 +90,6 @@ TEST_F(UsbFunctionTest, ShortBuffersAndUnknownCodesAreRefusedAndCutAnswersKeepTh
     EXPECT_EQ(bytes, 42u);
 }
 
-// The answers an open asks for are proven by the device tests; here cuts, other languages, stalls.
-TEST_F(UsbFunctionTest, GetDescriptorAnswersByteForByteAndStallsOnWhatIsNotThere) {
-    const DescriptorSet bulk = BulkAlternateDescriptors();
-    const DescriptorSet iso = IsochronousDescriptors();
-    const struct {
-        const DescriptorSet& set;
-        std::uint16_t value, language, length;
-        Bytes answer;  // empty: a stall, the header comes back alone
-    } cases[] = {
-        {bulk, 0x0200, 0, 9, Slice(bulk.configurations[0], 0, 9)},
-        {bulk, 0x0F00, 0, 100, bulk.bos},  // more than there is: what there is
-        {iso, 0x0302, 0x0407, 42, StringDescriptor(u"Torvane Iso Streamer")},
-        {iso, 0x0F00, 0, 5, {}},  // no BOS on a USB 2.0 device
-        {bulk, 0x0302, 0x0407, 18, {}},
-        {bulk, 0x0304, 0x0409, 18, {}},
-        {bulk, 0x0201, 0, 18, {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        Plug(c.set);
-        const Bytes block = GetDescriptor(c.value, c.language, c.length);
-        EXPECT_EQ(bytes, 38 + c.answer.size());
-        EXPECT_EQ(StatusesOf(block), c.answer.empty() ? kStall : kOk);
-        Bytes data = c.answer;
-        data.resize(c.length);
-        EXPECT_EQ(Slice(block, 38, c.length), data);
-    }
-}
-
 TEST_F(UsbFunctionTest, MalformedBlocksGetAnErrorStatusAndNothingOutsideTheBlock) {
     Plug(IsochronousDescriptors());
     usb->SetAlternateSetting(1);

@@ -11,6 +11,7 @@
 #include "usb/little_endian.h"
 #include "usb/request_block.h"
 #include "usb/text_error.h"
+#include "usb/usb_isoc_endpoint.h"
 #include "usb/usb_test_support.h"
 
 namespace torvane {
@@ -49,31 +50,6 @@ std::u16string Text(const std::array<char16_t, 256>& text) {
     return std::u16string(text.data());
 }
 
-TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
-    auto device = Device(kHidClassGuid, kWindow);
-    EXPECT_EQ(device->CountDevices(), 0);
-    EXPECT_FALSE(device->OpenDevice(0));
-    device->CloseDevice();  // closing the closed object raises nothing
-    PlugFamilyDevice("PORT-A");
-    PlugFamilyDevice("PORT-B");
-    EXPECT_EQ(device->CountDevices(), 2);
-    EXPECT_FALSE(device->OpenHandle(2));
-    EXPECT_FALSE(device->OpenDevice(1));
-    EXPECT_TRUE(device->deviceHandle);
-    EXPECT_EQ(std::tie(device->deviceIndex, device->lastError, device->configCount),
-              std::tuple(1, kErrorInvalidFunction, 0));
-    EXPECT_EQ(device->LocationPath(), "PORT-B");
-    EXPECT_EQ(device->deviceDescriptor, (std::array<std::uint8_t, 18>{}));
-    EXPECT_EQ(device->QueryAltSetting(), 0xFF);
-    EXPECT_FALSE(device->handleNotification);
-    EXPECT_TRUE(messages.shown.empty());
-
-    // The selection opens twice; the first handle does not stay open behind the second.
-    const DeviceHandle first = device->deviceHandle;
-    ASSERT_TRUE(device->OpenHandle(1));
-    EXPECT_FALSE(bus.Close(first));
-}
-
 // The selection's second open fails before it reaches the device: the handle of the first open
 // is closed on the way, not dropped.
 TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
@@ -103,25 +79,40 @@ TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
 }
 
 // A location path that the 256-byte field cannot hold whole would name another port, or none:
-// it is no location path at all, and the path read before it does not stay either.
+// it is no location path at all, and the path read before it does not stay either. A family
+// device's HID interface opens quietly without any of the USB function driver's data.
 TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
+    auto device = Device(kHidClassGuid, kWindow);
+    EXPECT_EQ(device->CountDevices(), 0);
+    EXPECT_FALSE(device->OpenDevice(0));
+    device->CloseDevice();  // closing the closed object raises nothing
     PlugFamilyDevice(std::string(256, 'L'));
     PlugFamilyDevice(std::string(255, 'M'));
     for (int i = 2; i < 300; ++i) {
         PlugFamilyDevice("PORT-" + std::to_string(i));
     }
-    auto device = Device(kHidClassGuid);
     EXPECT_EQ(device->CountDevices(), 255);
-    ASSERT_TRUE(device->OpenHandle(1));
+    EXPECT_FALSE(device->OpenHandle(255));
+    EXPECT_FALSE(device->OpenDevice(1));
+    ASSERT_TRUE(device->deviceHandle);
+    EXPECT_EQ(std::tie(device->deviceIndex, device->lastError, device->configCount),
+              std::tuple(1, kErrorInvalidFunction, 0));
     EXPECT_EQ(device->LocationPath(), std::string(255, 'M'));
     EXPECT_EQ(device->locationPaths.back(), '\0');
+    EXPECT_EQ(device->QueryAltSetting(), 0xFF);
+    EXPECT_FALSE(device->handleNotification);
+    EXPECT_TRUE(messages.shown.empty());
+    // The selection opens again; the first handle does not stay open behind the second.
+    const DeviceHandle first = device->deviceHandle;
     ASSERT_TRUE(device->OpenHandle(0));
+    EXPECT_FALSE(bus.Close(first));
     EXPECT_EQ(device->LocationPath(), "");
     ASSERT_TRUE(device->OpenHandle(254));
     EXPECT_EQ(device->LocationPath(), "PORT-254");
 }
 
-TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
+// A USB 2.0 device binds its current alternate setting; failed closes are raised, not hidden.
+TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSettingAndRaisesFailedCloses) {
     auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-U2");
     function->SetAlternateSetting(1);
     auto device = Device(kUsbFunctionClassGuid, kWindow);
@@ -148,6 +139,26 @@ TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
     EXPECT_FALSE(device->deviceHandle || device->controlEndpoint);
     EXPECT_EQ(device->currentInterface, nullptr);
     EXPECT_EQ(device->LocationPath(), "PORT-U2");  // kept after the close
+
+    // A failed close is raised, and nothing after the failed step is done; the destructor only
+    // records the failures.
+    ASSERT_TRUE(device->OpenDevice(0));
+    system.FailNextClose(31);
+    try {
+        device->CloseDevice();
+        ADD_FAILURE() << "no error raised";
+    } catch (const TextError& error) {
+        EXPECT_EQ(error.text(), "Failed to close handle to driver.");
+    }
+    EXPECT_EQ(device->lastError, 31u);
+    EXPECT_TRUE(device->deviceHandle);
+    system.FailUnregister(50);
+    EXPECT_THROW(device->ReleaseHandle(), TextError);
+    test::RecordingTrace trace;
+    device.reset();
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{
+                               "<USBIO:> Failed to close the handle notification handle.\n",
+                               "<USBIO:> Failed to close the device notification handle.\n"}));
 }
 
 // SuperSpeed: 2^9 for the control packet size, a BOS and companions. Isochronous: English taken
@@ -245,53 +256,49 @@ TEST_F(UsbDeviceTest, RewrittenRequestBlocksNeverLeadAReadOutsideThem) {
     }
 }
 
-TEST_F(UsbDeviceTest, CloseFailuresAreRaisedAndTheDestructorOnlyRecordsThem) {
+// The transfer engine on an open handle: OUT data comes back IN, buffered or direct; an endpoint
+// outside the current alternate setting fails; isochronous packets fill their records.
+TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     Plug(sim::BulkAlternateDescriptors(), "PORT-1");
-    auto device = Device(kUsbFunctionClassGuid, kWindow);
-    ASSERT_TRUE(device->OpenDevice(0));
-    system.FailNextClose(31);
-    try {
-        device->CloseDevice();
-        ADD_FAILURE() << "no error raised";
-    } catch (const TextError& error) {
-        EXPECT_EQ(error.text(), "Failed to close handle to driver.");
-    }
-    EXPECT_EQ(device->lastError, 31u);
-    EXPECT_TRUE(device->deviceHandle);  // nothing after the failed step was done
-
-    system.FailUnregister(50);
-    EXPECT_THROW(device->ReleaseHandle(), TextError);
-    test::RecordingTrace trace;
-    device.reset();  // raises nothing
-    EXPECT_EQ(trace.lines, (std::vector<std::string>{
-                               "<USBIO:> Failed to close the handle notification handle.\n",
-                               "<USBIO:> Failed to close the device notification handle.\n"}));
-}
-
-// The simulated seam itself: a wait on nothing takes its time on the virtual clock, requests
-// complete as they start, and a handle goes stale when its function leaves the bus.
-TEST_F(UsbDeviceTest, SimulatedRequestsCompleteAsTheyStartAndHandlesGoStale) {
-    auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-1");
-    SystemError error;
-    const auto entries = system.Enumerate(kUsbFunctionClassGuid);
-    const DeviceHandle handle = system.Open(entries->at(0).devicePath.value(), error);
+    Plug(sim::IsochronousDescriptors(), "PORT-2")->SetAlternateSetting(1);
+    auto bulk = Device(kUsbFunctionClassGuid);
+    auto iso = Device(kUsbFunctionClassGuid);
+    ASSERT_TRUE(bulk->OpenDevice(0) && iso->OpenDevice(1));
     AsyncIo io;
+    ASSERT_TRUE(system.CreateIo(io));
+    std::int32_t length = -1;
+    const auto transfer = [&](CUsbEndPoint& endpoint, std::int32_t mode, test::Bytes& data,
+                              std::span<std::uint8_t> records = {}) {
+        endpoint.transferMode = mode;
+        return endpoint.FinishTransfer(data, length, io, endpoint.BeginTransfer(data, io), records);
+    };
+    test::Bytes data{1, 2, 3, 4, 5, 6};
+    EXPECT_TRUE(transfer(*bulk->bulkOutEndpoint, 0, data));
+    EXPECT_EQ(length, 6);
+    test::Bytes in(4, 0xEE);
+    EXPECT_TRUE(transfer(*bulk->bulkInEndpoint, 0, in));  // buffered: copied from the block
+    EXPECT_EQ(in, (test::Bytes{1, 2, 3, 4}));
+    in.assign(4, 0xEE);
+    EXPECT_TRUE(transfer(*bulk->bulkInEndpoint, 1, in));  // direct: straight into the buffer
+    EXPECT_EQ(length, 2);
+    EXPECT_EQ(in, (test::Bytes{5, 6, 0xEE, 0xEE}));
+    CUsbBulkEndPoint absent(system, bulk->deviceHandle, test::Endpoint(0x83, 2, 512).data());
+    EXPECT_FALSE(transfer(absent, 0, in));
+    EXPECT_NE(absent.usbdStatus, 0u);
+
+    CUsbIsocEndPoint isoIn(system, iso->deviceHandle, test::Endpoint(0x81, 1, 0x0C00).data());
+    test::Bytes stream(5000);
+    test::Bytes records(24, 0xEE);
+    EXPECT_TRUE(transfer(isoIn, 0, stream, records));
+    EXPECT_EQ(length, 5000);
+    EXPECT_TRUE(system.WaitIo(io, 0));  // requests complete as they start
+    EXPECT_EQ(records, test::Block(24, {{4, 2048}, {12, 2048}, {20, 904}}, 0, 0));
+
+    // A wait with nothing started takes its time on the virtual clock.
+    system.CloseIo(io);
     ASSERT_TRUE(system.CreateIo(io));
     EXPECT_FALSE(system.WaitIo(io, 50));
     EXPECT_EQ(clock.TickCount(), 50u);
-    std::array<std::uint8_t, 4> version{};
-    std::uint32_t bytes = 0;
-    EXPECT_FALSE(system.BeginIoControl(handle, 0x220000, version, version, io, error));
-    EXPECT_EQ(error.code, kErrorIoPending);
-    EXPECT_TRUE(system.WaitIo(io, 0));
-    EXPECT_TRUE(system.GetIoResult(handle, io, bytes));
-    EXPECT_EQ(bytes, 4u);
-    // Gone from the bus and back: the handle is stale, and a failed request has no result.
-    function->SetPresent(false);
-    function->SetPresent(true);
-    EXPECT_FALSE(system.BeginIoControl(handle, 0x220000, version, version, io, error));
-    EXPECT_EQ(error.code, sim::kErrorDeviceNotConnected);
-    EXPECT_FALSE(system.GetIoResult(handle, io, bytes));
     system.CloseIo(io);
 }
 

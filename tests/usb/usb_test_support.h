@@ -1,6 +1,5 @@
-// A device interfaces fake that leaves every request pending and answers its result as told,
-// gives the enumerations it is told and keeps count of the handles it opened, a trace sink that
-// keeps the lines, and builders of descriptors and request blocks.
+// A device interfaces fake that gives the enumerations it is told and keeps count of the handles
+// it opened, a trace sink that keeps the lines, and builders of descriptors and request blocks.
 #pragma once
 
 #include <algorithm>
@@ -45,14 +44,10 @@ public:
         return false;
     }
     bool BeginIoControl(DeviceHandle, std::uint32_t, std::span<std::uint8_t>,
-                        std::span<std::uint8_t>, AsyncIo&, SystemError& error) override {
-        error.code = kErrorIoPending;
+                        std::span<std::uint8_t>, AsyncIo&, SystemError&) override {
         return false;
     }
-    bool GetIoResult(DeviceHandle, AsyncIo&, std::uint32_t& bytes) override {
-        bytes = resultBytes;
-        return resultOk;
-    }
+    bool GetIoResult(DeviceHandle, AsyncIo&, std::uint32_t&) override { return false; }
     bool CreateIo(AsyncIo&) override { return false; }
     void CloseIo(AsyncIo&) override {}
     bool WaitIo(AsyncIo&, std::uint32_t) override { return false; }
@@ -70,8 +65,6 @@ public:
     std::vector<std::optional<std::vector<InterfaceEntry>>> enumerations;
     std::set<std::uintptr_t> openHandles;
     std::uintptr_t lastHandle = 0;
-    bool resultOk = true;
-    std::uint32_t resultBytes = 0;
 };
 
 // Installed for its lifetime; the previous sink comes back afterwards.
