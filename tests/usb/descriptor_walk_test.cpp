@@ -113,24 +113,22 @@ TEST_F(DescriptorWalkTest, WalksPassOverClassDescriptorsAndCountAlternateSetting
     EXPECT_EQ(Build(Configuration(std::vector<Bytes>(9, Interface(0, 0, 0))))->interfaceCount, 8);
 }
 
-TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAfterEndpoints) {
+TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescriptors) {
     const std::vector<Bytes> descriptors{
         Interface(0, 0, 3),      ClassDescriptor(5), Endpoint(0x81, 2, 1024), Companion(15, 0),
         Endpoint(0x02, 2, 1024), Companion(3, 0),    Endpoint(0x83, 3, 64)};
     EXPECT_EQ(Walk(descriptors, true), "1x47: bulk81/16384 bulk02/4096 int83/64");
     // The plain walk passes over companions as it does over class descriptors.
     EXPECT_EQ(Walk(descriptors), "1x47: bulk81/1024 bulk02/1024 int83/64");
-}
 
-TEST_F(DescriptorWalkTest, ClassDescriptorsBeyondTheEleventhUseOrdinals) {
-    std::vector<Bytes> descriptors{Interface(0, 0, 2)};
-    descriptors.insert(descriptors.end(), 11, ClassDescriptor(3));
-    descriptors.insert(descriptors.end(),
-                       {ClassDescriptor(20), Endpoint(0x81, 2, 512), Endpoint(0x02, 2, 512)});
-    // Plain: the walk stays on the twelfth and counts it once per ordinal left.
-    EXPECT_EQ(Walk(descriptors), "1x82:");
-    // SuperSpeed: the walk moves on, so the first endpoint takes the second ordinal.
-    EXPECT_EQ(Walk(descriptors, true), "1x69: - bulk81/512");
+    // Class descriptors beyond the eleventh use ordinals. Plain: the walk stays on the twelfth
+    // and counts it once per ordinal left. SuperSpeed: the walk moves on, so the first endpoint
+    // takes the second ordinal.
+    std::vector<Bytes> many{Interface(0, 0, 2)};
+    many.insert(many.end(), 11, ClassDescriptor(3));
+    many.insert(many.end(), {ClassDescriptor(20), Endpoint(0x81, 2, 512), Endpoint(0x02, 2, 512)});
+    EXPECT_EQ(Walk(many), "1x82:");
+    EXPECT_EQ(Walk(many, true), "1x69: - bulk81/512");
 }
 
 TEST_F(DescriptorWalkTest, DestroyingAConfigurationLeavesTheDevicesControlEndpointAlone) {

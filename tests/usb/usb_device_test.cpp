@@ -5,7 +5,6 @@
 #include "sim/family_device.h"
 #include "sim/sim_device_interfaces.h"
 #include "sim/usb_function.h"
-#include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
 #include "usb/little_endian.h"
@@ -56,19 +55,15 @@ TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
     const InterfaceEntry good{true, "\\\\?\\hid#1", {}, {}};
     const InterfaceEntry absent{false, good.devicePath, {}, {}};
     const InterfaceEntry noPath{true, {}, {}, {}};
-    struct Case {
-        const char* name;
-        std::optional<std::vector<InterfaceEntry>> second;  // what the second open finds
-    };
-    const Case cases[] = {{"no information set", std::nullopt},
-                          {"entry not present", std::vector{absent, good}},
-                          {"device path unreadable", std::vector{noPath}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // What the second open finds: no information set, an entry not present, no device path.
+    const std::optional<std::vector<InterfaceEntry>> seconds[] = {
+        std::nullopt, std::vector{absent, good}, std::vector{noPath}};
+    for (const auto& second : seconds) {
+        SCOPED_TRACE(&second - seconds);
         test::FakeDevice system;
         test::RecordingMessages messages;
         // Two enumerations for each open (the count, then the entry); the count still finds one.
-        system.enumerations = {std::vector{good}, std::vector{good}, std::vector{good}, c.second};
+        system.enumerations = {std::vector{good}, std::vector{good}, std::vector{good}, second};
         CUsbDevice device(system, messages, WindowHandle{}, kHidClassGuid, false);
         device.OpenDevice(0);
         ASSERT_EQ(system.openHandles.size(), 1u);
@@ -100,7 +95,6 @@ TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
     EXPECT_EQ(device->LocationPath(), std::string(255, 'M'));
     EXPECT_EQ(device->locationPaths.back(), '\0');
     EXPECT_EQ(device->QueryAltSetting(), 0xFF);
-    EXPECT_FALSE(device->handleNotification);
     EXPECT_TRUE(messages.shown.empty());
     // The selection opens again; the first handle does not stay open behind the second.
     const DeviceHandle first = device->deviceHandle;
@@ -173,7 +167,6 @@ TEST_F(UsbDeviceTest, SuperSpeedAndIsochronousSetsOpenWithTheirBosAndStrings) {
     EXPECT_TRUE(super->bosObject->usb20Extension && super->bosObject->superSpeedUsb &&
                 super->bosObject->containerId);
     EXPECT_NE(super->bulkInEndpoint->companionType, 0);
-    EXPECT_FALSE(super->handleNotification);  // no window, no registrations
     auto iso = Device(kUsbFunctionClassGuid);
     iso->product.fill(u'x');
     ASSERT_TRUE(iso->OpenDevice(1));
@@ -208,14 +201,12 @@ TEST_F(UsbDeviceTest, MalformedTablesShowTheirMessageAndCloseTheDevice) {
 TEST_F(UsbDeviceTest, RewrittenRequestBlocksNeverLeadAReadOutsideThem) {
     struct Case {
         const char* name;
-        std::uint16_t wValue;  // the request whose answer moves, with its wLength; 0: none
-        std::uint16_t wLength;
+        std::uint16_t wValue, wLength;  // the request whose answer moves; wValue 0: none
         std::uint32_t movedTo;
         bool opened;
         std::uint16_t languageId;
         std::u16string manufacturer;
-        bool configured;
-        bool bos;
+        bool configured, bos;
     };
     const std::u16string labs = u"Torvane Labs";
     const Case cases[] = {
@@ -266,6 +257,8 @@ TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     ASSERT_TRUE(bulk->OpenDevice(0) && iso->OpenDevice(1));
     AsyncIo io;
     ASSERT_TRUE(system.CreateIo(io));
+    EXPECT_FALSE(system.WaitIo(io, 50));  // nothing started: its time passes on the virtual clock
+    EXPECT_EQ(clock.TickCount(), 50u);
     std::int32_t length = -1;
     const auto transfer = [&](CUsbEndPoint& endpoint, std::int32_t mode, test::Bytes& data,
                               std::span<std::uint8_t> records = {}) {
@@ -287,18 +280,12 @@ TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     EXPECT_NE(absent.usbdStatus, 0u);
 
     CUsbIsocEndPoint isoIn(system, iso->deviceHandle, test::Endpoint(0x81, 1, 0x0C00).data());
-    test::Bytes stream(5000);
-    test::Bytes records(24, 0xEE);
+    test::Bytes stream(5000), records(24, 0xEE);
     EXPECT_TRUE(transfer(isoIn, 0, stream, records));
     EXPECT_EQ(length, 5000);
     EXPECT_TRUE(system.WaitIo(io, 0));  // requests complete as they start
     EXPECT_EQ(records, test::Block(24, {{4, 2048}, {12, 2048}, {20, 904}}, 0, 0));
 
-    // A wait with nothing started takes its time on the virtual clock.
-    system.CloseIo(io);
-    ASSERT_TRUE(system.CreateIo(io));
-    EXPECT_FALSE(system.WaitIo(io, 50));
-    EXPECT_EQ(clock.TickCount(), 50u);
     system.CloseIo(io);
 }
 
