@@ -1,5 +1,5 @@
-// The Win32 backends on the system they run on (a real Windows, or Wine): device interfaces,
-// device arrivals and the HID class, on what the system refuses.
+// The Win32 backends on the system they run on (a real Windows, or Wine): device interfaces on
+// what the system refuses, and device arrivals on what it sends.
 #include <windows.h>
 
 #include <dbt.h>
@@ -39,7 +39,6 @@ TEST(Win32DeviceInterfaces, FailuresCarryTheSystemsErrorAndRequestRecordsStillCo
     EXPECT_TRUE(interfaces.WaitIo(io, 0));
     EXPECT_FALSE(interfaces.GetIoResult(DeviceHandle{}, io, bytes));
     interfaces.CloseIo(io);
-    EXPECT_EQ(io.event, 0u);
 }
 
 // The watcher's window takes the system's device-change broadcasts for the HID class: an

@@ -94,7 +94,8 @@ TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
               std::tuple(1, kErrorInvalidFunction, 0));
     EXPECT_EQ(device->LocationPath(), std::string(255, 'M'));
     EXPECT_EQ(device->locationPaths.back(), '\0');
-    EXPECT_EQ(device->QueryAltSetting(), 0xFF);
+    EXPECT_EQ(std::string(device->devicePath.data()),
+              "\\\\?\\hid#vid_3a7d&pid_1f02#sim&2&1#{4d1e55b2-f16f-11cf-88cb-001111000030}");
     EXPECT_TRUE(messages.shown.empty());
     // The selection opens again; the first handle does not stay open behind the second.
     const DeviceHandle first = device->deviceHandle;
