@@ -53,7 +53,6 @@ TEST(ReportDescriptor, RefusesWhatCannotBeWalked) {
         {"item cut short", {0x05, 0x01, 0x26, 0xFF}},
         {"four-byte item cut short", {0x27, 0xFF, 0xFF, 0xFF}},
         {"long item cut short", {0xFE, 0x05, 0x10, 0x01}},
-        {"long item without its header", {0xFE, 0x01}},
         {"report ID 0", {0x85, 0x00}},
         {"Pop without Push", {0xB4}},
         {"a report past 16-bit lengths",

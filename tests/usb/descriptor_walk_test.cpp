@@ -110,7 +110,6 @@ TEST_F(DescriptorWalkTest, WalksPassOverClassDescriptorsAndCountAlternateSetting
     EXPECT_EQ(Walk({Interface(0, 0, 2), Endpoint(0x81, 3, 64), Interface(1, 0, 1),
                     Endpoint(0x82, 3, 64)}),
               "1x32: int81/64 int82/64");
-    EXPECT_EQ(Build(Configuration(std::vector<Bytes>(9, Interface(0, 0, 0))))->interfaceCount, 8);
 }
 
 TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescriptors) {
@@ -144,7 +143,6 @@ TEST(BosObject, RecordsKnownCapabilitiesUntilAnUnknownOneOrTheTotalLength) {
     const CUsbBosObject all(Bos(3, {kContainerId, kSuperSpeedUsb, kUsb20Extension}));
     ASSERT_TRUE(all.containerId && all.superSpeedUsb && all.usb20Extension);
     EXPECT_EQ(all.usb20Extension->bmAttributes, 0x0100F41Eu);
-    EXPECT_EQ(all.superSpeedUsb->wU2DevExitLat, 0x07FF);
     EXPECT_TRUE(
         std::ranges::equal(all.containerId->ContainerID, std::span(kContainerId).subspan(4)));
     Bytes unknown = kUsb20Extension;
