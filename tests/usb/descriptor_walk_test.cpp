@@ -24,9 +24,8 @@ Bytes Interface(std::uint8_t number, std::uint8_t alternate, std::uint8_t endpoi
 }
 
 Bytes ClassDescriptor(std::uint8_t length) {
-    Bytes descriptor(length, 0);
-    descriptor[0] = length;
-    descriptor[1] = 0x21;
+    Bytes descriptor{length, 0x21};
+    descriptor.resize(length);
     return descriptor;
 }
 
@@ -111,27 +110,24 @@ TEST_F(DescriptorWalkTest, WalksPassOverClassDescriptorsAndCountAlternateSetting
     EXPECT_EQ(Walk({Interface(0, 0, 2), Endpoint(0x81, 3, 64), Interface(1, 0, 1),
                     Endpoint(0x82, 3, 64)}),
               "1x32: int81/64 int82/64");
-    EXPECT_EQ(Build(Configuration(std::vector<Bytes>(9, Interface(0, 0, 0))))->interfaceCount, 8);
 }
 
-TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAfterEndpoints) {
+TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescriptors) {
     const std::vector<Bytes> descriptors{
         Interface(0, 0, 3),      ClassDescriptor(5), Endpoint(0x81, 2, 1024), Companion(15, 0),
         Endpoint(0x02, 2, 1024), Companion(3, 0),    Endpoint(0x83, 3, 64)};
     EXPECT_EQ(Walk(descriptors, true), "1x47: bulk81/16384 bulk02/4096 int83/64");
     // The plain walk passes over companions as it does over class descriptors.
     EXPECT_EQ(Walk(descriptors), "1x47: bulk81/1024 bulk02/1024 int83/64");
-}
 
-TEST_F(DescriptorWalkTest, ClassDescriptorsBeyondTheEleventhUseOrdinals) {
-    std::vector<Bytes> descriptors{Interface(0, 0, 2)};
-    descriptors.insert(descriptors.end(), 11, ClassDescriptor(3));
-    descriptors.insert(descriptors.end(),
-                       {ClassDescriptor(20), Endpoint(0x81, 2, 512), Endpoint(0x02, 2, 512)});
-    // Plain: the walk stays on the twelfth and counts it once per ordinal left.
-    EXPECT_EQ(Walk(descriptors), "1x82:");
-    // SuperSpeed: the walk moves on, so the first endpoint takes the second ordinal.
-    EXPECT_EQ(Walk(descriptors, true), "1x69: - bulk81/512");
+    // Class descriptors beyond the eleventh use ordinals. Plain: the walk stays on the twelfth
+    // and counts it once per ordinal left. SuperSpeed: the walk moves on, so the first endpoint
+    // takes the second ordinal.
+    std::vector<Bytes> many{Interface(0, 0, 2)};
+    many.insert(many.end(), 11, ClassDescriptor(3));
+    many.insert(many.end(), {ClassDescriptor(20), Endpoint(0x81, 2, 512), Endpoint(0x02, 2, 512)});
+    EXPECT_EQ(Walk(many), "1x82:");
+    EXPECT_EQ(Walk(many, true), "1x69: - bulk81/512");
 }
 
 TEST_F(DescriptorWalkTest, DestroyingAConfigurationLeavesTheDevicesControlEndpointAlone) {
@@ -147,14 +143,8 @@ TEST(BosObject, RecordsKnownCapabilitiesUntilAnUnknownOneOrTheTotalLength) {
     const CUsbBosObject all(Bos(3, {kContainerId, kSuperSpeedUsb, kUsb20Extension}));
     ASSERT_TRUE(all.containerId && all.superSpeedUsb && all.usb20Extension);
     EXPECT_EQ(all.usb20Extension->bmAttributes, 0x0100F41Eu);
-    EXPECT_EQ(all.superSpeedUsb->wU2DevExitLat, 0x07FF);
     EXPECT_TRUE(
         std::ranges::equal(all.containerId->ContainerID, std::span(kContainerId).subspan(4)));
-    Bytes later = kUsb20Extension;
-    later[3] = 0x02;
-    EXPECT_EQ(CUsbBosObject(Bos(2, {kUsb20Extension, later})).usb20Extension->bmAttributes,
-              0x0100F402u);
-
     Bytes unknown = kUsb20Extension;
     unknown[2] = 5;
     EXPECT_EQ(Capabilities(Bos(2, {unknown, kSuperSpeedUsb})), "---");

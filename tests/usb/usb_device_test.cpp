@@ -5,12 +5,12 @@
 #include "sim/family_device.h"
 #include "sim/sim_device_interfaces.h"
 #include "sim/usb_function.h"
-#include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
 #include "usb/little_endian.h"
 #include "usb/request_block.h"
 #include "usb/text_error.h"
+#include "usb/usb_isoc_endpoint.h"
 #include "usb/usb_test_support.h"
 
 namespace torvane {
@@ -26,10 +26,8 @@ constexpr WindowHandle kWindow{0x5150};
 class UsbDeviceTest : public ::testing::Test {
 protected:
     std::shared_ptr<sim::UsbFunction> Plug(DescriptorSet descriptors, std::string location) {
-        sim::UsbFunctionConfig config;
-        config.descriptors = std::move(descriptors);
-        config.locationPath = std::move(location);
-        auto function = std::make_shared<sim::UsbFunction>(config);
+        auto function = std::make_shared<sim::UsbFunction>(sim::UsbFunctionConfig{
+            .descriptors = std::move(descriptors), .locationPath = std::move(location)});
         bus.Attach(function);
         return function;
     }
@@ -51,69 +49,21 @@ std::u16string Text(const std::array<char16_t, 256>& text) {
     return std::u16string(text.data());
 }
 
-TEST_F(UsbDeviceTest, HidInterfaceOpensQuietlyWithoutAnyDriverData) {
-    auto device = Device(kHidClassGuid, kWindow);
-    ASSERT_TRUE(device->interfaceNotification);
-    // Nothing present: nothing opens, and closing the closed object raises nothing.
-    EXPECT_EQ(device->CountDevices(), 0);
-    EXPECT_FALSE(device->OpenHandle(0));
-    EXPECT_FALSE(device->OpenDevice(0));
-    EXPECT_FALSE(device->deviceHandle);
-    device->CloseDevice();
-
-    PlugFamilyDevice("PORT-A");
-    PlugFamilyDevice("PORT-B");
-    EXPECT_EQ(device->CountDevices(), 2);
-    EXPECT_FALSE(device->OpenHandle(2));
-
-    EXPECT_FALSE(device->OpenDevice(1));
-    EXPECT_TRUE(device->deviceHandle);
-    EXPECT_EQ(device->deviceIndex, 1);
-    EXPECT_EQ(device->LocationPath(), "PORT-B");
-    EXPECT_EQ(std::string(device->devicePath.data()).rfind("\\\\?\\hid#vid_3a7d&pid_1f02", 0), 0u);
-    EXPECT_EQ(device->deviceDescriptor, (std::array<std::uint8_t, 18>{}));
-    EXPECT_EQ(device->lastError, kErrorInvalidFunction);
-    EXPECT_EQ(std::tie(device->usbAddress, device->driverVersion, device->deviceName[0],
-                       device->configCount, device->isHighSpeed, device->isSuperSpeed),
-              std::tuple(0, 0u, '\0', 0, false, false));
-    EXPECT_EQ(device->QueryAltSetting(), 0xFF);
-    ASSERT_TRUE(device->controlEndpoint);
-    EXPECT_EQ(device->controlEndpoint->maxPacketSize, 0);
-    EXPECT_FALSE(device->handleNotification);
-    EXPECT_TRUE(messages.shown.empty());
-
-    // The selection opens twice; the first handle does not stay open behind the second.
-    const DeviceHandle first = device->deviceHandle;
-    ASSERT_TRUE(device->OpenHandle(1));
-    EXPECT_NE(device->deviceHandle, first);
-    EXPECT_FALSE(bus.Close(first));
-}
-
 // The selection's second open fails before it reaches the device: the handle of the first open
 // is closed on the way, not dropped.
 TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
-    InterfaceEntry good;
-    good.present = true;
-    good.devicePath = "\\\\?\\hid#1";
-    InterfaceEntry absent = good;
-    absent.present = false;
-    InterfaceEntry noPath = good;
-    noPath.devicePath.reset();
-    struct Case {
-        const char* name;
-        std::optional<std::vector<InterfaceEntry>> second;  // what the second open finds
-    };
-    const Case cases[] = {
-        {"no information set", std::nullopt},
-        {"entry not present", std::vector{absent, good}},
-        {"device path unreadable", std::vector{noPath}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const InterfaceEntry good{true, "\\\\?\\hid#1", {}, {}};
+    const InterfaceEntry absent{false, good.devicePath, {}, {}};
+    const InterfaceEntry noPath{true, {}, {}, {}};
+    // What the second open finds: no information set, an entry not present, no device path.
+    const std::optional<std::vector<InterfaceEntry>> seconds[] = {
+        std::nullopt, std::vector{absent, good}, std::vector{noPath}};
+    for (const auto& second : seconds) {
+        SCOPED_TRACE(&second - seconds);
         test::FakeDevice system;
         test::RecordingMessages messages;
         // Two enumerations for each open (the count, then the entry); the count still finds one.
-        system.enumerations = {std::vector{good}, std::vector{good}, std::vector{good}, c.second};
+        system.enumerations = {std::vector{good}, std::vector{good}, std::vector{good}, second};
         CUsbDevice device(system, messages, WindowHandle{}, kHidClassGuid, false);
         device.OpenDevice(0);
         ASSERT_EQ(system.openHandles.size(), 1u);
@@ -124,41 +74,50 @@ TEST(UsbDeviceHandles, AFailedSecondOpenClosesTheHandleItHeld) {
 }
 
 // A location path that the 256-byte field cannot hold whole would name another port, or none:
-// it is no location path at all, and the path read before it does not stay either.
+// it is no location path at all, and the path read before it does not stay either. A family
+// device's HID interface opens quietly without any of the USB function driver's data.
 TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
+    auto device = Device(kHidClassGuid, kWindow);
+    EXPECT_EQ(device->CountDevices(), 0);
+    EXPECT_FALSE(device->OpenDevice(0));
+    device->CloseDevice();  // closing the closed object raises nothing
     PlugFamilyDevice(std::string(256, 'L'));
     PlugFamilyDevice(std::string(255, 'M'));
     for (int i = 2; i < 300; ++i) {
         PlugFamilyDevice("PORT-" + std::to_string(i));
     }
-    auto device = Device(kHidClassGuid);
     EXPECT_EQ(device->CountDevices(), 255);
-    ASSERT_TRUE(device->OpenHandle(1));
+    EXPECT_FALSE(device->OpenHandle(255));
+    EXPECT_FALSE(device->OpenDevice(1));
+    ASSERT_TRUE(device->deviceHandle);
+    EXPECT_EQ(std::tie(device->deviceIndex, device->lastError, device->configCount),
+              std::tuple(1, kErrorInvalidFunction, 0));
     EXPECT_EQ(device->LocationPath(), std::string(255, 'M'));
     EXPECT_EQ(device->locationPaths.back(), '\0');
+    EXPECT_EQ(std::string(device->devicePath.data()),
+              "\\\\?\\hid#vid_3a7d&pid_1f02#sim&2&1#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    EXPECT_TRUE(messages.shown.empty());
+    // The selection opens again; the first handle does not stay open behind the second.
+    const DeviceHandle first = device->deviceHandle;
     ASSERT_TRUE(device->OpenHandle(0));
+    EXPECT_FALSE(bus.Close(first));
     EXPECT_EQ(device->LocationPath(), "");
     ASSERT_TRUE(device->OpenHandle(254));
     EXPECT_EQ(device->LocationPath(), "PORT-254");
 }
 
-TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
+// A USB 2.0 device binds its current alternate setting; failed closes are raised, not hidden.
+TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSettingAndRaisesFailedCloses) {
     auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-U2");
     function->SetAlternateSetting(1);
     auto device = Device(kUsbFunctionClassGuid, kWindow);
     ASSERT_TRUE(device->OpenDevice(0));
-    EXPECT_EQ(device->maxPacketSize0, 64);
-    EXPECT_EQ(device->controlEndpoint->maxPacketSize, 64);
-    EXPECT_EQ(device->usbAddress, 7);
-    EXPECT_EQ(std::string(device->friendlyName.data()), "Torvane USB Function");
-    EXPECT_TRUE(device->isHighSpeed);
-    EXPECT_TRUE(device->handleNotification);
+    EXPECT_EQ(std::tie(device->maxPacketSize0, device->usbAddress, device->altIndex),
+              std::tuple(64, 7, 1));
+    EXPECT_TRUE(device->isHighSpeed && device->handleNotification);
     EXPECT_FALSE(device->bosObject);  // not a USB 3.x device
-
-    EXPECT_EQ(device->altIndex, 1);
     const CUsbConfiguration& config = *device->configurations[0];
     EXPECT_EQ(device->currentInterface, config.interfaces[1].get());
-    EXPECT_EQ(device->configDescriptors[0].size(), config.wTotalLength);
     EXPECT_EQ(device->currentInterface->endpoints[0], device->controlEndpoint.get());
     EXPECT_EQ(device->CurrentEndpointCount(), 4);
     // Two bulk IN endpoints: the shortcut is the first, both are switched to direct transfers.
@@ -168,28 +127,31 @@ TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSetting) {
     for (int k = 1; k <= 3; ++k) {
         EXPECT_EQ(device->currentInterface->endpoints[k]->transferMode, 1) << k;
     }
-    EXPECT_EQ(device->interruptInEndpoint, nullptr);
-
-    // The default control endpoint works on the open handle.
-    CUsbControlEndPoint& control = *device->controlEndpoint;
-    std::tie(control.direction, control.requestType, control.bRequest, control.wValue) =
-        std::tuple(1, 0, 6, 0x0100);
-    std::array<std::uint8_t, 18> descriptor{};
-    AsyncIo io;
-    ASSERT_TRUE(system.CreateIo(io));
-    auto block = control.BeginTransfer(descriptor, io);
-    ASSERT_TRUE(block);
-    std::int32_t length = 0;
-    EXPECT_TRUE(control.FinishTransfer(descriptor, length, io, std::move(block)));
-    system.CloseIo(io);
-    EXPECT_EQ(length, 18);
-    EXPECT_EQ(descriptor, device->deviceDescriptor);
 
     device->CloseDevice();
-    EXPECT_FALSE(device->deviceHandle);
+    EXPECT_FALSE(device->deviceHandle || device->controlEndpoint);
     EXPECT_EQ(device->currentInterface, nullptr);
-    EXPECT_FALSE(device->controlEndpoint);
     EXPECT_EQ(device->LocationPath(), "PORT-U2");  // kept after the close
+
+    // A failed close is raised, and nothing after the failed step is done; the destructor only
+    // records the failures.
+    ASSERT_TRUE(device->OpenDevice(0));
+    system.FailNextClose(31);
+    try {
+        device->CloseDevice();
+        ADD_FAILURE() << "no error raised";
+    } catch (const TextError& error) {
+        EXPECT_EQ(error.text(), "Failed to close handle to driver.");
+    }
+    EXPECT_EQ(device->lastError, 31u);
+    EXPECT_TRUE(device->deviceHandle);
+    system.FailUnregister(50);
+    EXPECT_THROW(device->ReleaseHandle(), TextError);
+    test::RecordingTrace trace;
+    device.reset();
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{
+                               "<USBIO:> Failed to close the handle notification handle.\n",
+                               "<USBIO:> Failed to close the device notification handle.\n"}));
 }
 
 // SuperSpeed: 2^9 for the control packet size, a BOS and companions. Isochronous: English taken
@@ -204,7 +166,6 @@ TEST_F(UsbDeviceTest, SuperSpeedAndIsochronousSetsOpenWithTheirBosAndStrings) {
     EXPECT_TRUE(super->bosObject->usb20Extension && super->bosObject->superSpeedUsb &&
                 super->bosObject->containerId);
     EXPECT_NE(super->bulkInEndpoint->companionType, 0);
-    EXPECT_FALSE(super->handleNotification);  // no window, no registrations
     auto iso = Device(kUsbFunctionClassGuid);
     iso->product.fill(u'x');
     ASSERT_TRUE(iso->OpenDevice(1));
@@ -239,14 +200,12 @@ TEST_F(UsbDeviceTest, MalformedTablesShowTheirMessageAndCloseTheDevice) {
 TEST_F(UsbDeviceTest, RewrittenRequestBlocksNeverLeadAReadOutsideThem) {
     struct Case {
         const char* name;
-        std::uint16_t wValue;  // the request whose answer moves, with its wLength; 0: none
-        std::uint16_t wLength;
+        std::uint16_t wValue, wLength;  // the request whose answer moves; wValue 0: none
         std::uint32_t movedTo;
         bool opened;
         std::uint16_t languageId;
         std::u16string manufacturer;
-        bool configured;
-        bool bos;
+        bool configured, bos;
     };
     const std::u16string labs = u"Torvane Labs";
     const Case cases[] = {
@@ -287,52 +246,54 @@ TEST_F(UsbDeviceTest, RewrittenRequestBlocksNeverLeadAReadOutsideThem) {
     }
 }
 
-TEST_F(UsbDeviceTest, OnlyTwoConfigurationSlotsAreFetched) {
-    DescriptorSet set = sim::HidClassDescriptors();
-    set.configurations = {set.configurations[0], set.configurations[0], set.configurations[0]};
-    set.device[17] = 3;
-    Plug(set, "PORT-1");
-    auto device = Device(kUsbFunctionClassGuid);
-    ASSERT_TRUE(device->OpenDevice(0));
-    EXPECT_EQ(device->configCount, 3);
-    EXPECT_TRUE(device->configurations[1]);
-    EXPECT_EQ(device->interruptInEndpoint->bEndpointAddress & 0x80, 0x80);
-}
-
-TEST_F(UsbDeviceTest, ShortAndOddDriverAnswers) {
+// The transfer engine on an open handle: OUT data comes back IN, buffered or direct; an endpoint
+// outside the alternate setting fails; isochronous packets fill records; stale handles stay so.
+TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-1");
-    function->CutReply(0x220000, 2);
-    function->SetSpeed(3);
-    auto device = Device(kUsbFunctionClassGuid);
-    device->lastError = 1234;
-    ASSERT_TRUE(device->OpenDevice(0));
-    EXPECT_EQ(device->driverVersion, 0u);  // a short answer fails the query ...
-    EXPECT_EQ(device->lastError, 1234u);   // ... without a system error
-    EXPECT_NE(device->usbdiVersion, 0u);
-    EXPECT_FALSE(device->isHighSpeed || device->isSuperSpeed);
-}
+    Plug(sim::IsochronousDescriptors(), "PORT-2")->SetAlternateSetting(1);
+    auto bulk = Device(kUsbFunctionClassGuid);
+    auto iso = Device(kUsbFunctionClassGuid);
+    ASSERT_TRUE(bulk->OpenDevice(0) && iso->OpenDevice(1));
+    AsyncIo io;
+    ASSERT_TRUE(system.CreateIo(io));
+    EXPECT_FALSE(system.WaitIo(io, 50));  // nothing started: its time passes on the virtual clock
+    EXPECT_EQ(clock.TickCount(), 50u);
+    std::int32_t length = -1;
+    const auto transfer = [&](CUsbEndPoint& endpoint, std::int32_t mode, test::Bytes& data,
+                              std::span<std::uint8_t> records = {}) {
+        endpoint.transferMode = mode;
+        return endpoint.FinishTransfer(data, length, io, endpoint.BeginTransfer(data, io), records);
+    };
+    test::Bytes data{1, 2, 3, 4, 5, 6};
+    EXPECT_TRUE(transfer(*bulk->bulkOutEndpoint, 0, data));
+    test::Bytes in(4, 0xEE);
+    EXPECT_TRUE(transfer(*bulk->bulkInEndpoint, 0, in));  // buffered: copied from the block
+    EXPECT_EQ(in, (test::Bytes{1, 2, 3, 4}));
+    in.assign(4, 0xEE);
+    EXPECT_TRUE(transfer(*bulk->bulkInEndpoint, 1, in));  // direct: straight into the buffer
+    EXPECT_EQ(length, 2);
+    EXPECT_EQ(in, (test::Bytes{5, 6, 0xEE, 0xEE}));
+    CUsbBulkEndPoint absent(system, bulk->deviceHandle, test::Endpoint(0x83, 2, 512).data());
+    EXPECT_FALSE(transfer(absent, 0, in));
 
-TEST_F(UsbDeviceTest, CloseFailuresAreRaisedAndTheDestructorOnlyRecordsThem) {
-    Plug(sim::BulkAlternateDescriptors(), "PORT-1");
-    auto device = Device(kUsbFunctionClassGuid, kWindow);
-    ASSERT_TRUE(device->OpenDevice(0));
-    system.FailNextClose(31);
-    try {
-        device->CloseDevice();
-        ADD_FAILURE() << "no error raised";
-    } catch (const TextError& error) {
-        EXPECT_EQ(error.text(), "Failed to close handle to driver.");
-    }
-    EXPECT_EQ(device->lastError, 31u);
-    EXPECT_TRUE(device->deviceHandle);  // nothing after the failed step was done
+    CUsbIsocEndPoint isoIn(system, iso->deviceHandle, test::Endpoint(0x81, 1, 0x0C00).data());
+    test::Bytes stream(5000), records(24, 0xEE);
+    EXPECT_TRUE(transfer(isoIn, 0, stream, records));
+    EXPECT_EQ(length, 5000);
+    EXPECT_TRUE(system.WaitIo(io, 0));  // requests complete as they start
+    EXPECT_EQ(records, test::Block(24, {{4, 2048}, {12, 2048}, {20, 904}}, 0, 0));
 
-    system.FailUnregister(50);
-    EXPECT_THROW(device->ReleaseHandle(), TextError);
-    test::RecordingTrace trace;
-    device.reset();  // raises nothing
-    EXPECT_EQ(trace.lines, (std::vector<std::string>{
-                               "<USBIO:> Failed to close the handle notification handle.\n",
-                               "<USBIO:> Failed to close the device notification handle.\n"}));
+    // Gone from the bus and back, the handle stays stale; it closes once.
+    function->SetPresent(false);
+    function->SetPresent(true);
+    EXPECT_FALSE(transfer(*bulk->bulkOutEndpoint, 0, data));
+    EXPECT_EQ(bulk->bulkOutEndpoint->lastError, sim::kErrorDeviceNotConnected);
+    const DeviceHandle handle = bulk->deviceHandle;
+    bulk->CloseDevice();
+    SystemError error;
+    EXPECT_FALSE(system.Close(handle, error));
+
+    system.CloseIo(io);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// A device interfaces fake that records the I/O control requests it is handed and answers results
-// as told, gives the enumerations it is told and keeps count of the handles it opened, a trace sink
-// that keeps the lines, and builders of descriptors and request blocks.
+// A device interfaces fake that gives the enumerations it is told and keeps count of the handles
+// it opened, a trace sink that keeps the lines, and builders of descriptors and request blocks.
 #pragma once
 
 #include <algorithm>
@@ -23,13 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 class FakeDevice final : public DeviceInterfaces {
 public:
-    struct Call {
-        std::uint32_t code;
-        Bytes input;
-        const std::uint8_t* output;
-        std::size_t outputSize;
-    };
-
     std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid&) override {
         if (enumerations.empty()) {
             return {};
@@ -51,17 +43,11 @@ public:
                    SystemError&) override {
         return false;
     }
-    bool BeginIoControl(DeviceHandle, std::uint32_t code, std::span<std::uint8_t> input,
-                        std::span<std::uint8_t> output, AsyncIo&, SystemError& error) override {
-        calls.push_back({code, Bytes(input.begin(), input.end()), output.data(), output.size()});
-        error.code = kErrorIoPending;
+    bool BeginIoControl(DeviceHandle, std::uint32_t, std::span<std::uint8_t>,
+                        std::span<std::uint8_t>, AsyncIo&, SystemError&) override {
         return false;
     }
-    bool GetIoResult(DeviceHandle, AsyncIo&, std::uint32_t& bytes) override {
-        ++resultQueries;
-        bytes = resultBytes;
-        return resultOk;
-    }
+    bool GetIoResult(DeviceHandle, AsyncIo&, std::uint32_t&) override { return false; }
     bool CreateIo(AsyncIo&) override { return false; }
     void CloseIo(AsyncIo&) override {}
     bool WaitIo(AsyncIo&, std::uint32_t) override { return false; }
@@ -79,10 +65,6 @@ public:
     std::vector<std::optional<std::vector<InterfaceEntry>>> enumerations;
     std::set<std::uintptr_t> openHandles;
     std::uintptr_t lastHandle = 0;
-    std::vector<Call> calls;
-    bool resultOk = true;
-    std::uint32_t resultBytes = 0;
-    int resultQueries = 0;
 };
 
 // Installed for its lifetime; the previous sink comes back afterwards.
