@@ -49,18 +49,16 @@ TEST(HexImage, LoadedRecordsByteForByteInFileOrder) {
         LoadRules rules;
         std::vector<Bytes> records;  // each record's head; none: only that the file loads
     } cases[] = {
+        // LF line ends and blank lines shift nothing; an extended address record with base 0 is
+        // kept as data.
         {"the end-of-file record comes last and is not counted",
-         CrLfFile({":0400000012345678E8", DataLine(0x0100, {1, 2}), kEndOfFileLine}),
+         ":0400000012345678E8\r\n" + DataLine(0x2000, {1, 2, 3}) + "\n\n" +
+             HexLine(0x0000, 0x04, {0x00, 0x00}) + "\n\r\n" + kEndOfFileLine,
          kBootLoader,
-         {{0x00, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78}, {0x00, 0x01, 0x02, 1, 2}, {0, 0, 0}}},
-        {"LF line ends and blank lines shift nothing",
-         DataLine(0x2000, {1, 2, 3}) + "\n\n" + DataLine(0x2010, {4}) + "\n\r\n" + kEndOfFileLine,
-         kBootLoader,
-         {{0x00, 0x20, 3, 1, 2, 3}, {0x10, 0x20, 1, 4}, {0, 0, 0}}},
-        {"an extended address record with base 0 is kept as data",
-         CrLfFile({HexLine(0x0000, 0x04, {0x00, 0x00}), DataLine(0x2000, {5}), kEndOfFileLine}),
-         kBootLoader,
-         {{0x00, 0x00, 0x02, 0x00, 0x00}, {0x00, 0x20, 1, 5}, {0, 0, 0}}},
+         {{0x00, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78},
+          {0x00, 0x20, 3, 1, 2, 3},
+          {0x00, 0x00, 0x02, 0x00, 0x00},
+          {0, 0, 0}}},
         {"an end-of-file record with data keeps its count but no data",
          CrLfFile({DataLine(0x2000, {1}), HexLine(0x0000, 0x01, {0xAB, 0xCD})}),
          kBootLoader,

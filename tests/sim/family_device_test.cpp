@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/hid_report_descriptor.h"
 #include "protocol/device_session.h"
 #include "protocol/family.h"
+#include "sim/family_report_descriptor.h"
 #include "sim/sim_arrivals.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
@@ -67,6 +69,21 @@ TEST(FamilyDevice, HandlesGoStaleWhenTheDeviceReenumerates) {
     EXPECT_TRUE(family.hid().GetAttributes(session.sessionHandle, attributes));
     EXPECT_TRUE(family.bus().Close(application));
     EXPECT_FALSE(family.bus().Close(application));
+}
+
+// The report descriptor of a family device parses back to the lengths it was made from.
+TEST(FamilyDevice, ReportDescriptorCountsBackToTheCapsItWasMadeFrom) {
+    const FamilyDeviceConfig config;
+    for (const HidCaps& caps : {config.appCaps, config.bootCaps, HidCaps{1, 0xFF00, 300, 2, 0},
+                                HidCaps{1, 0xFF00, 0, 64, 0}}) {
+        const auto summary = SummarizeReportDescriptor(FamilyReportDescriptor(caps));
+        ASSERT_TRUE(summary);
+        EXPECT_EQ(summary->inputReportByteLength, caps.inputReportByteLength);
+        EXPECT_EQ(summary->outputReportByteLength, caps.outputReportByteLength);
+        EXPECT_EQ(summary->usagePage, 0xFF00);
+        EXPECT_EQ(summary->usage, 1);
+        EXPECT_TRUE(summary->usesReportIds);
+    }
 }
 
 // The host's tick counter over real time in steps of 16 ms, as GetTickCount moves on Windows.

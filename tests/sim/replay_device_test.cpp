@@ -83,6 +83,10 @@ TEST_F(ReplayDeviceTest, PlaysTheLogAndComesBackAsItsNextDeviceAtItsPort) {
     EXPECT_NE(device->Problem(), "");  // its last report is still to come
     ASSERT_TRUE(Send({0x03, 0x7E, 0x5A, 0x01}));
     EXPECT_EQ(device->Problem(), "");
+    EXPECT_FALSE(Send({0x03, 0x7E, 0x5A, 0x01}));
+    EXPECT_EQ(device->Problem(),
+              "replay of 'test.log' stopped: the log ends at line 8; the program sent OUT 03 7E "
+              "5A 01");
 }
 
 TEST_F(ReplayDeviceTest, AReportOtherThanTheLogsStopsItForGood) {
@@ -105,18 +109,16 @@ TEST_F(ReplayDeviceTest, AReplyReadSoonerThanTheLogsDeviceGaveItIsRefused) {
               "before; the log's device answered after 400 ms");
 }
 
-TEST(ReplayDevice, AReplyOfAnotherLengthThanTheDeviceAnnouncedStopsIt) {
-    std::istringstream in(
-        "0 DEVICE 3A7D:1F00 IN 4 OUT 4\n0 OUT 03 7E 5A 02\n0 IN 01 7E 5A 0F 00 00\n");
-    std::string error;
-    auto source =
-        std::make_shared<ReplaySource>(ReplaySource{"long.log", *ReadReportLog(in, error)});
-    ReplayDevice device(source, kPort, 0);
-    const std::uint8_t request[] = {0x03, 0x7E, 0x5A, 0x02};
-    std::lock_guard lock(device.mutex());
-    ASSERT_TRUE(device.OutputReport(0, request));
+TEST_F(ReplayDeviceTest, AReadOfAnotherLengthThanTheLogsStopsIt) {
+    ASSERT_TRUE(Send({0x03, 0x7E, 0x5A, 0x02, 0x04, 0, 0, 0}));
     std::uint8_t reply[4] = {0x01};
-    EXPECT_FALSE(device.InputReport(0, reply));
+    {
+        std::lock_guard lock(device->mutex());
+        EXPECT_FALSE(device->InputReport(clock.TickCount(), reply));
+    }
+    EXPECT_EQ(device->Problem(),
+              "replay of 'test.log' stopped: line 3: the program read 4 bytes; the log's device "
+              "answered 8");
 }
 
 }  // namespace
