@@ -182,5 +182,13 @@ TEST(HexImage, ParseHexLineStaysInsideItsTable) {
     EXPECT_EQ(records[0].data[0], 0xFF);
 }
 
+// The version an image brings: the four bytes it writes at 0x2107, none unless it writes all.
+TEST(HexImage, ImageVersionNeedsAllFourBytes) {
+    EXPECT_EQ(ImageVersion(Load(test::QmxCImage(1)).table),
+              (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
+    const std::string three = DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0});
+    EXPECT_FALSE(ImageVersion(Load(CrLfFile({three, kEndOfFileLine})).table));
+}
+
 }  // namespace
 }  // namespace torvane

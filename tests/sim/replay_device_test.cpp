@@ -121,5 +121,26 @@ TEST_F(ReplayDeviceTest, AReadOfAnotherLengthThanTheLogsStopsIt) {
               "answered 8");
 }
 
+// An appearance leaves after its last report: at the start when it has none, after the read
+// when that is a reply.
+TEST(ReplayDevice, LeavesAfterItsLastReportAtTheStartOrAfterAReply) {
+    std::istringstream in(
+        "0 DEVICE 3A7D:1F00 IN 4 OUT 4\n100 DEVICE 3A7D:1F02 IN 4 OUT 4\n100 OUT 03 7E 5A 02\n"
+        "110 IN 01 7E 5A 04\n400 DEVICE 3A7D:1F00 IN 4 OUT 4\n400 OUT 03 7E 5A 01\n");
+    std::string error;
+    auto source =
+        std::make_shared<ReplaySource>(ReplaySource{"short.log", *ReadReportLog(in, error)});
+    ReplayDevice device(source, kPort, 0);
+    std::lock_guard lock(device.mutex());
+    EXPECT_FALSE(device.Interface(0));
+    ASSERT_TRUE(device.Interface(100));
+    const std::uint8_t request[] = {0x03, 0x7E, 0x5A, 0x02};
+    ASSERT_TRUE(device.OutputReport(100, request));
+    std::uint8_t reply[4] = {0x01};
+    ASSERT_TRUE(device.InputReport(110, reply));
+    EXPECT_FALSE(device.Interface(110));
+    EXPECT_EQ(device.Interface(400)->productId, 0x1F00);
+}
+
 }  // namespace
 }  // namespace torvane::sim
