@@ -29,9 +29,6 @@ public:
     void ShowTexts(const std::string& pathStatus, const std::string& version) override {
         if (statuses.empty() || statuses.back() != pathStatus) {
             statuses.push_back(pathStatus);
-            if (onStatus) {
-                onStatus(pathStatus);
-            }
         }
         shownVersion = version;
     }
@@ -59,8 +56,6 @@ public:
     std::map<Control, bool> enabled;
     Control focused = Control::DeviceList;
     std::optional<std::string> file;
-    // Called with each new status text, on the thread that shows it.
-    std::function<void(const std::string&)> onStatus;
     // Called as the engine opens a device, on the thread that opens it.
     std::function<void()> onOpen;
 };

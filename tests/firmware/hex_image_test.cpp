@@ -49,18 +49,16 @@ TEST(HexImage, LoadedRecordsByteForByteInFileOrder) {
         LoadRules rules;
         std::vector<Bytes> records;  // each record's head; none: only that the file loads
     } cases[] = {
+        // LF line ends and blank lines shift nothing; an extended address record with base 0 is
+        // kept as data.
         {"the end-of-file record comes last and is not counted",
-         CrLfFile({":0400000012345678E8", DataLine(0x0100, {1, 2}), kEndOfFileLine}),
+         ":0400000012345678E8\r\n" + DataLine(0x2000, {1, 2, 3}) + "\n\n" +
+             HexLine(0x0000, 0x04, {0x00, 0x00}) + "\n\r\n" + kEndOfFileLine,
          kBootLoader,
-         {{0x00, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78}, {0x00, 0x01, 0x02, 1, 2}, {0, 0, 0}}},
-        {"LF line ends and blank lines shift nothing",
-         DataLine(0x2000, {1, 2, 3}) + "\n\n" + DataLine(0x2010, {4}) + "\n\r\n" + kEndOfFileLine,
-         kBootLoader,
-         {{0x00, 0x20, 3, 1, 2, 3}, {0x10, 0x20, 1, 4}, {0, 0, 0}}},
-        {"an extended address record with base 0 is kept as data",
-         CrLfFile({HexLine(0x0000, 0x04, {0x00, 0x00}), DataLine(0x2000, {5}), kEndOfFileLine}),
-         kBootLoader,
-         {{0x00, 0x00, 0x02, 0x00, 0x00}, {0x00, 0x20, 1, 5}, {0, 0, 0}}},
+         {{0x00, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78},
+          {0x00, 0x20, 3, 1, 2, 3},
+          {0x00, 0x00, 0x02, 0x00, 0x00},
+          {0, 0, 0}}},
         {"an end-of-file record with data keeps its count but no data",
          CrLfFile({DataLine(0x2000, {1}), HexLine(0x0000, 0x01, {0xAB, 0xCD})}),
          kBootLoader,
@@ -68,6 +66,12 @@ TEST(HexImage, LoadedRecordsByteForByteInFileOrder) {
         {"the identity of the running application",
          CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'S', 3, 0, 1, 9, 9, 9, 9}), kEndOfFileLine}),
          kApplication,
+         {}},
+        {"every accepted range",
+         CrLfFile({DataLine(0x0000, {1}), DataLine(0x0010, {1}), DataLine(0x0100, {1}),
+                   DataLine(0x1F00, {1}), DataLine(0x2A55, {1}), DataLine(0xEFFF, {1}),
+                   DataLine(0xF000, {1}), DataLine(0xFF00, {1}), kEndOfFileLine}),
+         kBootLoader,
          {}},
         {"a boot loader reports no identity: another model's file loads",
          CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 9, 9, 9, 9}), kEndOfFileLine}),
@@ -89,21 +93,6 @@ TEST(HexImage, LoadedRecordsByteForByteInFileOrder) {
     }
 }
 
-TEST(HexImage, AddressRangesDecideTheWholeLoad) {
-    for (const std::uint16_t address :
-         {0x0000, 0x0010, 0x0100, 0x1F00, 0x2000, 0x2A55, 0xEFFF, 0xF000, 0xFF00}) {
-        EXPECT_TRUE(Load(CrLfFile({DataLine(address, {0xAA}), kEndOfFileLine})).ok) << address;
-    }
-    for (const std::uint16_t address : {0x0101, 0x1234, 0x1FFF, 0xF010, 0xFFFF}) {
-        const Loaded loaded =
-            Load(CrLfFile({DataLine(0x2000, {1}), DataLine(address, {0xAA}), kEndOfFileLine}));
-        EXPECT_FALSE(loaded.ok) << address;
-        EXPECT_FALSE(loaded.table.Loaded());
-        EXPECT_EQ(loaded.error.line, 2);
-        EXPECT_NE(loaded.error.reason.find("outside the accepted ranges"), std::string::npos);
-    }
-}
-
 TEST(HexImage, RefusedFilesNameTheLineAndTheReason) {
     const auto between = [](const std::string& line) {
         return CrLfFile({DataLine(0x2000, {1}), line, kEndOfFileLine});
@@ -115,6 +104,10 @@ TEST(HexImage, RefusedFilesNameTheLineAndTheReason) {
         LoadRules rules = kBootLoader;
     };
     const Case cases[] = {
+        {between(DataLine(0x0101, {1})), 2, "outside the accepted ranges"},
+        {between(DataLine(0x1FFF, {1})), 2, "outside the accepted ranges"},
+        {between(DataLine(0xF010, {1})), 2, "outside the accepted ranges"},
+        {between(DataLine(0xFFFF, {1})), 2, "outside the accepted ranges"},
         {between("0400000012345678E8"), 2, "does not start with ':'"},
         {between(":04000000123456G8E8"), 2, "character 'G' is not a hex digit"},
         {between(":04000000123456 78E8"), 2, "character ' ' is not a hex digit"},
@@ -187,6 +180,14 @@ TEST(HexImage, ParseHexLineStaysInsideItsTable) {
     EXPECT_EQ(ParseHexLine(kBootLoader, "2000000102", 1, 1, records), kAddressRefused);
     EXPECT_EQ(ParseHexLine(kBootLoader, "200000", 1, 0, records), 0);  // text cut short
     EXPECT_EQ(records[0].data[0], 0xFF);
+}
+
+// The version an image brings: the four bytes it writes at 0x2107, none unless it writes all.
+TEST(HexImage, ImageVersionNeedsAllFourBytes) {
+    EXPECT_EQ(ImageVersion(Load(test::QmxCImage(1)).table),
+              (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
+    const std::string three = DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0});
+    EXPECT_FALSE(ImageVersion(Load(CrLfFile({three, kEndOfFileLine})).table));
 }
 
 }  // namespace

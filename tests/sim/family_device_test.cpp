@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "support/records.h"
-
+#include "platform/hid_report_descriptor.h"
 #include "protocol/device_session.h"
 #include "protocol/family.h"
+#include "sim/family_report_descriptor.h"
 #include "sim/sim_arrivals.h"
-#include "sim/sim_hid_class.h"
 #include "sim/simulated_family.h"
-#include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
+#include "support/records.h"
 
 namespace torvane::sim {
 namespace {
@@ -20,84 +19,71 @@ using test::Record;
 
 constexpr const char* kPort = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
 
-// The engine's side of the exchange with a family device, on the virtual clock.
-class FamilyDeviceTest : public ::testing::Test {
-protected:
-    FamilyDeviceTest() {
-        device = std::make_shared<FamilyDevice>(FamilyDeviceConfig::ForModel(0x1F01, kPort));
-        bus.Attach(device);
-    }
+// The family's first interface opened into session, as the engine opens a listed device.
+void Open(SimulatedFamily& simulated, DeviceSession& session) {
+    const std::vector<BusEntry> entries = simulated.bus().Enumerate(kHidClassGuid);
+    ASSERT_EQ(entries.size(), 1u);
+    session.sessionHandle = simulated.bus().Open(entries[0].devicePath);
+    ASSERT_TRUE(simulated.hid().GetAttributes(session.sessionHandle, session.sessionAttributes));
+    ASSERT_TRUE(simulated.hid().GetCaps(session.sessionHandle, session.sessionCaps));
+    session.bootMode = session.sessionAttributes.productId == family::kBootLoaderProductId;
+}
 
-    // Opens the interface at location as the engine does; false when it is not on the bus.
-    bool OpenAt(const std::string& location) {
-        for (const BusEntry& entry : bus.Enumerate(kHidClassGuid)) {
-            if (entry.locationPath == location) {
-                session.sessionHandle = bus.Open(entry.devicePath);
-                hid.GetAttributes(session.sessionHandle, session.sessionAttributes);
-                hid.GetCaps(session.sessionHandle, session.sessionCaps);
-                session.bootMode = session.sessionAttributes.productId == 0x1F00;
-                return true;
-            }
-        }
-        return false;
-    }
+FamilyDeviceConfig BootLoader(std::uint16_t productId) {
+    FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(productId, kPort);
+    config.startInBootLoader = true;
+    return config;
+}
 
-    // A second device, started in its boot loader at P2, opened.
-    bool PlugBootLoader(std::uint16_t productId) {
-        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(productId, "P2");
-        config.startInBootLoader = true;
-        device = std::make_shared<FamilyDevice>(config);
-        bus.Attach(device);
-        return OpenAt("P2");
-    }
-
-    // Scans every 200 ms, at most 50 times, for an interface at location.
-    bool WaitFor(const std::string& location) {
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            const bool found = OpenAt(location);
-            clock.Sleep(200);
-            if (found) {
-                return true;
-            }
-        }
-        return false;
-    }
-
+TEST(FamilyDevice, WritesNeedAnErasedFlashAndReportsTheAnnouncedLength) {
     VirtualClock clock;
-    VirtualBus bus{clock};
-    std::shared_ptr<FamilyDevice> device;
-    SimHidClass hid{bus};
+    SimulatedFamily family({BootLoader(0x1F10)}, clock);
     test::RecordingMessages messages;
-    DeviceSession session{hid, clock, messages};
-};
-
-TEST_F(FamilyDeviceTest, WritesNeedAnErasedAndIdleFlash) {
-    ASSERT_TRUE(PlugBootLoader(0x1F10));
+    DeviceSession session(family.hid(), clock, messages);
+    Open(family, session);
     EXPECT_TRUE(session.WriteRecord(Record(0x2200, {0x0F})));
     // Programming clears bits only: 0x0F over 0x0F reads back 0x0F, 0xF0 then reads 0x00.
     EXPECT_FALSE(session.WriteRecord(Record(0x2200, {0xF0})));
-    EXPECT_EQ(device->flash()[0x2200], 0x00);
+    EXPECT_EQ(family.devices()[0]->flash()[0x2200], 0x00);
+    // The boot loader's reports are 40 bytes long; no other length passes either way.
+    std::array<std::uint8_t, 64> longReport{0x03, 0x7E, 0x5A, 0x02, 0x04};
+    EXPECT_FALSE(family.hid().SetOutputReport(session.sessionHandle, longReport));
+    longReport[0] = 0x01;
+    EXPECT_FALSE(family.hid().GetInputReport(session.sessionHandle, longReport));
 }
 
-TEST_F(FamilyDeviceTest, ReportsOfAnotherLengthThanAnnouncedAreRefused) {
-    ASSERT_TRUE(OpenAt(kPort));
-    std::array<std::uint8_t, 40> shortReport{0x03, 0x7E, 0x5A, 0x02, 0x04};
-    EXPECT_FALSE(hid.SetOutputReport(session.sessionHandle, shortReport));
-    std::array<std::uint8_t, 40> shortInput{0x01};
-    EXPECT_FALSE(hid.GetInputReport(session.sessionHandle, shortInput));
-}
-
-TEST_F(FamilyDeviceTest, HandlesGoStaleWhenTheDeviceReenumerates) {
-    ASSERT_TRUE(OpenAt(kPort));
+TEST(FamilyDevice, HandlesGoStaleWhenTheDeviceReenumerates) {
+    VirtualClock clock;
+    SimulatedFamily family({FamilyDeviceConfig::ForModel(0x1F01, kPort)}, clock);
+    test::RecordingMessages messages;
+    DeviceSession session(family.hid(), clock, messages);
+    Open(family, session);
     const DeviceHandle application = session.sessionHandle;
     session.EnterDownloadMode();
-    EXPECT_TRUE(bus.Enumerate(kHidClassGuid).empty());  // off the bus for 1500 ms
-    ASSERT_TRUE(WaitFor(kPort));
+    EXPECT_TRUE(family.bus().Enumerate(kHidClassGuid).empty());  // off the bus for 1500 ms
+    clock.Sleep(500);
+    Open(family, session);
+    EXPECT_EQ(session.bootMode, 1);
     HidAttributes attributes;
-    EXPECT_FALSE(hid.GetAttributes(application, attributes));
-    EXPECT_TRUE(hid.GetAttributes(session.sessionHandle, attributes));
-    EXPECT_TRUE(bus.Close(application));
-    EXPECT_FALSE(bus.Close(application));
+    EXPECT_FALSE(family.hid().GetAttributes(application, attributes));
+    EXPECT_TRUE(family.hid().GetAttributes(session.sessionHandle, attributes));
+    EXPECT_TRUE(family.bus().Close(application));
+    EXPECT_FALSE(family.bus().Close(application));
+}
+
+// The report descriptor of a family device parses back to the lengths it was made from.
+TEST(FamilyDevice, ReportDescriptorCountsBackToTheCapsItWasMadeFrom) {
+    const FamilyDeviceConfig config;
+    for (const HidCaps& caps : {config.appCaps, config.bootCaps, HidCaps{1, 0xFF00, 300, 2, 0},
+                                HidCaps{1, 0xFF00, 0, 64, 0}}) {
+        const auto summary = SummarizeReportDescriptor(FamilyReportDescriptor(caps));
+        ASSERT_TRUE(summary);
+        EXPECT_EQ(summary->inputReportByteLength, caps.inputReportByteLength);
+        EXPECT_EQ(summary->outputReportByteLength, caps.outputReportByteLength);
+        EXPECT_EQ(summary->usagePage, 0xFF00);
+        EXPECT_EQ(summary->usage, 1);
+        EXPECT_TRUE(summary->usesReportIds);
+    }
 }
 
 // The host's tick counter over real time in steps of 16 ms, as GetTickCount moves on Windows.
@@ -109,17 +95,12 @@ public:
 
 TEST(RealTimeFamily, KeepsItsEchoPromiseOnAHostWhoseTicksMoveIn16MsSteps) {
     SixteenMsTicks host;
-    FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(0x1F10, kPort);
-    config.startInBootLoader = true;
+    FamilyDeviceConfig config = BootLoader(0x1F10);
     config.echoMs = family::kWriteEchoWaitMs;  // ready just as the host's wait ends
     SimulatedFamily simulated({config});
-    const std::vector<BusEntry> entries = simulated.bus().Enumerate(kHidClassGuid);
-    ASSERT_EQ(entries.size(), 1u);
     test::RecordingMessages messages;
     DeviceSession session(simulated.hid(), host, messages);
-    session.sessionHandle = simulated.bus().Open(entries[0].devicePath);
-    ASSERT_TRUE(simulated.hid().GetCaps(session.sessionHandle, session.sessionCaps));
-    session.bootMode = 1;
+    Open(simulated, session);
     for (std::uint8_t i = 0; i < 16; ++i) {
         EXPECT_TRUE(session.WriteRecord(Record(static_cast<std::uint16_t>(0x2200 + 0x20 * i), {i})))
             << "record " << int{i};

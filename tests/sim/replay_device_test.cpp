@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/report_log.h"
 #include "sim/sim_hid_class.h"
 #include "sim/virtual_bus.h"
 #include "sim/virtual_clock.h"
@@ -83,6 +84,10 @@ TEST_F(ReplayDeviceTest, PlaysTheLogAndComesBackAsItsNextDeviceAtItsPort) {
     EXPECT_NE(device->Problem(), "");  // its last report is still to come
     ASSERT_TRUE(Send({0x03, 0x7E, 0x5A, 0x01}));
     EXPECT_EQ(device->Problem(), "");
+    EXPECT_FALSE(Send({0x03, 0x7E, 0x5A, 0x01}));
+    EXPECT_EQ(device->Problem(),
+              "replay of 'test.log' stopped: the log ends at line 8; the program sent OUT 03 7E "
+              "5A 01");
 }
 
 TEST_F(ReplayDeviceTest, AReportOtherThanTheLogsStopsItForGood) {
@@ -105,18 +110,57 @@ TEST_F(ReplayDeviceTest, AReplyReadSoonerThanTheLogsDeviceGaveItIsRefused) {
               "before; the log's device answered after 400 ms");
 }
 
-TEST(ReplayDevice, AReplyOfAnotherLengthThanTheDeviceAnnouncedStopsIt) {
+TEST_F(ReplayDeviceTest, AReadOfAnotherLengthThanTheLogsStopsIt) {
+    ASSERT_TRUE(Send({0x03, 0x7E, 0x5A, 0x02, 0x04, 0, 0, 0}));
+    std::uint8_t reply[4] = {0x01};
+    {
+        std::lock_guard lock(device->mutex());
+        EXPECT_FALSE(device->InputReport(clock.TickCount(), reply));
+    }
+    EXPECT_EQ(device->Problem(),
+              "replay of 'test.log' stopped: line 3: the program read 4 bytes; the log's device "
+              "answered 8");
+}
+
+// An appearance leaves after its last report: at the start when it has none, after the read
+// when that is a reply.
+TEST(ReplayDevice, LeavesAfterItsLastReportAtTheStartOrAfterAReply) {
     std::istringstream in(
-        "0 DEVICE 3A7D:1F00 IN 4 OUT 4\n0 OUT 03 7E 5A 02\n0 IN 01 7E 5A 0F 00 00\n");
+        "0 DEVICE 3A7D:1F00 IN 4 OUT 4\n100 DEVICE 3A7D:1F02 IN 4 OUT 4\n100 OUT 03 7E 5A 02\n"
+        "110 IN 01 7E 5A 04\n400 DEVICE 3A7D:1F00 IN 4 OUT 4\n400 OUT 03 7E 5A 01\n");
     std::string error;
     auto source =
-        std::make_shared<ReplaySource>(ReplaySource{"long.log", *ReadReportLog(in, error)});
+        std::make_shared<ReplaySource>(ReplaySource{"short.log", *ReadReportLog(in, error)});
     ReplayDevice device(source, kPort, 0);
-    const std::uint8_t request[] = {0x03, 0x7E, 0x5A, 0x02};
     std::lock_guard lock(device.mutex());
-    ASSERT_TRUE(device.OutputReport(0, request));
+    EXPECT_FALSE(device.Interface(0));
+    ASSERT_TRUE(device.Interface(100));
+    const std::uint8_t request[] = {0x03, 0x7E, 0x5A, 0x02};
+    ASSERT_TRUE(device.OutputReport(100, request));
     std::uint8_t reply[4] = {0x01};
-    EXPECT_FALSE(device.InputReport(0, reply));
+    ASSERT_TRUE(device.InputReport(110, reply));
+    EXPECT_FALSE(device.Interface(110));
+    EXPECT_EQ(device.Interface(400)->productId, 0x1F00);
+}
+
+// The flash holds what the logged boot loader was told: a record written, then erased.
+TEST(ReplayDevice, WritesAndErasesItsFlashAsTheLogsReportsSay) {
+    const std::array<std::uint8_t, 40> write{0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x30, 1, 0xA0};
+    const std::array<std::uint8_t, 40> erase{0x03, 0x7E, 0x5A, 0x01, 0x01};
+    std::istringstream in("0 DEVICE 3A7D:1F00 IN 40 OUT 40\n0 OUT " + HexBytes(write) + "\n0 OUT " +
+                          HexBytes(erase) + "\n");
+    std::string error;
+    auto source =
+        std::make_shared<ReplaySource>(ReplaySource{"flash.log", *ReadReportLog(in, error)});
+    ReplayDevice device(source, kPort, 0);
+    const auto send = [&device](std::span<const std::uint8_t> report) {
+        std::lock_guard lock(device.mutex());
+        return device.OutputReport(0, report);
+    };
+    ASSERT_TRUE(send(write));
+    EXPECT_EQ(device.flash()[0x3000], 0xA0);
+    ASSERT_TRUE(send(erase));
+    EXPECT_EQ(device.flash()[0x3000], 0xFF);
 }
 
 }  // namespace
