@@ -1,20 +1,15 @@
-// The engine and torvane-cli on hidraw nodes of a umockdev test bed: whole updates through the
-// boot loader's re-enumeration and back, nodes that cannot be opened, and the doctor.
+// torvane-cli on hidraw nodes of a umockdev test bed: nodes that cannot be opened, interfaces
+// left without a driver or held by another program, and the doctor. Whole updates through the
+// boot loader's re-enumeration on the Linux backends are the real-kernel test's.
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include <gtest/gtest.h>
 
-#include "app/fake_view.h"
 #include "cli/cli_options.h"
 #include "linux/hidraw_testbed.h"
 #include "platform/linux/interface_access.h"
 #include "protocol/family.h"
-#include "sim/virtual_clock.h"
-#include "support/hex_text.h"
 #include "support/run_cli.h"
-#include "support/temp_file.h"
 
 namespace torvane {
 namespace {
@@ -25,69 +20,11 @@ using test::RunCliWith;
 
 constexpr std::uint16_t kQmxC = 0x1F02;
 
-// The engine on the system's backends, on the test bed's virtual time.
-class HidrawEngineTest : public ::testing::Test {
-protected:
-    void Start() {
-        dialog =
-            std::make_unique<CTorvaneDlg>(view, SystemDeviceInterfaces(), SystemHidClass(), bed);
-        view.dialog = dialog.get();
-        dialog->OnInitDialog();
-    }
-    void Update(int records) {
-        test::TempFile file(test::QmxCImage(records));
-        view.file = file.path().string();
-        dialog->OnBnClickedUpdate();
-        dialog->WaitForWorker();
-        ASSERT_FALSE(view.statuses.empty());
-        EXPECT_EQ(view.statuses.back().rfind("FW update successfully", 0), 0u)
-            << view.statuses.back();
-    }
-
-    sim::VirtualClock time;
-    HidrawTestbed bed{time};
-    test::FakeView view;
-    std::unique_ptr<CTorvaneDlg> dialog;
-};
-
-TEST_F(HidrawEngineTest, WholeUpdateThroughTheBootLoaderAndBack) {
-    sim::FamilyDevice& device = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 4);
-    bed.AddMouse(1);
-    Start();
-    ASSERT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
-    EXPECT_EQ(view.shownVersion, "3.1.0");
-    Update(10);
-    EXPECT_TRUE(view.messages.empty());
-    // Away into the boot loader (0x1F00) and back: three arrivals at the same port.
-    EXPECT_EQ(bed.Arrivals(4), 3);
-    EXPECT_EQ(device.flash()[0x2200 + 0x20 * 9 + 31], 10);
-    EXPECT_EQ(device.appVersion(), (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
-    EXPECT_EQ(dialog->listed[0].location, HidrawTestbed::IdPath(4));
-    EXPECT_EQ(view.shownVersion, "3.2.0");
-}
-
-TEST_F(HidrawEngineTest, TwoDevicesOnTwoPortsOnlyTheChosenIsWritten) {
-    sim::FamilyDevice& first = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 2);
-    sim::FamilyDevice& second = bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), 3);
-    Start();
-    ASSERT_EQ(view.entries.size(), 2u);
-    view.Select(1);
-    dialog->OnCbnSelchangeDevices();
-    Update(4);
-    EXPECT_EQ(first.eraseCount(), 0);
-    EXPECT_EQ(second.flash()[0x2000], 0xC0);
-    EXPECT_EQ(bed.Arrivals(2), 1);
-    EXPECT_EQ(bed.Arrivals(3), 3);
-}
-
 // torvane-cli without --simulate, on the system's clock.
 class HidrawCliTest : public ::testing::Test {
 protected:
-    sim::FamilyDevice& Add(std::uint16_t productId, int port) {
-        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(productId, "");
-        // Short re-enumerations and erase keep the real-time run short.
-        config.switchMs = config.restartMs = config.eraseMs = 300;
-        return bed.AddFamilyDevice(config, port);
+    void Add(std::uint16_t productId, int port) {
+        bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(productId, ""), port);
     }
 
     HidrawTestbed bed{SystemClock()};
@@ -187,24 +124,6 @@ TEST_F(HidrawCliTest, DoctorNamesTheKernelTheReportIoctlsNeed) {
     EXPECT_NE(doctor.out.find("kernel too old for the report ioctls\n  Linux 5.11 or newer"),
               std::string::npos)
         << doctor.out;
-}
-
-TEST_F(HidrawCliTest, UpdateWithoutSimulateReenumeratesAndComesBack) {
-    sim::FamilyDevice& device = Add(kQmxC, 3);
-    // Keeps the nodes in step with the emulator while the program runs.
-    std::jthread follower([this](std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            bed.Sync();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    test::TempFile file(test::QmxCImage(3));
-    const test::CliRun run = RunCliWith({"update", file.path().string()});
-    EXPECT_EQ(run.status, cli::kExitOk) << run.out << run.err;
-    EXPECT_NE(run.out.find("version: 3.2.0"), std::string::npos) << run.out;
-    follower = {};
-    EXPECT_EQ(bed.Arrivals(3), 3);
-    EXPECT_EQ(device.flash()[0x2000], 0xC0);
 }
 
 }  // namespace

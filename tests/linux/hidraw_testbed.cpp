@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,7 +18,6 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <thread>
 
 #include "sim/family_report_descriptor.h"
 
@@ -78,13 +76,11 @@ struct HidrawTestbed::Slot {
     bool withIdPath = true;
     bool interruptOut = false;
     std::unique_ptr<sim::FamilyDevice> device;  // null for the mouse
-    std::mutex deviceLock;  // guards the emulator between the ioctl thread and Sync
+    std::mutex deviceLock;  // guards the emulator between the ioctl thread and the test
     // What the nodes show while present; the mouse's unless the emulator says otherwise.
     bool present = false;
-    std::uint32_t generation = 0;
     std::uint16_t vendorId = 0x046D, productId = 0xC077, release = 0x0200;
     std::vector<std::uint8_t> descriptor = kMouseDescriptor;
-    int arrivals = 0;
     int hidrawNumber = -1;
     // The USB device and its interface, then (while the driver has the interface) the HID
     // device and the hidraw node.
@@ -162,17 +158,10 @@ gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* cli
         command.ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) {
         code = ENOTTY;
     } else {
-        // Binding the driver changes the nodes, which Sync also does: whoever holds the test bed
-        // may be waiting for this thread, so the lock is only tried.
-        std::unique_lock bedLock(bed.syncLock_, std::defer_lock);
-        for (int i = 0; i < 200 && !bedLock.try_lock(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        std::lock_guard bedLock(bed.lock_);
         std::lock_guard lock(slot.deviceLock);
         if (slot.driverBound || slot.claimedElsewhere) {
             code = EBUSY;
-        } else if (!bedLock.owns_lock()) {
-            code = EAGAIN;
         } else {
             bed.BindDriver(slot);
             slot.usbfsLog.emplace_back("connect");
@@ -194,7 +183,7 @@ HidrawTestbed::Slot& HidrawTestbed::At(int port) const {
 }
 
 std::vector<std::string> HidrawTestbed::UsbfsLog(int port) const {
-    std::lock_guard lock(syncLock_);
+    std::lock_guard lock(lock_);
     Slot& slot = At(port);
     std::lock_guard deviceLock(slot.deviceLock);
     return slot.usbfsLog;
@@ -224,23 +213,29 @@ sim::FamilyDevice& HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config
                                                   bool withIdPath, bool interruptOut) {
     auto device = std::make_unique<sim::FamilyDevice>(std::move(config));
     sim::FamilyDevice& added = *device;
-    {
-        std::lock_guard lock(syncLock_);
-        slots_.push_back(
-            std::make_unique<Slot>(this, port, withIdPath, interruptOut, std::move(device)));
+    const std::optional<sim::SimInterface> shown = added.Interface(now_.TickCount());
+    std::lock_guard lock(lock_);
+    slots_.push_back(
+        std::make_unique<Slot>(this, port, withIdPath, interruptOut, std::move(device)));
+    Slot& slot = *slots_.back();
+    if (shown) {
+        slot.vendorId = shown->vendorId;
+        slot.productId = shown->productId;
+        slot.release = shown->versionNumber;
+        slot.descriptor = sim::FamilyReportDescriptor(shown->caps);
+        Add(slot);
     }
-    Sync();
     return added;
 }
 
 void HidrawTestbed::AddMouse(int port) {
-    std::lock_guard lock(syncLock_);
+    std::lock_guard lock(lock_);
     slots_.push_back(std::make_unique<Slot>(this, port));
     Add(*slots_.back());
 }
 
 void HidrawTestbed::DenyAccess(int port) {
-    std::lock_guard lock(syncLock_);
+    std::lock_guard lock(lock_);
     ::chmod(NodePath(At(port)).c_str(), 0);
     ::chmod((root_ + UsbNode(port)).c_str(), 0);
 }
@@ -254,7 +249,7 @@ void HidrawTestbed::LeaveWithoutDriver(int port) {
 }
 
 void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
-    std::lock_guard lock(syncLock_);
+    std::lock_guard lock(lock_);
     Slot& slot = At(port);
     std::lock_guard deviceLock(slot.deviceLock);
     if (slot.driverBound) {
@@ -270,39 +265,8 @@ std::string HidrawTestbed::UsbNode(int port) {
     return text;
 }
 
-int HidrawTestbed::Arrivals(int port) const {
-    std::lock_guard lock(syncLock_);
-    return At(port).arrivals;
-}
-
 std::string HidrawTestbed::NodePath(const Slot& slot) const {
     return root_ + "/dev/hidraw" + std::to_string(slot.hidrawNumber);
-}
-
-void HidrawTestbed::Sync() {
-    std::lock_guard lock(syncLock_);
-    for (const auto& slot : slots_) {
-        if (slot->device == nullptr) {
-            continue;
-        }
-        std::optional<sim::SimInterface> shown;
-        {
-            std::lock_guard deviceLock(slot->deviceLock);
-            shown = slot->device->Interface(now_.TickCount());
-        }
-        if (slot->present && (!shown || shown->generation != slot->generation)) {
-            Remove(*slot);
-        }
-        if (shown && !slot->present) {
-            std::lock_guard deviceLock(slot->deviceLock);
-            slot->generation = shown->generation;
-            slot->vendorId = shown->vendorId;
-            slot->productId = shown->productId;
-            slot->release = shown->versionNumber;
-            slot->descriptor = sim::FamilyReportDescriptor(shown->caps);
-            Add(*slot);
-        }
-    }
 }
 
 void HidrawTestbed::Add(Slot& slot) {
@@ -352,7 +316,6 @@ void HidrawTestbed::Add(Slot& slot) {
     g_signal_connect(slot.handler, "handle-ioctl", G_CALLBACK(HandleIoctl), &slot);
     Attach(devnode, slot.handler);
     slot.present = true;
-    ++slot.arrivals;
 }
 
 void HidrawTestbed::Attach(const std::string& devnode, UMockdevIoctlBase* handler) {

@@ -17,13 +17,12 @@
 
 namespace torvane::test {
 
-// As a clock, the emulators' time whose sleeps bring the nodes in line, so that a device leaves
-// and comes back between the engine's scans.
-class HidrawTestbed final : public Clock {
+// The devices stay on the bus: their re-enumerations are the real-kernel test's to prove.
+class HidrawTestbed final {
 public:
     // now: the time the emulators run on.
     explicit HidrawTestbed(Clock& now);
-    ~HidrawTestbed() override;
+    ~HidrawTestbed();
     HidrawTestbed(const HidrawTestbed&) = delete;
     HidrawTestbed& operator=(const HidrawTestbed&) = delete;
 
@@ -43,19 +42,8 @@ public:
     void LeaveWithoutDriver(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
-    // Brings the nodes in line with the emulators at the clock's now: a device that left the
-    // bus loses its nodes, one that came back (possibly with another product ID) gets them again.
-    void Sync();
-    // How often the device at `port` has appeared on the bus.
-    int Arrivals(int port) const;
     // "connect" for each time the HID driver was bound again through usbfs at `port`.
     std::vector<std::string> UsbfsLog(int port) const;
-
-    std::uint32_t TickCount() override { return now_.TickCount(); }
-    void Sleep(std::uint32_t ms) override {
-        now_.Sleep(ms);
-        Sync();
-    }
 
     static std::string IdPath(int port) { return "pci-0000:00:14.0-usb-0:" + std::to_string(port); }
     // The USB device node of the device at port `port` (its device number is the port).
@@ -81,7 +69,7 @@ private:
     Clock& now_;
     UMockdevTestbed* bed_;
     std::string root_;
-    mutable std::mutex syncLock_;
+    mutable std::mutex lock_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::atomic<bool> reportIoctls_{true};
     unsigned hidDevices_ = 0;
