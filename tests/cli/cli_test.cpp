@@ -1,18 +1,14 @@
 #include "cli/cli_options.h"
-#include "firmware/hex_image.h"
-
-#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "support/cli_files.h"
 #include "support/hex_text.h"
 #include "support/run_cli.h"
 #include "support/temp_file.h"
 
 namespace torvane::cli {
 namespace {
-
-using namespace std::string_literals;
 
 using test::CrLfFile;
 using test::DataLine;
@@ -42,14 +38,6 @@ TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
               "identity record (0x2100): present\n"
               "start record (0x2000): present\n"
               "image version: none (no identity record with version bytes)\n");
-}
-
-TEST(InspectCommand, ShippedSampleLoadsForTheSimulatedQmxC) {
-    const std::string sample = TORVANE_SAMPLES_DIR "/sample.hex";
-    const CliRun run = Cli({"inspect", sample, "--identity", "514D5843030002"});
-    EXPECT_EQ(run.status, kExitOk) << run.err;
-    EXPECT_NE(run.out.find("identity record (0x2100): present"), std::string::npos);
-    EXPECT_NE(run.out.find("image version: 3.2.0\n"), std::string::npos);
 }
 
 // The version bytes may come from more than one record; the last written counts.
@@ -118,16 +106,7 @@ TEST(Cli, UpdatesASimulatedDeviceWithLogAndFlashDump) {
     EXPECT_EQ(run.err, "");
 
     // Every record of the image is in the flash at its address, and nothing else is written.
-    const std::string flash = test::ReadFile(dump.path());
-    ASSERT_EQ(flash.size(), 0x10000u);
-    ImageTable table;
-    ASSERT_TRUE(LoadHexImage(image.Open(), LoadRules{}, table));
-    std::string expected(0x10000, '\xFF');
-    for (std::int32_t i = 0; i < table.imageRecordCount; ++i) {
-        const ImageRecord& record = table.imageRecords[static_cast<std::size_t>(i)];
-        std::copy_n(record.data.begin(), record.length, expected.begin() + record.Address());
-    }
-    EXPECT_TRUE(flash == expected);
+    EXPECT_TRUE(test::ReadFile(dump.path()) == test::FlashWith(image));
     // The log starts with the device opened for its read and holds the whole exchange.
     const std::string reports = test::ReadFile(log.path());
     EXPECT_EQ(reports.rfind("0 DEVICE 3A7D:1F02 IN 64 OUT 64\n0 OUT 03 7E 5A 02 04 00", 0), 0u);

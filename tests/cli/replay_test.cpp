@@ -1,8 +1,5 @@
 // Report logs played back as simulated devices: one recorded on a real kernel (the VM test's
 // QMX-C gadget on dummy_hcd), and failing ones recorded here.
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
@@ -17,13 +14,6 @@ using test::RunCliWith;
 
 const std::string kSample = TORVANE_SAMPLES_DIR "/sample.hex";
 const std::string kVmLog = TORVANE_TEST_DATA_DIR "/vm-update.reports";
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The output without the update's own time, which differs from run to run.
 std::string WithoutCostTime(std::string text) {
@@ -41,8 +31,8 @@ TEST(Replay, ALogFromARealKernelReplaysTheWholeUpdate) {
     EXPECT_EQ(run.status, kExitOk) << run.err;
     EXPECT_NE(run.out.find("FW update successfully"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("version: 3.2.0\n"), std::string::npos) << run.out;
-    const test::TempFile image(Contents(kSample));
-    EXPECT_TRUE(Contents(folder / "flash.bin") == test::FlashWith(image));
+    const test::TempFile image(test::ReadFile(kSample));
+    EXPECT_TRUE(test::ReadFile(folder / "flash.bin") == test::FlashWith(image));
 
     const CliRun check = RunCliWith({"replay-check", kVmLog});
     EXPECT_EQ(check.status, kExitOk) << check.err;
@@ -63,25 +53,13 @@ TEST(Replay, AReplayTakesThePortOfItsPlaceAmongTheDevices) {
 }
 
 TEST(Replay, ADifferentImageStopsTheReplayAtTheFirstWriteThatDiffers) {
-    // The sample with the lowest bit of its second record's first data byte flipped, and that
-    // record's checksum mended.
-    std::string text = Contents(kSample);
-    const std::size_t second = text.find(':', 1) + 1;
-    const auto byteAt = [&](std::size_t i) {
-        return std::stoi(text.substr(second + 2 * i, 2), nullptr, 16);
-    };
-    const int length = byteAt(0);
-    const auto put = [&](std::size_t i, int value) {
-        static constexpr char kDigits[] = "0123456789ABCDEF";
-        text[second + 2 * i] = kDigits[(value >> 4) & 0x0F];
-        text[second + 2 * i + 1] = kDigits[value & 0x0F];
-    };
-    put(4, byteAt(4) ^ 0x01);
-    int sum = 0;
-    for (int i = 0; i < 4 + length; ++i) {
-        sum += byteAt(static_cast<std::size_t>(i));
-    }
-    put(static_cast<std::size_t>(4 + length), -sum & 0xFF);
+    // The sample with the lowest bit of its second record's first data byte flipped (34 to 35),
+    // and that record's checksum mended (2D to 2C).
+    std::string text = test::ReadFile(kSample);
+    const std::size_t second = text.find(":2020200034");
+    ASSERT_NE(second, std::string::npos);
+    text[second + 10] = '5';
+    text[second + 74] = 'C';
     test::TempFile other(text);
     const CliRun run = RunCliWith(
         {"--simulate=replay:" + kVmLog, "--virtual-time", "update", other.path().string()});
@@ -112,7 +90,7 @@ TEST(Replay, FailuresReplayToTheSameFailure) {
 
 TEST(Replay, ADamagedLogIsRefusedWithItsLine) {
     // A report cut short, as line 3, at line 2's time.
-    std::string text = Contents(kVmLog);
+    std::string text = test::ReadFile(kVmLog);
     const std::size_t second = text.find('\n') + 1;
     const std::string cut = text.substr(second, text.find(' ', second) - second) + " IN 01 7E 5";
     text.insert(text.find('\n', second) + 1, cut + "\n");

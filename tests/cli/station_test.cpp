@@ -20,14 +20,14 @@ std::string Port(int n) {
     return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n) + ")";
 }
 
-// The objects of a results file, one per line, in the order the devices ended.
-std::vector<nlohmann::json> Results(const std::string& path) {
-    std::vector<nlohmann::json> results;
-    std::istringstream lines(test::ReadFile(path));
+// The JSON objects of a text, one per line: a results file's in the order the devices ended.
+std::vector<nlohmann::json> Objects(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        results.push_back(nlohmann::json::parse(line));
+        objects.push_back(nlohmann::json::parse(line));
     }
-    return results;
+    return objects;
 }
 
 CliRun Station(const std::string& devices, const test::TempFile& image,
@@ -47,7 +47,7 @@ TEST(Station, DevicesPluggedAtOnceAndOneAfterAnotherEachEndOnTheirOwn) {
         Station("qmx-c:plug=1s,qmx-c:plug=1s,qmx-c:plug=40s,qmx-c:fail=echo@3:plug=3s", image,
                 {"--count", "4", "--results", files / "results", "--report-log", files / "log{n}"});
     EXPECT_EQ(run.status, kExitFailed) << run.err;
-    const std::vector<nlohmann::json> results = Results(files / "results");
+    const std::vector<nlohmann::json> results = Objects(test::ReadFile(files / "results"));
     ASSERT_EQ(results.size(), 4u) << run.out;
     std::map<std::string, nlohmann::json> byPort;
     for (const nlohmann::json& result : results) {
@@ -88,7 +88,7 @@ TEST(Station, OnlyAReplugMakesADeviceNew) {
         "qmx-c:plug=1s/60s:unplug=30s,qmx-c:plug=90s", image,
         {"--count", "3", "--results", files / "results", "--flash-dump", files / "flash{n}"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
-    const std::vector<nlohmann::json> results = Results(files / "results");
+    const std::vector<nlohmann::json> results = Objects(test::ReadFile(files / "results"));
     ASSERT_EQ(results.size(), 3u) << run.out;
     EXPECT_EQ(results[0]["location"], Port(1));
     EXPECT_EQ(results[1]["location"], Port(1));
@@ -116,9 +116,7 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
     EXPECT_EQ(run.status, kExitOk) << run.err;
     std::map<std::string, nlohmann::json> byPort;
     nlohmann::json tally;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-        const nlohmann::json event = nlohmann::json::parse(line);
+    for (const nlohmann::json& event : Objects(run.out)) {
         if (event["event"] == "device") {
             byPort[event["location"]] = event;
         } else if (event["event"] == "tally") {
@@ -158,6 +156,17 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
     EXPECT_EQ(none.status, kExitUsage);
     EXPECT_NE(none.err.find("--count: Value 0 not in range 1 to 1000000"), std::string::npos)
         << none.err;
+}
+
+// The versions compared are the three bytes the texts show: a fourth byte in the image's version
+// does not make it newer than the device.
+TEST(Station, OnlyThreeVersionBytesAreCompared) {
+    test::TempFile image(
+        test::CrLfFile({test::DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0, 7}),
+                        test::DataLine(0x2000, {0xC0, 0xDE}), test::kEndOfFileLine}));
+    const CliRun run = Station("qmx-c:version=3.2.0", image, {"--skip-current", "--count", "1"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.out.find("already current"), std::string::npos) << run.out;
 }
 
 }  // namespace

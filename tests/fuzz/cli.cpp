@@ -20,25 +20,20 @@
 namespace torvane::fuzz {
 namespace {
 
-// In memory where the system has a tmpfs at /dev/shm: a file on disk made every run wait on the
-// disk's writeback.
-std::filesystem::path WorkFolder() {
-    std::error_code error;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    return base / ("torvane-cli-fuzz-" + std::to_string(getpid()));
-}
-
-// The file "f" stands for, in a folder of this process's own that goes at exit.
+// The file "f" stands for, in a folder of this process's own that goes at exit: in memory where
+// the system has a tmpfs at /dev/shm (a file on disk made every run wait on the disk's writeback).
 const std::string& InputFile() {
+    static const std::filesystem::path folder =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        ("torvane-cli-fuzz-" + std::to_string(getpid()));
     static const std::string path = [] {
-        std::filesystem::create_directories(WorkFolder());
+        std::filesystem::create_directories(folder);
         std::atexit([] {
             std::error_code error;
-            std::filesystem::remove_all(WorkFolder(), error);
+            std::filesystem::remove_all(folder, error);
         });
-        return (WorkFolder() / "f").string();
+        return (folder / "f").string();
     }();
     return path;
 }

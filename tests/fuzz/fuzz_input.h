@@ -1,5 +1,5 @@
-// What the fuzz targets share: the fuzzer's bytes read as fields, and the check that ends a run
-// when a property fails.
+// What the fuzz targets share: the fuzzer's bytes read as fields, the check that ends a run when
+// a property fails, and a message sink that shows nothing.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/message_sink.h"
+
 namespace torvane::fuzz {
 
 // The input read front to back; past its end every field reads as zero and every run of bytes
@@ -19,18 +21,9 @@ public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : rest_(data, size) {}
 
     bool empty() const { return rest_.empty(); }
-
-    std::uint8_t Byte() {
-        if (rest_.empty()) {
-            return 0;
-        }
-        const std::uint8_t value = rest_.front();
-        rest_ = rest_.subspan(1);
-        return value;
-    }
+    std::uint8_t Byte() { return rest_.empty() ? 0 : Bytes(1)[0]; }
     std::uint16_t U16() { return static_cast<std::uint16_t>(Byte() | Byte() << 8); }
     std::uint32_t U32() { return static_cast<std::uint32_t>(U16() | U16() << 16); }
-
     // Up to count bytes.
     std::span<const std::uint8_t> Bytes(std::size_t count) {
         const std::span<const std::uint8_t> taken = rest_.first(std::min(count, rest_.size()));
@@ -55,6 +48,11 @@ inline void Require(bool holds, const char* property) {
         std::abort();
     }
 }
+
+class QuietMessages final : public MessageSink {
+public:
+    void ShowMessage(const std::string&, const std::string&) override {}
+};
 
 }  // namespace torvane::fuzz
 

@@ -2,13 +2,12 @@
 // Input: the bus speed code, the device descriptor, up to 8 string descriptors, up to 3
 // configuration blocks and the BOS block (each a 16-bit length and its bytes), as a simulated
 // USB function serves them; then, for each request the driver answers, a byte of tampering
-// and its values: fail the request, rewrite the block's data offset, data length, statuses,
-// the count of bytes returned, or any bytes of the answer.
+// and its values: fail the request (0x01), rewrite the block's data offset (0x02), data length
+// (0x04), statuses (0x08), the count of bytes returned (0x10), or any bytes of the answer (0x20).
 #include <algorithm>
 #include <memory>
 
 #include "fuzz_input.h"
-#include "platform/message_sink.h"
 #include "sim/sim_device_interfaces.h"
 #include "sim/usb_function.h"
 #include "sim/virtual_clock.h"
@@ -20,15 +19,6 @@ namespace torvane::fuzz {
 namespace {
 
 constexpr std::size_t kBlockHeaderSize = 38;
-
-enum Tamper : std::uint8_t {
-    kFail = 0x01,
-    kDataOffset = 0x02,
-    kDataLength = 0x04,
-    kStatuses = 0x08,
-    kBytesReturned = 0x10,
-    kPatch = 0x20,
-};
 
 class HostileDriver final : public DeviceInterfaces {
 public:
@@ -48,26 +38,21 @@ public:
         const bool ok = driver_.IoControl(handle, code, buffer, bytesReturned, error);
         const std::uint8_t tamper = input_.Byte();
         const bool block = code == kIoctlControlTransfer && buffer.size() >= kBlockHeaderSize;
-        if (block && (tamper & kDataOffset) != 0) {
-            WriteLe32(buffer, 30, input_.U32());
+        for (const auto& [bit, at] : {std::pair{0x02, 30}, {0x04, 34}, {0x08, 14}, {0x08, 18}}) {
+            if (block && (tamper & bit) != 0) {
+                WriteLe32(buffer, at, input_.U32());
+            }
         }
-        if (block && (tamper & kDataLength) != 0) {
-            WriteLe32(buffer, 34, input_.U32());
-        }
-        if (block && (tamper & kStatuses) != 0) {
-            WriteLe32(buffer, 14, input_.U32());
-            WriteLe32(buffer, 18, input_.U32());
-        }
-        if ((tamper & kBytesReturned) != 0) {
+        if ((tamper & 0x10) != 0) {
             bytesReturned = input_.U16() % (buffer.size() + 1);
         }
-        if ((tamper & kPatch) != 0 && !buffer.empty()) {
+        if ((tamper & 0x20) != 0 && !buffer.empty()) {
             const std::size_t at = input_.U16() % buffer.size();
             const std::span<const std::uint8_t> bytes = input_.Bytes(input_.Byte());
             std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size() - at),
                         buffer.begin() + static_cast<std::ptrdiff_t>(at));
         }
-        if ((tamper & kFail) != 0) {
+        if ((tamper & 0x01) != 0) {
             error.code = kErrorInvalidFunction;
             return false;
         }
@@ -100,11 +85,6 @@ public:
 private:
     DeviceInterfaces& driver_;
     FuzzInput& input_;
-};
-
-class QuietMessages final : public MessageSink {
-public:
-    void ShowMessage(const std::string&, const std::string&) override {}
 };
 
 sim::DescriptorSet Descriptors(FuzzInput& input) {

@@ -2,12 +2,13 @@
 // Input: a byte of flags (start in the boot loader, announce the report lengths that follow as
 // two 16-bit values for the application and two for the boot loader), then operations: each a
 // byte naming one (the five of the session, or a new open after a wait), the operation's own
-// bytes, and for every report a byte that refuses it or alters bytes of the input report.
+// bytes, and for every report a byte that refuses it (0x01) or alters bytes of the input report
+// (0x02).
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "fuzz_input.h"
-#include "platform/message_sink.h"
 #include "protocol/device_session.h"
 #include "sim/family_device.h"
 #include "sim/sim_device_interfaces.h"
@@ -16,8 +17,6 @@
 
 namespace torvane::fuzz {
 namespace {
-
-enum Tamper : std::uint8_t { kRefuse = 0x01, kAlter = 0x02 };
 
 class HostileHid final : public HidClass {
 public:
@@ -29,18 +28,15 @@ public:
     }
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override { return hid_.GetCaps(handle, caps); }
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
-        if ((input_.Byte() & kRefuse) != 0) {
-            return false;
-        }
-        return hid_.SetOutputReport(handle, report);
+        return (input_.Byte() & 0x01) == 0 && hid_.SetOutputReport(handle, report);
     }
     bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
         const std::uint8_t tamper = input_.Byte();
-        if ((tamper & kRefuse) != 0) {
+        if ((tamper & 0x01) != 0) {
             return false;
         }
         const bool ok = hid_.GetInputReport(handle, report);
-        if ((tamper & kAlter) != 0 && !report.empty()) {
+        if ((tamper & 0x02) != 0 && !report.empty()) {
             for (int count = input_.Byte() % 4 + 1; count > 0; --count) {
                 report[input_.U16() % report.size()] ^= input_.Byte();
             }
@@ -53,19 +49,11 @@ private:
     FuzzInput& input_;
 };
 
-class QuietMessages final : public MessageSink {
-public:
-    void ShowMessage(const std::string&, const std::string&) override {}
-};
-
 // Opens the first HID interface on the bus into the session, as the engine does.
 void Open(DeviceInterfaces& system, HidClass& hid, DeviceSession& session) {
     const auto entries = system.Enumerate(hid.HidGuid());
     SystemError error;
-    if (session.sessionHandle) {
-        system.Close(session.sessionHandle, error);
-        session.sessionHandle = {};
-    }
+    system.Close(std::exchange(session.sessionHandle, {}), error);
     if (!entries || entries->empty() || !(*entries)[0].devicePath) {
         return;
     }

@@ -81,22 +81,10 @@ protected:
     int chooserCalls = 0;
 };
 
-TEST_F(MainWindowTest, ShowsTheDialogsControlsAndTheirTexts) {
+TEST_F(MainWindowTest, ShowsTheDevicesInTheBusOrderAndTheFirstOnesVersion) {
     Open({QmxC(1), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
     EXPECT_EQ(window->windowTitle(), "Torvane");
-    const std::pair<const char*, const char*> buttons[] = {{"scan", "Scan"}, {"update", "Update"}};
-    for (const auto& [name, text] : buttons) {
-        ASSERT_NE(Child<QPushButton>(name), nullptr) << name;
-        EXPECT_EQ(Child<QPushButton>(name)->text(), text);
-    }
     EXPECT_TRUE(Child<QPushButton>("update")->isDefault());
-    QStringList labels;
-    for (const QLabel* label : window->findChildren<QLabel*>()) {
-        labels << label->text();
-    }
-    for (const char* label : {"Devices:", "FW Version:", "Path and Status"}) {
-        EXPECT_TRUE(labels.contains(QString::fromLatin1(label))) << label;
-    }
     EXPECT_EQ(Child<QLabel>("logo")->pixmap().size(), QSize(125, 90));
     auto* devices = Child<QComboBox>("devices");
     EXPECT_EQ(devices->count(), 2);
@@ -142,38 +130,21 @@ TEST_P(MainWindowUpdateTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnW
 INSTANTIATE_TEST_SUITE_P(Clocks, MainWindowUpdateTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "RealTime" : "VirtualTime"; });
 
-// The gate's message box, and a file name the extension check refuses: nothing starts.
-TEST_F(MainWindowTest, RefusedUpdatesSayWhyInTheDialogsWords) {
-    const struct {
-        std::uint8_t major;
-        const char* file;
-        const char* message;
-        const char* status;
-    } cases[] = {
-        {2, "/tmp/image.hex", "This version don't support update", "/tmp/image.hex"},
-        {3, "/tmp/image.HEX", nullptr, "/tmp/image.HEX is not right!"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
-        Open({QmxC(1, c.major)});
-        file = c.file;
-        QString caption;
-        QString text;
-        const bool shown = WhileModal<QMessageBox>([&] { Child<QPushButton>("update")->click(); },
-                                                   [&](QMessageBox& box) {
-                                                       caption = box.windowTitle();
-                                                       text = box.text();
-                                                       box.button(QMessageBox::Ok)->click();
-                                                   });
-        EXPECT_EQ(shown, c.message != nullptr);
-        if (c.message != nullptr) {
-            EXPECT_EQ(caption, "Torvane");
-            EXPECT_EQ(text, c.message);
-        }
-        EXPECT_EQ(Status(), c.status);
-        EXPECT_TRUE(window->engine().CanClose());
-        EXPECT_EQ(family->devices()[0]->eraseCount(), 0);
-    }
+// The gate's refusal comes in a message box with the program's name; nothing starts. (The
+// engine's other refusals are its own tests'.)
+TEST_F(MainWindowTest, ARefusedUpdateSaysWhyInAMessageBox) {
+    Open({QmxC(1, 2)});
+    file = "/tmp/image.hex";
+    QString box;
+    EXPECT_TRUE(WhileModal<QMessageBox>([&] { Child<QPushButton>("update")->click(); },
+                                        [&](QMessageBox& shown) {
+                                            box = shown.windowTitle() + ": " + shown.text();
+                                            shown.button(QMessageBox::Ok)->click();
+                                        }));
+    EXPECT_EQ(box, "Torvane: This version don't support update");
+    EXPECT_EQ(Status(), "/tmp/image.hex");
+    EXPECT_TRUE(window->engine().CanClose());
+    EXPECT_EQ(family->devices()[0]->eraseCount(), 0);
 }
 
 TEST_F(MainWindowTest, ContextMenuOpensTheAboutBox) {
@@ -182,23 +153,17 @@ TEST_F(MainWindowTest, ContextMenuOpensTheAboutBox) {
     auto* about = window->findChild<QAction*>("about");
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->text(), "关于 Torvane(&A)...");
-    QString title;
-    QString text;
-    QSize logo;
-    const bool shown = WhileModal<AboutBox>([&] { about->trigger(); },
-                                            [&](AboutBox& box) {
-                                                title = box.windowTitle();
-                                                text = box.findChild<QLabel*>("text")->text();
-                                                logo =
-                                                    box.findChild<QLabel*>("logo")->pixmap().size();
-                                                auto* ok = box.findChild<QPushButton*>("ok");
-                                                EXPECT_EQ(ok->text(), "确定");
-                                                ok->click();
-                                            });
-    ASSERT_TRUE(shown);
-    EXPECT_EQ(title, "关于 Torvane");
-    EXPECT_EQ(text, "Torvane，Version 1.0 ");
-    EXPECT_EQ(logo, QSize(125, 90));
+    const bool shown = WhileModal<AboutBox>(
+        [&] { about->trigger(); },
+        [&](AboutBox& box) {
+            EXPECT_EQ(box.windowTitle(), "关于 Torvane");
+            EXPECT_EQ(box.findChild<QLabel*>("text")->text(), "Torvane，Version 1.0 ");
+            EXPECT_EQ(box.findChild<QLabel*>("logo")->pixmap().size(), QSize(125, 90));
+            auto* ok = box.findChild<QPushButton*>("ok");
+            EXPECT_EQ(ok->text(), "确定");
+            ok->click();
+        });
+    EXPECT_TRUE(shown);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
