@@ -37,6 +37,7 @@ void CTorvaneDlg::SelectDevice() {
     const std::string text = listedEntry ? view_.DeviceText(selection) : std::string();
     deviceSupported = 0;
     session.bootMode = 0;
+    versionAnswered = false;
     for (const std::string_view name : kSupportedNames) {
         if (text.find(name) != std::string::npos) {
             deviceSupported = 1;
@@ -56,6 +57,7 @@ void CTorvaneDlg::SelectDevice() {
     }
     const FirmwareReading reading = ReadFirmwareVersion(session);
     versionText = reading.versionText;
+    versionAnswered = reading.answered;
     if (reading.major) {
         firmwareMajor = *reading.major;
     }

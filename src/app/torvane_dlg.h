@@ -67,6 +67,8 @@ public:
     std::string pathStatusText;
     std::string versionText;
     std::uint8_t firmwareMajor = 0;
+    // Whether the selected device answered the version query of its read.
+    bool versionAnswered = false;
 
 private:
     class RunObserver;

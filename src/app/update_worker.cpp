@@ -45,7 +45,8 @@ int CTorvaneDlg::UpdateWorker() {
         const int selection = view_.Selection();
         if (selection >= 0 && selection < static_cast<int>(listed.size())) {
             UpdateRun run(listed[static_cast<std::size_t>(selection)], session.bootMode,
-                          {interfaces_, hid_, clock_}, observer, view_.MainWindow());
+                          versionAnswered, {interfaces_, hid_, clock_}, observer,
+                          view_.MainWindow());
             opened = RunUpdate(run);
         } else {
             view_.ShowMessage("QM Device create handle failed!\n");

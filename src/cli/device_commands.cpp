@@ -31,7 +31,8 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view) {
         ReadEntry(dialog, view, i);
         const std::string& location = dialog.listed[static_cast<std::size_t>(i)].location;
         const std::string text = view.DeviceText(i);
-        view.Emit(std::to_string(i) + "  " + text + "  " + location + "  " + dialog.versionText,
+        view.Emit(std::to_string(i) + "  " + text + "  " + LocationText(location) + "  " +
+                      dialog.versionText,
                   JsonText(nlohmann::json{{"event", "device"},
                                           {"index", i},
                                           {"text", text},

@@ -8,6 +8,11 @@
 
 namespace torvane::cli {
 
+// A location path as list and doctor show it.
+inline std::string LocationText(const std::string& location) {
+    return location.empty() ? "location unknown" : location;
+}
+
 // Each takes a dialog that has run OnInitDialog and returns the exit status.
 int RunList(CTorvaneDlg& dialog, TerminalView& view);
 int RunVersion(CTorvaneDlg& dialog, TerminalView& view, int device);

@@ -43,6 +43,7 @@ bool ReadDevice(DeviceUpdate& update, DeviceSystem& system) {
     }
     const FirmwareReading reading = ReadFirmwareVersion(session);
     update.bootMode = session.bootMode;
+    update.versionAnswered = reading.answered;
     update.identity = session.deviceIdentity;
     update.versionBytes = reading.bytes;
     update.versionBefore = reading.versionText;
@@ -56,7 +57,7 @@ bool ReadDevice(DeviceUpdate& update, DeviceSystem& system) {
 
 void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system) {
     try {
-        UpdateRun run(update.entry, update.bootMode,
+        UpdateRun run(update.entry, update.bootMode, update.versionAnswered,
                       {system.interfaces(), *update.hid, system.clock()}, *update.observer);
         if (!run.Open()) {
             update.result = kHandleFailed;

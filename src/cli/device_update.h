@@ -27,6 +27,7 @@ struct DeviceUpdate {
     std::unique_ptr<ReportLog> log;
     HidClass* hid = nullptr;
     std::int32_t bootMode = 0;
+    bool versionAnswered = false;
     std::array<std::uint8_t, 8> identity{};
     std::array<std::uint8_t, 4> versionBytes{};  // as read before the update
     std::string versionBefore;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/device_commands.h"
 #include "cli/json_text.h"
 #include "platform/linux/interface_access.h"
 #include "protocol/family.h"
@@ -62,8 +63,9 @@ int RunDoctor(std::ostream& out, bool json) {
                 << '\n';
             continue;
         }
-        out << node << "  product " << Hex4(interface.productId) << "  " << interface.locationPath
-            << "  " << TransportText(interface, transport) << "  " << finding.status << '\n';
+        out << node << "  product " << Hex4(interface.productId) << "  "
+            << LocationText(interface.locationPath) << "  " << TransportText(interface, transport)
+            << "  " << finding.status << '\n';
         if (!finding.advice.empty()) {
             out << "  " << finding.advice << '\n';
         }

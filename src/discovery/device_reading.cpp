@@ -63,12 +63,12 @@ FirmwareReading ReadFirmwareVersion(DeviceSession& session) {
     if (session.bootMode != 0) {
         version = {'0', '0', '0', 0};
     }
-    session.QueryFirmwareVersion(version);
+    const bool answered = session.QueryFirmwareVersion(version);
     if (session.bootMode != 0) {
         return {FormatVersion(version[0] - 48, version[1] - 48, version[2] - 48), std::nullopt,
-                version};
+                version, answered};
     }
-    return {FormatVersion(version[0], version[1], version[2]), version[0], version};
+    return {FormatVersion(version[0], version[1], version[2]), version[0], version, answered};
 }
 
 }  // namespace torvane

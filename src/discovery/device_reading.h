@@ -32,6 +32,8 @@ struct FirmwareReading {
     std::optional<std::uint8_t> major;
     // The version bytes as the device sent them (a boot loader's are ASCII digits).
     std::array<std::uint8_t, 4> bytes{};
+    // Whether the device answered the query at all.
+    bool answered = false;
 };
 
 // Reads the version of the device open in session, setting session.bootMode from its

@@ -121,10 +121,10 @@ bool DeviceSession::QueryFirmwareVersion(std::array<std::uint8_t, 4>& version) {
             if (bootInputReport[3] == family::kBootVersionReply) {
                 std::copy_n(bootInputReport.begin() + family::kBootVersionOffset, 3,
                             version.begin());
-                break;
+                return true;
             }
         }
-        return true;
+        return false;
     }
     BeginReport(appOutputReport, family::kAppVersion);
     Send(appOutputReport);
@@ -134,12 +134,13 @@ bool DeviceSession::QueryFirmwareVersion(std::array<std::uint8_t, 4>& version) {
                     family::kAppVersionFollowUp);
         Send(appOutputReport);
     }
-    if (appInputReport[3] == family::kAppVersionReply) {
-        std::copy_n(appInputReport.begin() + family::kAppVersionOffset, 4, version.begin());
-        std::copy_n(appInputReport.begin() + family::kAppIdentityOffset, family::kIdentitySize,
-                    deviceIdentity.begin());
-        deviceIdentity[family::kIdentitySize] = 0;
+    if (appInputReport[3] != family::kAppVersionReply) {
+        return false;
     }
+    std::copy_n(appInputReport.begin() + family::kAppVersionOffset, 4, version.begin());
+    std::copy_n(appInputReport.begin() + family::kAppIdentityOffset, family::kIdentitySize,
+                deviceIdentity.begin());
+    deviceIdentity[family::kIdentitySize] = 0;
     return true;
 }
 

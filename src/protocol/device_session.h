@@ -34,7 +34,8 @@ public:
     // Starts the application. Always true.
     bool RunFirmware();
     // Fills version (three ASCII digits from a boot loader, four bytes from an application, which
-    // also delivers deviceIdentity); without a matching reply both stay as they were. Always true.
+    // also delivers deviceIdentity); without a matching reply both stay as they were and the
+    // result is false.
     bool QueryFirmwareVersion(std::array<std::uint8_t, 4>& version);
 
     // The session's fields; the owner fills handle and capabilities after each open.

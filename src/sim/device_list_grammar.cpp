@@ -237,6 +237,14 @@ private:
                 faults.bootLoaderNeverAppears = true;
                 return true;
             }
+            if (kind == "nolocation") {
+                faults.noLocationPath = true;
+                return true;
+            }
+            if (kind == "noversion") {
+                faults.bootVersionUnanswered = true;
+                return true;
+            }
             if (kind == "otherport") {
                 faults.returnLocationPath = DefaultLocation(index_ + 1 + kOtherPortDistance);
                 return true;
@@ -251,7 +259,8 @@ private:
             return true;
         }
         return Fail("unknown fault '" + std::string(key) +
-                    "'; faults are erase, echo@K, noreturn, otherport, unplug@K");
+                    "'; faults are erase, echo@K, noreturn, otherport, unplug@K, nolocation, "
+                    "noversion");
     }
 
     bool Fail(std::string reason) {
@@ -393,6 +402,8 @@ const char* DeviceListGrammar() {
            "        | fail=noreturn        the boot loader never appears\n"
            "        | fail=otherport       the boot loader appears at another port\n"
            "        | fail=unplug@K        the device is pulled during write K (from 0)\n"
+           "        | fail=nolocation      the system gives it no location path\n"
+           "        | fail=noversion       its boot loader answers no version query\n"
            "        | plug=TIME[/TIME]...  plugged in at these times (500ms, 2s, ...); off the\n"
            "                               bus before the first unless pulled out earlier\n"
            "        | unplug=TIME[/TIME]...  pulled out at these times; plug-ins and pull-outs\n"

@@ -148,7 +148,7 @@ std::optional<SimInterface> FamilyDevice::Interface(std::uint32_t now) {
     }
     SimInterface shown;
     shown.classGuid = kHidClassGuid;
-    shown.locationPath = location_;
+    shown.locationPath = config_.faults.noLocationPath ? std::string() : location_;
     shown.vendorId = family::kVendorId;
     shown.productId = mode_ == Mode::BootLoader ? family::kBootLoaderProductId : config_.productId;
     shown.versionNumber = 0x0100;
@@ -211,6 +211,10 @@ void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uin
     const std::uint8_t command = report[3];
     const std::uint8_t subcommand = report[4];
     if (IsCommand(command, subcommand, family::kBootVersion)) {
+        if (config_.faults.bootVersionUnanswered) {
+            reply_ = Reply::None;
+            return;
+        }
         SetReply(now, {family::kBootVersionReply});
         std::copy(config_.bootVersion.begin(), config_.bootVersion.end(),
                   replyBytes_.begin() + family::kBootVersionOffset);

@@ -22,6 +22,8 @@ struct FamilyFaults {
     bool bootLoaderNeverAppears = false;  // after the switch the device stays off the bus
     std::string returnLocationPath;       // the boot loader appears at this port instead
     int unplugAtRecord = -1;              // the device is pulled during write number k (from 0)
+    bool noLocationPath = false;          // the system gives its interface no location path
+    bool bootVersionUnanswered = false;   // the boot loader answers no version query
 };
 
 struct ReplaySource;

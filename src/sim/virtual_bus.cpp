@@ -44,11 +44,10 @@ std::vector<BusEntry> VirtualBus::Enumerate(const Guid& classGuid) {
         char acpi[80];
         std::snprintf(acpi, sizeof acpi,
                       "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS%02zu)", port + 1);
-        std::string paths = shown->locationPath;
-        paths += '\0';
-        paths += acpi;
-        paths += '\0';
-        paths += '\0';
+        std::optional<std::string> paths;
+        if (!shown->locationPath.empty()) {
+            paths = shown->locationPath + '\0' + acpi + '\0' + '\0';
+        }
         char information[40];
         std::snprintf(information, sizeof information, "Port_#%04zu.Hub_#0001", port + 1);
         entries.push_back({DevicePath(port, *shown), shown->locationPath, paths, information});

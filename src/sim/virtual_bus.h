@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,8 +24,8 @@ struct BusEntry {
     std::string devicePath;
     std::string locationPath;
     // The location-paths property: locationPath, then the port's ACPI path, each zero-terminated,
-    // then a final zero.
-    std::string locationPaths;
+    // then a final zero; none, as some systems give, for an interface without a location path.
+    std::optional<std::string> locationPaths;
     std::string locationInformation;
 };
 

@@ -8,9 +8,10 @@
 
 namespace torvane {
 
-UpdateRun::UpdateRun(ListedDevice entry, std::int32_t bootMode, UpdateSeams seams,
-                     UpdateObserver& observer, WindowHandle window)
+UpdateRun::UpdateRun(ListedDevice entry, std::int32_t bootMode, bool versionAnswered,
+                     UpdateSeams seams, UpdateObserver& observer, WindowHandle window)
     : entry_(std::move(entry)),
+      versionAnswered_(versionAnswered),
       seams_(seams),
       observer_(observer),
       window_(window),
@@ -59,6 +60,16 @@ int UpdateRun::FindBootLoader(DeviceTable& table) {
 }
 
 RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
+    // After the switch the boot loader is found by its port alone: without one, nothing is sent.
+    if (session_.bootMode == 0 && location_.empty()) {
+        SetStatus(kLocationUnknown);
+        return RunResult::kFailed;
+    }
+    // A boot loader that answered none of its version queries may not be one: it is not erased.
+    if (session_.bootMode != 0 && !versionAnswered_) {
+        SetStatus(kBootLoaderSilent);
+        return RunResult::kFailed;
+    }
     if (session_.bootMode == 0) {
         session_.EnterDownloadMode();
         DeviceTable table;

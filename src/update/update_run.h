@@ -41,18 +41,24 @@ enum class RunResult {
     kHandleFailed,  // a handle could not be opened; the message was told
 };
 
+// The status texts of a run refused before anything is sent to the device.
+inline constexpr const char* kLocationUnknown = "Device location unknown, update refused!";
+inline constexpr const char* kBootLoaderSilent = "Bootloader does not answer, not erased!";
+
 class UpdateRun {
 public:
-    // bootMode: whether the device was read as its boot loader. Device objects register with
-    // window for device-change notifications, as the dialog's do.
-    UpdateRun(ListedDevice entry, std::int32_t bootMode, UpdateSeams seams,
+    // bootMode: whether the device was read as its boot loader; versionAnswered: whether it
+    // answered the version query of that reading. Device objects register with window for
+    // device-change notifications, as the dialog's do.
+    UpdateRun(ListedDevice entry, std::int32_t bootMode, bool versionAnswered, UpdateSeams seams,
               UpdateObserver& observer, WindowHandle window = {});
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
     // Opens the device; false after telling "QM Device create handle failed!".
     bool Open();
-    // After Open, with the image loaded for this device: the cost time counts from start.
+    // After Open, with the image loaded for this device: the cost time counts from start. An
+    // application without a location path, or a boot loader that did not answer, is refused.
     RunResult Update(const ImageTable& image, std::uint32_t start);
 
     const ListedDevice& entry() const { return entry_; }
@@ -67,6 +73,7 @@ private:
     double SecondsSince(std::uint32_t start);
 
     ListedDevice entry_;
+    bool versionAnswered_;
     UpdateSeams seams_;
     UpdateObserver& observer_;
     WindowHandle window_;

@@ -96,6 +96,9 @@ std::uint8_t CUsbDevice::CountDevices() {
 }
 
 bool CUsbDevice::OpenHandle(std::uint8_t index) {
+    // The location is the one this interface gives, or none: never the one an earlier open read.
+    locationPaths.fill('\0');
+    locationInformation.fill('\0');
     deviceCount = CountDevices();
     if (deviceCount == 0 || index > deviceCount - 1) {
         return false;
@@ -110,15 +113,11 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
     }
     if (index < entries->size()) {
         const InterfaceEntry& element = (*entries)[index];
-        if (element.locationPaths) {
-            // Cut to the field, a first path longer than 255 characters would leave a prefix that
-            // other ports can share: it identifies nothing, so the device gets no location path.
-            const std::string& paths = *element.locationPaths;
-            if (std::min(paths.find('\0'), paths.size()) < locationPaths.size()) {
-                CopyCut(locationPaths, paths);
-            } else {
-                locationPaths.fill('\0');
-            }
+        // Cut to the field, a first path longer than 255 characters would leave a prefix that
+        // other ports can share: it identifies nothing, so the device gets no location path.
+        if (const auto& paths = element.locationPaths;
+            paths && std::min(paths->find('\0'), paths->size()) < locationPaths.size()) {
+            CopyCut(locationPaths, *paths);
         }
         if (element.locationInformation) {
             CopyCut(locationInformation, *element.locationInformation);
@@ -233,6 +232,8 @@ void CUsbDevice::ReleaseHandle() {
 
 void CUsbDevice::CloseDevice() {
     ReleaseHandle();
+    locationPaths.fill('\0');
+    locationInformation.fill('\0');
     deviceDescriptor.fill(0);
     ReleaseObjects();
     deviceCount = 0;

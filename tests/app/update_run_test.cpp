@@ -10,6 +10,7 @@
 #include "support/hex_text.h"
 #include "support/temp_file.h"
 #include "update/status_text.h"
+#include "update/update_run.h"
 
 namespace torvane {
 namespace {
@@ -124,21 +125,38 @@ TEST_F(UpdateRunTest, UpdatesABootLoaderWithoutTheSwitch) {
     EXPECT_TRUE(Idle());
 }
 
+// Where each failure leaves the device: an application without a location path is never
+// switched, since its boot loader could not be found again, and a boot loader that answered no
+// version query is never erased.
 TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
+    using enum sim::FamilyDevice::Mode;
     const struct {
         const char* devices;
         std::string image;
         const char* status;
         std::vector<std::string> messages;
         int erases;  // erase commands the device saw
+        sim::FamilyDevice::Mode left;
     } cases[] = {
-        {"qmx-c:fail=erase", test::QmxCImage(10), "Erase failed!", {"FirmWare erase failure"}, 1},
-        {"qmx-c:fail=echo@4", test::QmxCImage(10), "Write FW error!", {}, 1},
-        {"qmx-c:fail=unplug@2", test::QmxCImage(10), "Write FW error!", {}, 1},
-        {"qmx-c:fail=noreturn", test::QmxCImage(10), "Bootloader not found!", {}, 0},
-        {"qmx-c:fail=otherport", test::QmxCImage(10), "Bootloader not found!", {}, 0},
-        {"qmx-c", test::ImageFor({'Q', 'M', 'X', 'S', 3, 0, 1}, 3), "File Parse error!", {}, 0},
-        {"qmx-c", ":00000001FF\r\n", "File Parse error!", {}, 0},
+        {"qmx-c:fail=erase",
+         test::QmxCImage(10),
+         "Erase failed!",
+         {"FirmWare erase failure"},
+         1,
+         BootLoader},
+        {"qmx-c:fail=echo@4", test::QmxCImage(10), "Write FW error!", {}, 1, BootLoader},
+        {"qmx-c:fail=unplug@2", test::QmxCImage(10), "Write FW error!", {}, 1, Unplugged},
+        {"qmx-c:fail=noreturn", test::QmxCImage(10), "Bootloader not found!", {}, 0, Away},
+        {"qmx-c:fail=otherport", test::QmxCImage(10), "Bootloader not found!", {}, 0, BootLoader},
+        {"qmx-c:fail=nolocation", test::QmxCImage(10), kLocationUnknown, {}, 0, Application},
+        {"qmx-c:boot:fail=noversion", test::QmxCImage(10), kBootLoaderSilent, {}, 0, BootLoader},
+        {"qmx-c",
+         test::ImageFor({'Q', 'M', 'X', 'S', 3, 0, 1}, 3),
+         "File Parse error!",
+         {},
+         0,
+         Application},
+        {"qmx-c", ":00000001FF\r\n", "File Parse error!", {}, 0, Application},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.devices + (" " + c.image.substr(0, 20)));
@@ -148,6 +166,7 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
         EXPECT_EQ(view.statuses.back(), c.status);
         EXPECT_EQ(view.messages, c.messages);
         EXPECT_EQ(device(0).eraseCount(), c.erases);
+        EXPECT_EQ(device(0).mode(), c.left);
         EXPECT_TRUE(Idle());
         view = test::FakeView();
     }
@@ -167,17 +186,19 @@ TEST_F(UpdateRunTest, UnreadableFileAndWrongNameStartNothing) {
     EXPECT_EQ(Exchanges().size(), before);
 }
 
-// Two ports that differ only past the 255 characters a location path may have: the device sent
-// to its boot loader is not found again, and the other one, a boot loader, is not written.
-TEST_F(UpdateRunTest, LocationPathsTooLongToHoldFindNoBootLoader) {
+// Two ports that differ only past the 255 characters a location path may have: the device has no
+// location path, so it is not sent to its boot loader, and the other one, a boot loader, is not
+// written.
+TEST_F(UpdateRunTest, LocationPathsTooLongToHoldAreNone) {
     const std::string port(255, 'P');
     FamilyDeviceConfig other = FamilyDeviceConfig::ForModel(0x1F02, port + "2");
     other.startInBootLoader = true;
     Start({FamilyDeviceConfig::ForModel(0x1F02, port + "1"), other});
     test::TempFile file(test::QmxCImage(10));
     Update(file.path().string());
-    EXPECT_EQ(view.statuses.back(), "Bootloader not found!");
+    EXPECT_EQ(view.statuses.back(), kLocationUnknown);
     EXPECT_EQ(device(0).eraseCount() + device(1).eraseCount(), 0);
+    EXPECT_EQ(device(0).mode(), sim::FamilyDevice::Mode::Application);
     EXPECT_TRUE(Idle());
 }
 

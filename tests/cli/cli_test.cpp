@@ -127,6 +127,23 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
     EXPECT_EQ(gate.status, kExitFailed);
     EXPECT_EQ(gate.err, "This version don't support update\n");
 
+    // An application without a location path is refused before the switch, alone or in
+    // update --all; so is the erase of a boot loader that answered no version query.
+    for (const char* target : {"--device=0", "--all"}) {
+        const CliRun unlocated = Cli({"--simulate=qmx-c:fail=nolocation", "--virtual-time",
+                                      "update", image.path().string(), target});
+        EXPECT_EQ(unlocated.status, kExitFailed) << target;
+        EXPECT_NE(unlocated.out.find("Device location unknown, update refused!"), std::string::npos)
+            << unlocated.out;
+        EXPECT_NE(unlocated.out.find("3.1.0"), std::string::npos) << unlocated.out;
+    }
+    const CliRun silent = Cli({"--simulate=qmx-c:boot:fail=noversion", "--virtual-time", "update",
+                               image.path().string()});
+    EXPECT_EQ(silent.status, kExitFailed);
+    EXPECT_NE(silent.out.find("update failed: Bootloader does not answer, not erased!"),
+              std::string::npos)
+        << silent.out;
+
     const CliRun parse =
         Cli({"--simulate=qmx-s", "--virtual-time", "update", image.path().string()});
     EXPECT_EQ(parse.status, kExitFailed);
@@ -140,11 +157,13 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
 }
 
 TEST(Cli, ListsAndReadsVersions) {
-    const CliRun list = Cli({"--simulate=qmx-s,tzn:boot:bootversion=2.0.1", "list"});
+    const CliRun list =
+        Cli({"--simulate=qmx-s,tzn:boot:bootversion=2.0.1,qmx-c:fail=nolocation", "list"});
     EXPECT_EQ(list.status, kExitOk);
     EXPECT_EQ(list.out,
               "0  QMX-S  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)  3.1.0\n"
-              "1  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  2.0.1\n");
+              "1  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  2.0.1\n"
+              "2  QMX-C  location unknown  3.1.0\n");
     const CliRun json = Cli({"--json", "--simulate=tzn:version=4.5.6", "version", "--device", "0"});
     EXPECT_EQ(json.out, "{\"device\":0,\"event\":\"version\",\"version\":\"4.5.6\"}\n");
 }

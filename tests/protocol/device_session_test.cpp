@@ -120,9 +120,9 @@ TEST_F(DeviceSessionTest, VersionRepliesOfApplicationAndBootLoader) {
     EXPECT_EQ(session.deviceIdentity,
               (std::array<std::uint8_t, 8>{'Q', 'M', 'X', 'C', 3, 0, 2, 0}));
 
-    // A reply that is no version reply leaves everything as it was.
+    // A reply that is no version reply leaves everything as it was, and is no answer.
     hid.replies.push_back(Padded({0x01, 0x7E, 0x5A, 0x05, 0x01}, 64));
-    EXPECT_TRUE(session.QueryFirmwareVersion(version));
+    EXPECT_FALSE(session.QueryFirmwareVersion(version));
     EXPECT_EQ(version, (std::array<std::uint8_t, 4>{6, 2, 1, 0}));
     EXPECT_EQ(session.deviceIdentity[3], 'C');
 
@@ -141,7 +141,7 @@ TEST_F(DeviceSessionTest, VersionRepliesOfApplicationAndBootLoader) {
     hid.replies.assign(3, Padded({0x01, 0x7E, 0x5A, 0x00}));
     hid.replies.push_back(reply);  // one try too late
     version = {7, 7, 7, 7};
-    EXPECT_TRUE(session.QueryFirmwareVersion(version));
+    EXPECT_FALSE(session.QueryFirmwareVersion(version));
     EXPECT_EQ(version, (std::array<std::uint8_t, 4>{7, 7, 7, 7}));
     EXPECT_EQ(hid.sent.size(), 6u);
     EXPECT_EQ(clock.TickCount(), 0u);

@@ -77,7 +77,7 @@ TEST_P(ConcurrentDevicesTest, EachDeviceHoldsExactlyItsOwnImage) {
         ASSERT_EQ(table[device].location, Port(device));
         images.push_back(ImageFor(device, c.records));
         runs.push_back(std::make_unique<UpdateRun>(
-            table[device], 0, UpdateSeams{family.interfaces(), family.hid(), clock},
+            table[device], 0, true, UpdateSeams{family.interfaces(), family.hid(), clock},
             observers[device]));
     }
     std::vector<RunResult> results(runs.size(), RunResult::kFailed);

@@ -25,7 +25,8 @@ auto Fields(const FamilyDeviceConfig& c) {
     return std::tie(c.productId, c.locationPath, c.appVersion, c.identity, c.bootVersion,
                     c.startInBootLoader, c.faults.eraseNeverConfirmed, c.faults.wrongEchoAtRecord,
                     c.faults.bootLoaderNeverAppears, c.faults.returnLocationPath,
-                    c.faults.unplugAtRecord, c.plugMs, c.unplugMs);
+                    c.faults.unplugAtRecord, c.faults.noLocationPath,
+                    c.faults.bootVersionUnanswered, c.plugMs, c.unplugMs);
 }
 
 TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
@@ -52,12 +53,14 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
          [](auto& c) { c.locationPath = "HUB(3)#USB(1)"; }},
         {"qmx-s:location=" + std::string(255, 'P'), 0, 0x1F01,
          [](auto& c) { c.locationPath = std::string(255, 'P'); }},
-        {"qmx-s:fail=erase:fail=echo@4:fail=unplug@0:fail=noreturn", 0, 0x1F01,
+        {"qmx-s:fail=erase:fail=echo@4:fail=unplug@0:fail=noreturn:fail=nolocation:fail=noversion",
+         0, 0x1F01,
          [](auto& c) {
              c.faults.eraseNeverConfirmed = true;
              c.faults.bootLoaderNeverAppears = true;
              c.faults.wrongEchoAtRecord = 4;
              c.faults.unplugAtRecord = 0;
+             c.faults.noLocationPath = c.faults.bootVersionUnanswered = true;
          }},
         {"qmx-c:plug=500ms/2s:unplug=1s", 0, 0x1F02,
          [](auto& c) {
@@ -108,7 +111,7 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
          "device 0: 'bootversion=01.0.2' is not bootversion=A.B.C, each 0-9"},
         {"qmx-s:fail=erase@1",
          "device 0: unknown fault 'fail=erase@1'; faults are erase, echo@K, noreturn, otherport, "
-         "unplug@K"},
+         "unplug@K, nolocation, noversion"},
         {"qmx-s:fail=echo@2147483648",
          "device 0: 'fail=echo@2147483648' needs a write number K from 0"},
         {"qmx-s:fail=echo@1:fail=echo@2", "device 0: 'fail=echo' is given twice"},

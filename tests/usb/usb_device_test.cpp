@@ -106,6 +106,24 @@ TEST_F(UsbDeviceTest, CountStopsAt255AndALocationPathTooLongIsNone) {
     EXPECT_EQ(device->LocationPath(), "PORT-254");
 }
 
+// A device object's location path is its own interface's, or none, as where the system gives
+// none: never the one an earlier open read.
+TEST_F(UsbDeviceTest, ALocationPathIsNeverCarriedOverFromAnotherInterface) {
+    PlugFamilyDevice("PORT-1");
+    sim::FamilyDeviceConfig unlocated = sim::FamilyDeviceConfig::ForModel(0x1F02, "PORT-2");
+    unlocated.faults.noLocationPath = true;
+    bus.Attach(std::make_shared<sim::FamilyDevice>(unlocated));
+    ASSERT_EQ(system.Enumerate(kHidClassGuid)->at(1).locationPaths, std::nullopt);
+    auto device = Device(kHidClassGuid);
+    ASSERT_TRUE(device->OpenHandle(0));
+    EXPECT_EQ(device->LocationPath(), "PORT-1");
+    ASSERT_TRUE(device->OpenHandle(1));
+    EXPECT_EQ(device->LocationPath(), "");
+    ASSERT_TRUE(device->OpenHandle(0));
+    device->CloseDevice();
+    EXPECT_EQ(device->LocationPath(), "");
+}
+
 // A USB 2.0 device binds its current alternate setting; failed closes are raised, not hidden.
 TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSettingAndRaisesFailedCloses) {
     auto function = Plug(sim::BulkAlternateDescriptors(), "PORT-U2");
@@ -131,7 +149,7 @@ TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSettingAndRaisesFailedCl
     device->CloseDevice();
     EXPECT_FALSE(device->deviceHandle || device->controlEndpoint);
     EXPECT_EQ(device->currentInterface, nullptr);
-    EXPECT_EQ(device->LocationPath(), "PORT-U2");  // kept after the close
+    EXPECT_EQ(device->LocationPath(), "");  // the closed object names no port
 
     // A failed close is raised, and nothing after the failed step is done; the destructor only
     // records the failures.

@@ -141,6 +141,25 @@ TEST_P(MainDialogUpdateTest, UpdatesThroughItsControlsAndHoldsOnWhileItRuns) {
     EXPECT_TRUE(::IsWindow(window));  // Escape during the run was refused
 }
 
+// Where the system gives its interface no location path, as Wine's SetupAPI gives none, the
+// window refuses the update before the switch: the device stays in its application.
+TEST_F(MainDialogTest, AnUpdateOfADeviceWithoutALocationPathIsRefused) {
+    FamilyDeviceConfig unlocated = QmxC(1);
+    unlocated.faults.noLocationPath = true;
+    Open({unlocated});
+    test::TempFile image(test::QmxCImage(20));
+    file = image.path().string();
+    Click(IDC_UPDATE);
+    const bool done = WaitUntil([&] {
+        return Text(IDC_PATH_STATUS) == L"Device location unknown, update refused!" &&
+               ::IsWindowEnabled(::GetDlgItem(window, IDC_SCAN));
+    });
+    const std::wstring status = Text(IDC_PATH_STATUS);
+    ASSERT_TRUE(done) << std::string(status.begin(), status.end());
+    EXPECT_EQ(family->devices()[0]->mode(), sim::FamilyDevice::Mode::Application);
+    EXPECT_EQ(Text(IDC_VERSION), L"3.1.0");
+}
+
 INSTANTIATE_TEST_SUITE_P(Clocks, MainDialogUpdateTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "RealTime" : "VirtualTime"; });
 
