@@ -152,7 +152,7 @@ TEST_F(MainDialogTest, AnUpdateOfADeviceWithoutALocationPathIsRefused) {
     Click(IDC_UPDATE);
     const bool done = WaitUntil([&] {
         return Text(IDC_PATH_STATUS) == L"Device location unknown, update refused!" &&
-               ::IsWindowEnabled(::GetDlgItem(window, IDC_SCAN));
+               dialog->engine().CanClose();
     });
     const std::wstring status = Text(IDC_PATH_STATUS);
     ASSERT_TRUE(done) << std::string(status.begin(), status.end());
