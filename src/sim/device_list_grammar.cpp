@@ -32,6 +32,18 @@ constexpr std::size_t kMaxLocationLength = 255;
 // The other port of fail=otherport lies this many ports past the device's own default one.
 constexpr int kOtherPortDistance = 8;
 
+// The faults that only switch something on, by their names in fail=NAME.
+struct SwitchedFault {
+    std::string_view name;
+    bool FamilyFaults::*on;
+};
+constexpr SwitchedFault kSwitchedFaults[] = {
+    {"erase", &FamilyFaults::eraseNeverConfirmed},
+    {"noreturn", &FamilyFaults::bootLoaderNeverAppears},
+    {"nolocation", &FamilyFaults::noLocationPath},
+    {"noversion", &FamilyFaults::bootVersionUnanswered},
+};
+
 std::string DefaultLocation(int port) {
     return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) + ")";
 }
@@ -229,21 +241,11 @@ private:
         const std::size_t at = value.find('@');
         const std::string_view kind = value.substr(0, at);
         if (at == std::string_view::npos) {
-            if (kind == "erase") {
-                faults.eraseNeverConfirmed = true;
-                return true;
-            }
-            if (kind == "noreturn") {
-                faults.bootLoaderNeverAppears = true;
-                return true;
-            }
-            if (kind == "nolocation") {
-                faults.noLocationPath = true;
-                return true;
-            }
-            if (kind == "noversion") {
-                faults.bootVersionUnanswered = true;
-                return true;
+            for (const SwitchedFault& fault : kSwitchedFaults) {
+                if (kind == fault.name) {
+                    faults.*fault.on = true;
+                    return true;
+                }
             }
             if (kind == "otherport") {
                 faults.returnLocationPath = DefaultLocation(index_ + 1 + kOtherPortDistance);
