@@ -132,31 +132,22 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
     using enum sim::FamilyDevice::Mode;
     const struct {
         const char* devices;
-        std::string image;
         const char* status;
-        std::vector<std::string> messages;
         int erases;  // erase commands the device saw
         sim::FamilyDevice::Mode left;
+        const char* message = nullptr;
+        std::string image = test::QmxCImage(10);
     } cases[] = {
-        {"qmx-c:fail=erase",
-         test::QmxCImage(10),
-         "Erase failed!",
-         {"FirmWare erase failure"},
-         1,
-         BootLoader},
-        {"qmx-c:fail=echo@4", test::QmxCImage(10), "Write FW error!", {}, 1, BootLoader},
-        {"qmx-c:fail=unplug@2", test::QmxCImage(10), "Write FW error!", {}, 1, Unplugged},
-        {"qmx-c:fail=noreturn", test::QmxCImage(10), "Bootloader not found!", {}, 0, Away},
-        {"qmx-c:fail=otherport", test::QmxCImage(10), "Bootloader not found!", {}, 0, BootLoader},
-        {"qmx-c:fail=nolocation", test::QmxCImage(10), kLocationUnknown, {}, 0, Application},
-        {"qmx-c:boot:fail=noversion", test::QmxCImage(10), kBootLoaderSilent, {}, 0, BootLoader},
-        {"qmx-c",
-         test::ImageFor({'Q', 'M', 'X', 'S', 3, 0, 1}, 3),
-         "File Parse error!",
-         {},
-         0,
-         Application},
-        {"qmx-c", ":00000001FF\r\n", "File Parse error!", {}, 0, Application},
+        {"qmx-c:fail=erase", "Erase failed!", 1, BootLoader, "FirmWare erase failure"},
+        {"qmx-c:fail=echo@4", "Write FW error!", 1, BootLoader},
+        {"qmx-c:fail=unplug@2", "Write FW error!", 1, Unplugged},
+        {"qmx-c:fail=noreturn", "Bootloader not found!", 0, Away},
+        {"qmx-c:fail=otherport", "Bootloader not found!", 0, BootLoader},
+        {"qmx-c:fail=nolocation", kLocationUnknown, 0, Application},
+        {"qmx-c:boot:fail=noversion", kBootLoaderSilent, 0, BootLoader},
+        {"qmx-c", "File Parse error!", 0, Application, nullptr,
+         test::ImageFor({'Q', 'M', 'X', 'S', 3, 0, 1}, 3)},
+        {"qmx-c", "File Parse error!", 0, Application, nullptr, ":00000001FF\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.devices + (" " + c.image.substr(0, 20)));
@@ -164,7 +155,8 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
         test::TempFile file(c.image);
         Update(file.path().string());
         EXPECT_EQ(view.statuses.back(), c.status);
-        EXPECT_EQ(view.messages, c.messages);
+        EXPECT_EQ(view.messages,
+                  c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
         EXPECT_EQ(device(0).eraseCount(), c.erases);
         EXPECT_EQ(device(0).mode(), c.left);
         EXPECT_TRUE(Idle());

@@ -62,34 +62,29 @@ TEST(InspectCommand, WithoutAStartRecordRecordZeroIsWrittenTwice) {
     EXPECT_NE(run.out.find("start record (0x2000): absent\n"), std::string::npos);
 }
 
-TEST(InspectCommand, RefusedFileSaysWhereAndWhy) {
-    test::TempFile file(CrLfFile({DataLine(0x2000, {1}), ":0100000001FF", kEndOfFileLine}));
-    const CliRun run = Cli({"inspect", file.path().string()});
-    EXPECT_EQ(run.status, kExitFailed);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "File Parse error!\n" + file.path().string() +
-                           ": line 2: checksum 0xFF does not match, expected 0xFE\n");
-}
-
-TEST(InspectCommand, IdentityTurnsOnTheApplicationCheck) {
+// Usage errors exit with two; a file that does not load, or whose identity differs, with one.
+TEST(InspectCommand, RefusalsSayWhy) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"inspect"},
+          {"inspect", "a.hex", "b.hex"},
+          {"inspect", "a.hex", "--identity", "01020304050G07"},
+          {"inspect", "a.hex", "--identity"},
+          {"inspect", "a.hex", "--bogus"}}) {
+        EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
+    }
+    EXPECT_EQ(Cli({"inspect", "no-such-file.hex"}).err.rfind("FW File Load error!\n", 0), 0u);
+    test::TempFile bad(CrLfFile({DataLine(0x2000, {1}), ":0100000001FF", kEndOfFileLine}));
+    const CliRun refused = Cli({"inspect", bad.path().string()});
+    EXPECT_EQ(refused.status, kExitFailed);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "File Parse error!\n" + bad.path().string() +
+                               ": line 2: checksum 0xFF does not match, expected 0xFE\n");
     test::TempFile file(
         CrLfFile({DataLine(0x2100, {1, 2, 3, 4, 5, 6, 7, 3, 2, 0, 0}), kEndOfFileLine}));
     EXPECT_EQ(Cli({"inspect", file.path().string(), "--identity", "01020304050607"}).status,
               kExitOk);
     EXPECT_EQ(Cli({"inspect", "--identity=0102030405060A", file.path().string()}).status,
               kExitFailed);
-}
-
-TEST(InspectCommand, UsageErrorsAndMissingFiles) {
-    EXPECT_EQ(Cli({"inspect"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"inspect", "a.hex", "b.hex"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"inspect", "a.hex", "--identity", "0102"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"inspect", "a.hex", "--identity", "01020304050G07"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"inspect", "a.hex", "--identity"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"inspect", "a.hex", "--bogus"}).status, kExitUsage);
-    const CliRun missing = Cli({"inspect", "no-such-file.hex"});
-    EXPECT_EQ(missing.status, kExitFailed);
-    EXPECT_EQ(missing.err.rfind("FW File Load error!\n", 0), 0u) << missing.err;
 }
 
 TEST(Cli, UpdatesASimulatedDeviceWithLogAndFlashDump) {
@@ -168,22 +163,21 @@ TEST(Cli, ListsAndReadsVersions) {
     EXPECT_EQ(json.out, "{\"device\":0,\"event\":\"version\",\"version\":\"4.5.6\"}\n");
 }
 
-TEST(Cli, VersionIsPrintedAloneWhereverItStands) {
+// --version is printed alone wherever it stands; usage errors exit with two.
+TEST(Cli, VersionAndUsageErrors) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--version"}, {"--simulate", "list", "--version"}}) {
         const CliRun run = Cli(args);
         EXPECT_EQ(run.status, kExitOk);
-        EXPECT_EQ(run.out, "torvane-cli " TORVANE_VERSION "\n");
-        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out + run.err, "torvane-cli " TORVANE_VERSION "\n");
     }
-}
-
-TEST(Cli, UsageErrorsExitWithTwo) {
-    EXPECT_EQ(Cli({}).status, kExitUsage);
-    EXPECT_EQ(Cli({"frobnicate"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"list", "--virtual-time"}).status, kExitUsage);  // needs --simulate
-    EXPECT_EQ(Cli({"--simulate", "update"}).status, kExitUsage);
-    EXPECT_EQ(Cli({"--simulate", "version", "--device", "-1"}).status, kExitUsage);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"frobnicate"},
+                                                 {"list", "--virtual-time"},
+                                                 {"--simulate", "update"},
+                                                 {"--simulate", "version", "--device", "-1"}}) {
+        EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
+    }
     EXPECT_EQ(Cli({"--help"}).status, kExitOk);
 }
 

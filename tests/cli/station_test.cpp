@@ -111,33 +111,17 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
         "qmx-c:version=3.2.0,qmx-c:version=3.3.0:plug=1s,qmx-c:version=3.1.9:plug=2s,"
         "qmx-c:boot:plug=3s",
         image,
-        {"--skip-current", "--no-downgrade", "--count", "4", "--json", "--flash-dump",
-         files / "flash{n}"});
+        {"--skip-current", "--no-downgrade", "--count", "4", "--flash-dump", files / "flash{n}"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
-    std::map<std::string, nlohmann::json> byPort;
-    nlohmann::json tally;
-    for (const nlohmann::json& event : Objects(run.out)) {
-        if (event["event"] == "device") {
-            byPort[event["location"]] = event;
-        } else if (event["event"] == "tally") {
-            tally = event;
-        }
+    for (const char* line : {"QMX-C  3.2.0 -> 3.2.0  skipped  0.0 s  already current\n",
+                             "QMX-C  3.3.0 -> 3.3.0  skipped  0.0 s  newer than the image\n",
+                             "QMX-C  3.1.9 -> 3.2.0  passed", "Z51-Arud  - -> 3.2.0  passed",
+                             "tally: 2 passed, 0 failed, 2 skipped in "}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
     }
-    ASSERT_EQ(byPort.size(), 4u) << run.out;
-    EXPECT_EQ(byPort[Port(1)]["status"], "already current");
-    EXPECT_EQ(byPort[Port(1)]["versionAfter"], "3.2.0");
-    EXPECT_EQ(byPort[Port(2)]["status"], "newer than the image");
-    for (const int port : {1, 2}) {
-        EXPECT_EQ(byPort[Port(port)]["result"], "skipped");
-        EXPECT_TRUE(test::ReadFile(files / ("flash" + std::to_string(port - 1))) ==
-                    std::string(0x10000, '\xFF'));
+    for (const char* skipped : {"flash0", "flash1"}) {
+        EXPECT_TRUE(test::ReadFile(files / skipped) == std::string(0x10000, '\xFF'));
     }
-    EXPECT_EQ(byPort[Port(3)]["result"], "passed");
-    EXPECT_EQ(byPort[Port(4)]["result"], "passed");
-    EXPECT_EQ(byPort[Port(4)]["versionBefore"], nullptr);
-    EXPECT_EQ(tally["passed"], 2);
-    EXPECT_EQ(tally["skipped"], 2);
-    EXPECT_EQ(tally["failed"], 0);
 
     // The same 3.3.0 device is downgraded when it is not refused.
     const CliRun downgraded = Station("qmx-c:version=3.3.0", image, {"--count", "1"});
@@ -152,10 +136,7 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
     EXPECT_EQ(refused.out, "");
     test::TempFile broken(":00000001FE\r\n");
     EXPECT_EQ(Station("qmx-c", broken, {"--count", "1"}).status, kExitFailed);
-    const CliRun none = Station("qmx-c", image, {"--count", "0"});
-    EXPECT_EQ(none.status, kExitUsage);
-    EXPECT_NE(none.err.find("--count: Value 0 not in range 1 to 1000000"), std::string::npos)
-        << none.err;
+    EXPECT_EQ(Station("qmx-c", image, {"--count", "0"}).status, kExitUsage);
 }
 
 // The versions compared are the three bytes the texts show: a fourth byte in the image's version

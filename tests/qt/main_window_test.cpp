@@ -81,7 +81,7 @@ protected:
     int chooserCalls = 0;
 };
 
-TEST_F(MainWindowTest, ShowsTheDevicesInTheBusOrderAndTheFirstOnesVersion) {
+TEST_F(MainWindowTest, ShowsTheDevicesInTheBusOrderAndOpensTheAboutBox) {
     Open({QmxC(1), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
     EXPECT_EQ(window->windowTitle(), "Torvane");
     EXPECT_TRUE(Child<QPushButton>("update")->isDefault());
@@ -92,6 +92,24 @@ TEST_F(MainWindowTest, ShowsTheDevicesInTheBusOrderAndTheFirstOnesVersion) {
     EXPECT_EQ(devices->itemText(1), "TZN");
     EXPECT_EQ(Child<QLabel>("version")->text(), "3.1.0");
     EXPECT_EQ(Status(), "");
+
+    // The context menu opens the About box.
+    EXPECT_EQ(window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    auto* about = window->findChild<QAction*>("about");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->text(), "关于 Torvane(&A)...");
+    const bool shown = WhileModal<AboutBox>(
+        [&] { about->trigger(); },
+        [&](AboutBox& box) {
+            EXPECT_EQ(box.windowTitle(), "关于 Torvane");
+            EXPECT_EQ(box.findChild<QLabel*>("text")->text(), "Torvane，Version 1.0 ");
+            EXPECT_EQ(box.findChild<QLabel*>("logo")->pixmap().size(), QSize(125, 90));
+            auto* ok = box.findChild<QPushButton*>("ok");
+            EXPECT_EQ(ok->text(), "确定");
+            ok->click();
+        });
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // The run on virtual time, and in real time (about 10 s).
@@ -145,26 +163,6 @@ TEST_F(MainWindowTest, ARefusedUpdateSaysWhyInAMessageBox) {
     EXPECT_EQ(Status(), "/tmp/image.hex");
     EXPECT_TRUE(window->engine().CanClose());
     EXPECT_EQ(family->devices()[0]->eraseCount(), 0);
-}
-
-TEST_F(MainWindowTest, ContextMenuOpensTheAboutBox) {
-    Open({QmxC(1)});
-    EXPECT_EQ(window->contextMenuPolicy(), Qt::ActionsContextMenu);
-    auto* about = window->findChild<QAction*>("about");
-    ASSERT_NE(about, nullptr);
-    EXPECT_EQ(about->text(), "关于 Torvane(&A)...");
-    const bool shown = WhileModal<AboutBox>(
-        [&] { about->trigger(); },
-        [&](AboutBox& box) {
-            EXPECT_EQ(box.windowTitle(), "关于 Torvane");
-            EXPECT_EQ(box.findChild<QLabel*>("text")->text(), "Torvane，Version 1.0 ");
-            EXPECT_EQ(box.findChild<QLabel*>("logo")->pixmap().size(), QSize(125, 90));
-            auto* ok = box.findChild<QPushButton*>("ok");
-            EXPECT_EQ(ok->text(), "确定");
-            ok->click();
-        });
-    EXPECT_TRUE(shown);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(MainWindowTest, AnEmptyStatusLineShowsTheAccessHintWorkedOutOncePerScan) {
