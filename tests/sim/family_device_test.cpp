@@ -57,6 +57,7 @@ TEST(FamilyDevice, HandlesGoStaleWhenTheDeviceReenumerates) {
     DeviceSession session(family.hid(), clock, messages);
     Open(family, session);
     const DeviceHandle application = session.sessionHandle;
+    const std::string applicationPath = family.bus().Enumerate(kHidClassGuid)[0].devicePath;
     session.EnterDownloadMode();
     EXPECT_TRUE(family.bus().Enumerate(kHidClassGuid).empty());  // off the bus for 1500 ms
     clock.Sleep(500);
@@ -67,6 +68,7 @@ TEST(FamilyDevice, HandlesGoStaleWhenTheDeviceReenumerates) {
     EXPECT_TRUE(family.hid().GetAttributes(session.sessionHandle, attributes));
     EXPECT_TRUE(family.bus().Close(application));
     EXPECT_FALSE(family.bus().Close(application));
+    EXPECT_FALSE(family.bus().Open(applicationPath));  // that interface is gone
 }
 
 // The host's tick counter over real time in steps of 16 ms, as GetTickCount moves on Windows.

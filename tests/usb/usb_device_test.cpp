@@ -262,8 +262,11 @@ TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     EXPECT_EQ(Text(iso->product), u"Torvane Iso Streamer");
     EXPECT_EQ(iso->product[200], u'x');
     AsyncIo io;
+    SystemError error;
+    // A request needs its record; then a wait with nothing started passes on the virtual clock.
+    EXPECT_FALSE(system.BeginIoControl(bulk->deviceHandle, 0x220024, {}, {}, io, error));
     ASSERT_TRUE(system.CreateIo(io));
-    EXPECT_FALSE(system.WaitIo(io, 50));  // nothing started: its time passes on the virtual clock
+    EXPECT_FALSE(system.WaitIo(io, 50));
     EXPECT_EQ(clock.TickCount(), 50u);
     std::int32_t length = -1;
     const auto transfer = [&](CUsbEndPoint& endpoint, std::int32_t mode, test::Bytes& data,
@@ -295,7 +298,6 @@ TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     EXPECT_EQ(bulk->bulkOutEndpoint->lastError, sim::kErrorDeviceNotConnected);
     const DeviceHandle handle = bulk->deviceHandle;
     bulk->CloseDevice();
-    SystemError error;
     EXPECT_FALSE(system.Close(handle, error));
 
     system.CloseIo(io);
