@@ -1,14 +1,9 @@
 #include "sim/device_list_grammar.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <tuple>
 
 #include <gtest/gtest.h>
-
-#include "sim/simulated_family.h"
-#include "sim/virtual_clock.h"
-#include "support/temp_file.h"
 
 namespace torvane::sim {
 namespace {
@@ -38,21 +33,18 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
     } cases[] = {
         {"", 0, 0x1F02, [](auto&) {}},  // the default family
         {"qmx-s,qmx-c,tzn", 2, 0x1F10, [](auto&) {}},
-        {"tzn:version=0.255.007", 0, 0x1F10,
+        {"tzn:version=0.255.007:identity=0a1B2c3D4e5F60", 0, 0x1F10,
          [](auto& c) {
              c.appVersion = {0, 255, 7, 0};
+             c.identity = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60};
          }},
-        {"qmx-c:identity=0a1B2c3D4e5F60", 0, 0x1F02,
-         [](auto& c) { c.identity = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60}; }},
         {"qmx-s:boot:bootversion=2.0.9", 0, 0x1F01,
          [](auto& c) {
              c.startInBootLoader = true;
              c.bootVersion = {'2', '0', '9'};
          }},
-        {"qmx-s,tzn:location=HUB(3)#USB(1)", 1, 0x1F10,
-         [](auto& c) { c.locationPath = "HUB(3)#USB(1)"; }},
-        {"qmx-s:location=" + std::string(255, 'P'), 0, 0x1F01,
-         [](auto& c) { c.locationPath = std::string(255, 'P'); }},
+        {"qmx-s,tzn:location=#(" + std::string(253, 'P'), 1, 0x1F10,
+         [](auto& c) { c.locationPath = "#(" + std::string(253, 'P'); }},
         {"qmx-s:fail=erase:fail=echo@4:fail=unplug@0:fail=noreturn:fail=nolocation:fail=noversion",
          0, 0x1F01,
          [](auto& c) {
@@ -62,15 +54,10 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
              c.faults.unplugAtRecord = 0;
              c.faults.noLocationPath = c.faults.bootVersionUnanswered = true;
          }},
-        {"qmx-c:plug=500ms/2s:unplug=1s", 0, 0x1F02,
+        {"qmx-c:plug=0ms/2s:unplug=1s/86400s", 0, 0x1F02,
          [](auto& c) {
-             c.plugMs = {500, 2000};
-             c.unplugMs = {1000};
-         }},
-        {"qmx-c:unplug=86400s:plug=0ms", 0, 0x1F02,
-         [](auto& c) {
-             c.plugMs = {0};
-             c.unplugMs = {86'400'000};
+             c.plugMs = {0, 2000};
+             c.unplugMs = {1000, 86'400'000};
          }},
         {"tzn,qmx-s:fail=otherport", 1, 0x1F01,
          [](auto& c) { c.faults.returnLocationPath = Port(10); }},
@@ -101,12 +88,9 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
         {"qmx-s:location=", "device 0: 'location' needs a value"},
         {"qmx-s:location=" + std::string(256, 'P'),
          "device 0: 'location' is longer than 255 characters"},
-        {"qmx-s:version=1.2", "device 0: 'version=1.2' is not version=A.B.C, each 0-255"},
         {"qmx-s:version=1.2.256", "device 0: 'version=1.2.256' is not version=A.B.C, each 0-255"},
         {"qmx-s:identity=0011223344556",
          "device 0: 'identity=0011223344556' is not identity= with 14 hex digits"},
-        {"qmx-s:identity=00112233445G66",
-         "device 0: 'identity=00112233445G66' is not identity= with 14 hex digits"},
         {"qmx-s:bootversion=01.0.2",
          "device 0: 'bootversion=01.0.2' is not bootversion=A.B.C, each 0-9"},
         {"qmx-s:fail=erase@1",
@@ -115,7 +99,6 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
         {"qmx-s:fail=echo@2147483648",
          "device 0: 'fail=echo@2147483648' needs a write number K from 0"},
         {"qmx-s:fail=echo@1:fail=echo@2", "device 0: 'fail=echo' is given twice"},
-        {"qmx-s:plug=2", "device 0: 'plug=2' " + kTimes},
         {"qmx-s:plug=2s/2000ms", "device 0: 'plug=2s/2000ms' " + kTimes},
         {"qmx-s:unplug=86401s", "device 0: 'unplug=86401s' " + kTimes},
         {"qmx-s:plug=1s/3s:unplug=4s",
@@ -124,7 +107,6 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
          "device 0: two pull-outs without a plug-in between them, at 3000 ms"},
         {"qmx-s:plug=1s:unplug=1000ms",
          "device 0: plugged in and pulled out at the same time, 1000 ms"},
-        {"qmx-s:plug=1s:plug=2s", "device 0: 'plug' is given twice"},
         {"qmx-s:fail=otherport,tzn:location=PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)",
          "device 1: location 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)' is also used by device 0"},
     };
@@ -133,29 +115,6 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
         EXPECT_FALSE(ParseDeviceList(text, error).has_value()) << text;
         EXPECT_EQ(error, expected);
     }
-}
-
-// Device 0's flash in one file (device 1's differs); a file that cannot be written, or no
-// device, fails.
-TEST(DumpFlash, WritesTheFirstDevicesFlashAndSaysWhyItCannot) {
-    VirtualClock clock;
-    std::string error;
-    SimulatedFamily family(*ParseDeviceList("qmx-s:boot,tzn:boot", error), clock);
-    const DeviceHandle handle =
-        family.bus().Open(family.bus().Enumerate(kHidClassGuid)[0].devicePath);
-    std::array<std::uint8_t, 40> record{0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x30, 1, 0xA0};
-    ASSERT_TRUE(family.hid().SetOutputReport(handle, record));
-    const std::vector<std::uint8_t>& flash = family.devices()[0]->flash();
-    const test::TempFile single("", ".bin");
-    ASSERT_TRUE(family.DumpFlash(single.path().string(), error)) << error;
-    EXPECT_TRUE(test::ReadFile(single.path()) == std::string(flash.begin(), flash.end()));
-
-    const std::filesystem::path missing =
-        std::filesystem::temp_directory_path() / "torvane-no-such-directory" / "flash-{n}.bin";
-    EXPECT_FALSE(family.DumpFlash(missing.string(), error));
-    EXPECT_NE(error.find("torvane-no-such-directory"), std::string::npos) << error;
-    EXPECT_FALSE(SimulatedFamily({}, clock).DumpFlash("unused.bin", error));
-    EXPECT_EQ(error, "no simulated device to dump");
 }
 
 }  // namespace

@@ -112,11 +112,7 @@ TEST_F(ReplayDeviceTest, AReplyReadSoonerThanTheLogsDeviceGaveItIsRefused) {
 
 TEST_F(ReplayDeviceTest, AReadOfAnotherLengthThanTheLogsStopsIt) {
     ASSERT_TRUE(Send({0x03, 0x7E, 0x5A, 0x02, 0x04, 0, 0, 0}));
-    std::uint8_t reply[4] = {0x01};
-    {
-        std::lock_guard lock(device->mutex());
-        EXPECT_FALSE(device->InputReport(clock.TickCount(), reply));
-    }
+    EXPECT_FALSE(Read(4));
     EXPECT_EQ(device->Problem(),
               "replay of 'test.log' stopped: line 3: the program read 4 bytes; the log's device "
               "answered 8");
@@ -141,26 +137,6 @@ TEST(ReplayDevice, LeavesAfterItsLastReportAtTheStartOrAfterAReply) {
     ASSERT_TRUE(device.InputReport(110, reply));
     EXPECT_FALSE(device.Interface(110));
     EXPECT_EQ(device.Interface(400)->productId, 0x1F00);
-}
-
-// The flash holds what the logged boot loader was told: a record written, then erased.
-TEST(ReplayDevice, WritesAndErasesItsFlashAsTheLogsReportsSay) {
-    const std::array<std::uint8_t, 40> write{0x03, 0x7E, 0x5A, 0x01, 0x02, 0x00, 0x30, 1, 0xA0};
-    const std::array<std::uint8_t, 40> erase{0x03, 0x7E, 0x5A, 0x01, 0x01};
-    std::istringstream in("0 DEVICE 3A7D:1F00 IN 40 OUT 40\n0 OUT " + HexBytes(write) + "\n0 OUT " +
-                          HexBytes(erase) + "\n");
-    std::string error;
-    auto source =
-        std::make_shared<ReplaySource>(ReplaySource{"flash.log", *ReadReportLog(in, error)});
-    ReplayDevice device(source, kPort, 0);
-    const auto send = [&device](std::span<const std::uint8_t> report) {
-        std::lock_guard lock(device.mutex());
-        return device.OutputReport(0, report);
-    };
-    ASSERT_TRUE(send(write));
-    EXPECT_EQ(device.flash()[0x3000], 0xA0);
-    ASSERT_TRUE(send(erase));
-    EXPECT_EQ(device.flash()[0x3000], 0xFF);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/hex_text.h"
 
 #include <cstdio>
+#include <numeric>
 
 namespace torvane::test {
 
@@ -10,10 +11,7 @@ std::string HexLine(std::uint16_t address, std::uint8_t type,
                                     static_cast<std::uint8_t>(address >> 8),
                                     static_cast<std::uint8_t>(address & 0xFF), type};
     bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (const std::uint8_t b : bytes) {
-        sum += b;
-    }
+    const unsigned sum = std::accumulate(bytes.begin(), bytes.end(), 0u);
     bytes.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
     std::string line = ":";
     for (const std::uint8_t b : bytes) {

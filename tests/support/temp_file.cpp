@@ -1,5 +1,6 @@
 #include "support/temp_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -18,11 +19,7 @@ TempFile::TempFile(const std::string& contents, const std::string& suffix) {
         name.append(info->test_suite_name()).append("-").append(info->name());
     }
     name.append("-").append(std::to_string(counter++)).append(suffix);
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
+    std::ranges::replace(name, '/', '_');
     path_ = std::filesystem::temp_directory_path() / name;
     std::ofstream out(path_, std::ios::binary);
     out << contents;

@@ -16,11 +16,14 @@ namespace torvane {
 namespace {
 
 using test::Bytes;
-using test::Companion;
 using test::Endpoint;
 
 Bytes Interface(std::uint8_t number, std::uint8_t alternate, std::uint8_t endpoints) {
     return {9, 4, number, alternate, endpoints, 0x03, 0x00, 0x00, 0};
+}
+
+Bytes Companion(std::uint8_t maxBurst) {
+    return {6, 0x30, maxBurst, 0, 0x00, 0x04};
 }
 
 Bytes ClassDescriptor(std::uint8_t length) {
@@ -114,8 +117,8 @@ TEST_F(DescriptorWalkTest, WalksPassOverClassDescriptorsAndCountAlternateSetting
 
 TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescriptors) {
     const std::vector<Bytes> descriptors{
-        Interface(0, 0, 3),      ClassDescriptor(5), Endpoint(0x81, 2, 1024), Companion(15, 0),
-        Endpoint(0x02, 2, 1024), Companion(3, 0),    Endpoint(0x83, 3, 64)};
+        Interface(0, 0, 3),      ClassDescriptor(5), Endpoint(0x81, 2, 1024), Companion(15),
+        Endpoint(0x02, 2, 1024), Companion(3),       Endpoint(0x83, 3, 64)};
     EXPECT_EQ(Walk(descriptors, true), "1x47: bulk81/16384 bulk02/4096 int83/64");
     // The plain walk passes over companions as it does over class descriptors.
     EXPECT_EQ(Walk(descriptors), "1x47: bulk81/1024 bulk02/1024 int83/64");

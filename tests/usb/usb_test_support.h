@@ -84,10 +84,6 @@ inline Bytes Endpoint(std::uint8_t address, std::uint8_t attributes, std::uint16
     return {7, 5, address, attributes, std::uint8_t(maxPacket), std::uint8_t(maxPacket >> 8), 1};
 }
 
-inline Bytes Companion(std::uint8_t maxBurst, std::uint8_t attributes) {
-    return {6, 0x30, maxBurst, attributes, 0x00, 0x04};
-}
-
 // A request block of size bytes (its header cut short below 38): 32-bit little-endian header
 // fields written in order, so that a later one overwrites the upper bytes of an earlier one, and
 // fill from dataStart on.
