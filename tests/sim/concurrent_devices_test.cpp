@@ -1,7 +1,8 @@
 // Several update runs at once on one simulated bus, each on its own thread with its own device:
 // every device ends with exactly what was written to it, also when the boot loaders come back in
-// the reverse order of their switch, so that the interfaces' indices move under every run. (A
-// cable pulled in the middle of one run among others is the command line's update tests'.)
+// the reverse order of their switch (so that the interfaces' indices move under every run) and
+// when another thread pulls one device's cable in the middle of its run.
+#include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -16,11 +17,22 @@
 namespace torvane::sim {
 namespace {
 
+struct Case {
+    const char* name;
+    bool realTime;
+    int devices;
+    int records;
+    bool unplugLastWhileErasing;
+};
+
 class Statuses final : public UpdateObserver {
 public:
     void OnStatus(const std::string& text, int) override { last = text; }
-    void ShowMessage(const std::string& text, const std::string&) override { last = text; }
+    void ShowMessage(const std::string& text, const std::string&) override {
+        messages.push_back(text);
+    }
     std::string last;
+    std::vector<std::string> messages;
 };
 
 std::string Port(int device) {
@@ -41,25 +53,29 @@ ImageTable ImageFor(int device, int records) {
     return image;
 }
 
-TEST(ConcurrentDevices, EachDeviceHoldsExactlyItsOwnImage) {
-    constexpr int kDevices = 8, kRecords = 24;
+class ConcurrentDevicesTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ConcurrentDevicesTest, EachDeviceHoldsExactlyItsOwnImage) {
+    const Case& c = GetParam();
     std::vector<FamilyDeviceConfig> configs;
-    for (int device = 0; device < kDevices; ++device) {
+    for (int device = 0; device < c.devices; ++device) {
         configs.push_back(FamilyDeviceConfig::ForModel(device % 2 ? 0x1F02 : 0x1F10, Port(device)));
-        configs.back().switchMs = static_cast<std::uint32_t>(200 + 300 * (kDevices - device));
+        configs.back().switchMs = static_cast<std::uint32_t>(200 + 300 * (c.devices - device));
+        configs.back().eraseMs = 300;
     }
-    VirtualClock clock;
+    VirtualClock virtualClock;
+    Clock& clock = c.realTime ? MonotonicClock() : virtualClock;
     SimulatedFamily family(configs, clock);
     Statuses scan;
     const DeviceTable table = ScanDevices(family.interfaces(), family.hid(), scan);
-    ASSERT_EQ(table.size(), static_cast<std::size_t>(kDevices));
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(c.devices));
 
     std::vector<ImageTable> images;
     std::vector<Statuses> observers(table.size());
     std::vector<std::unique_ptr<UpdateRun>> runs;
-    for (int device = 0; device < kDevices; ++device) {
+    for (int device = 0; device < c.devices; ++device) {
         ASSERT_EQ(table[device].location, Port(device));
-        images.push_back(ImageFor(device, kRecords));
+        images.push_back(ImageFor(device, c.records));
         runs.push_back(std::make_unique<UpdateRun>(
             table[device], 0, true, UpdateSeams{family.interfaces(), family.hid(), clock},
             observers[device]));
@@ -74,22 +90,38 @@ TEST(ConcurrentDevices, EachDeviceHoldsExactlyItsOwnImage) {
                 }
             });
         }
+        FamilyDevice& last = *family.devices().back();
+        for (int ms = 0; c.unplugLastWhileErasing && ms < 10000 && last.eraseCount() == 0; ++ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (c.unplugLastWhileErasing) {
+            last.Unplug();
+        }
     }
 
-    for (int device = 0; device < kDevices; ++device) {
+    for (int device = 0; device < c.devices; ++device) {
         SCOPED_TRACE(device);
+        const bool unplugged = c.unplugLastWhileErasing && device == c.devices - 1;
+        const ImageTable& image = images[device];
         std::vector<std::uint8_t> expected(kFlashSize, 0xFF);
-        for (int k = 0; k < kRecords; ++k) {
-            const ImageRecord& record = images[device].imageRecords[k];
+        for (int k = 0; k < c.records && !unplugged; ++k) {
+            const ImageRecord& record = image.imageRecords[k];
             std::copy_n(record.data.begin(), record.length, expected.begin() + record.Address());
         }
         const FamilyDevice& sim = *family.devices()[device];
-        EXPECT_EQ(results[device], RunResult::kSucceeded) << observers[device].last;
+        EXPECT_EQ(results[device], unplugged ? RunResult::kFailed : RunResult::kSucceeded)
+            << observers[device].last;
         EXPECT_EQ(sim.eraseCount(), 1);
-        EXPECT_EQ(sim.writeCount(), static_cast<int>(PlanWrites(images[device]).size()));
+        EXPECT_EQ(sim.writeCount(), unplugged ? 0 : static_cast<int>(PlanWrites(image).size()));
         EXPECT_TRUE(sim.flash() == expected);
+        EXPECT_EQ(observers[device].messages.empty(), !unplugged);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Runs, ConcurrentDevicesTest,
+                         ::testing::Values(Case{"VirtualTime", false, 8, 24, false},
+                                           Case{"RealTime", true, 4, 3, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace torvane::sim
