@@ -89,7 +89,8 @@ TEST(StationProcess, TheResultsFileAfterAKillHoldsEveryDeviceThatHadEnded) {
     const pid_t pid = Start(files, {"--simulate=qmx-c,qmx-c:plug=6s", "station",
                                     image.path().string(), "--results", files / "results"});
     ASSERT_TRUE(WaitForText(files / "results", "\n")) << test::ReadFile(files / "err");
-    ASSERT_TRUE(WaitForText(files / "out", "[1] Erase successfully"));
+    ASSERT_TRUE(WaitForText(files / "out", "[1] Erase successfully"))
+        << test::ReadFile(files / "err");
     kill(pid, SIGKILL);
     EXPECT_EQ(ExitStatus(pid), 128 + SIGKILL);
     const std::string results = test::ReadFile(files / "results");

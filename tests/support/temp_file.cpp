@@ -5,12 +5,26 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 namespace torvane::test {
 namespace {
 std::atomic<int> counter{0};
+
+int ProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return getpid();
+#endif
 }
+}  // namespace
 
 TempFile::TempFile(const std::string& contents, const std::string& suffix) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -18,7 +32,9 @@ TempFile::TempFile(const std::string& contents, const std::string& suffix) {
     if (info != nullptr) {
         name.append(info->test_suite_name()).append("-").append(info->name());
     }
-    name.append("-").append(std::to_string(counter++)).append(suffix);
+    // The process in the name too: the same test may run at once from another build tree.
+    name.append("-").append(std::to_string(ProcessId())).append("-");
+    name.append(std::to_string(counter++)).append(suffix);
     std::ranges::replace(name, '/', '_');
     path_ = std::filesystem::temp_directory_path() / name;
     std::ofstream out(path_, std::ios::binary);
