@@ -45,23 +45,16 @@ std::string Hex4(unsigned value) {
     return text;
 }
 
-// The raw descriptors sysfs shows for a USB device: the device descriptor, then its one
-// configuration with one HID interface, an interrupt IN endpoint and maybe an interrupt OUT one.
-std::vector<std::uint8_t> UsbDescriptors(std::uint16_t vendorId, std::uint16_t productId,
-                                         std::uint16_t release, std::size_t reportDescriptorSize,
-                                         bool interruptOut) {
-    const auto lo = [](unsigned value) { return static_cast<std::uint8_t>(value & 0xFF); };
-    const auto hi = [](unsigned value) { return static_cast<std::uint8_t>(value >> 8); };
-    const unsigned total = 9 + 9 + 9 + 7 + (interruptOut ? 7 : 0);
-    std::vector<std::uint8_t> data{
-        18, 1, 0x00, 0x02, 0, 0, 0, 64, lo(vendorId), hi(vendorId), lo(productId), hi(productId),
-        lo(release), hi(release), 1, 2, 0, 1,
-        // configuration 1, interface 0 (HID), its HID descriptor
-        9, 2, lo(total), hi(total), 1, 1, 0, 0x80, 50, 9, 4, 0, 0,
-        static_cast<std::uint8_t>(interruptOut ? 2 : 1), 3, 0, 0, 0, 9, 0x21, 0x11, 0x01, 0, 1,
-        0x22, lo(reportDescriptorSize), hi(reportDescriptorSize),
-        // endpoint 0x81, interrupt, 64 bytes
-        7, 5, 0x81, 3, 64, 0, 1};
+// The raw descriptors sysfs shows for a USB device as far as the walk for endpoints reads them:
+// the device descriptor, then configuration 1 with one HID interface, its interrupt IN endpoint
+// and maybe an interrupt OUT one.
+std::vector<std::uint8_t> UsbDescriptors(bool interruptOut) {
+    const auto endpoints = static_cast<std::uint8_t>(interruptOut ? 2 : 1);
+    std::vector<std::uint8_t> data{18, 1, 0,    2, 0,         0, 0, 64,   0,
+                                   0,  0, 0,    0, 0,         1, 2, 0,    1,   // device
+                                   9,  2, 0,    0, 1,         1, 0, 0x80, 50,  // configuration 1
+                                   9,  4, 0,    0, endpoints, 3, 0, 0,    0,   // interface 0, HID
+                                   7,  5, 0x81, 3, 64,        0, 1};           // interrupt IN
     if (interruptOut) {
         data.insert(data.end(), {7, 5, 0x01, 3, 64, 0, 1});
     }
@@ -73,24 +66,20 @@ std::vector<std::uint8_t> UsbDescriptors(std::uint16_t vendorId, std::uint16_t p
 struct HidrawTestbed::Slot {
     HidrawTestbed* bed = nullptr;
     int port = 0;
-    bool withIdPath = true;
     bool interruptOut = false;
     std::unique_ptr<sim::FamilyDevice> device;  // null for the mouse
     std::mutex deviceLock;  // guards the emulator between the ioctl thread and the test
-    // What the nodes show while present; the mouse's unless the emulator says otherwise.
-    bool present = false;
+    // What the nodes show: the mouse's unless the emulator says otherwise.
     std::uint16_t vendorId = 0x046D, productId = 0xC077, release = 0x0200;
     std::vector<std::uint8_t> descriptor = kMouseDescriptor;
     int hidrawNumber = -1;
     // The USB device and its interface, then (while the driver has the interface) the HID
     // device and the hidraw node.
     std::vector<std::string> syspaths;
-    UMockdevIoctlBase* handler = nullptr;
-    // usbfs on the USB device node, and the interface's state.
-    UMockdevIoctlBase* usbfs = nullptr;
+    // The interface's state.
     bool driverBound = false;
     bool claimedElsewhere = false;  // by another program
-    std::vector<std::string> usbfsLog;
+    int reconnects = 0;
 };
 
 // Answers one ioctl on a hidraw node of slot; runs on the test bed's worker thread.
@@ -164,7 +153,7 @@ gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* cli
             code = EBUSY;
         } else {
             bed.BindDriver(slot);
-            slot.usbfsLog.emplace_back("connect");
+            ++slot.reconnects;
         }
     }
     umockdev_ioctl_client_complete(client, code == 0 ? 0 : -1, code);
@@ -182,11 +171,11 @@ HidrawTestbed::Slot& HidrawTestbed::At(int port) const {
     return **slot;
 }
 
-std::vector<std::string> HidrawTestbed::UsbfsLog(int port) const {
+int HidrawTestbed::Reconnects(int port) const {
     std::lock_guard lock(lock_);
     Slot& slot = At(port);
     std::lock_guard deviceLock(slot.deviceLock);
-    return slot.usbfsLog;
+    return slot.reconnects;
 }
 
 HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new()) {
@@ -200,32 +189,22 @@ HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new(
     g_free(root);
 }
 
+// The test bed takes its files, its devices and its ioctl handlers along.
 HidrawTestbed::~HidrawTestbed() {
-    for (const auto& slot : slots_) {
-        if (slot->present) {
-            Remove(*slot);
-        }
-    }
     g_object_unref(bed_);
 }
 
-sim::FamilyDevice& HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port,
-                                                  bool withIdPath, bool interruptOut) {
+void HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port, bool interruptOut) {
     auto device = std::make_unique<sim::FamilyDevice>(std::move(config));
-    sim::FamilyDevice& added = *device;
-    const std::optional<sim::SimInterface> shown = added.Interface(now_.TickCount());
+    const sim::SimInterface shown = device->Interface(now_.TickCount()).value();
     std::lock_guard lock(lock_);
-    slots_.push_back(
-        std::make_unique<Slot>(this, port, withIdPath, interruptOut, std::move(device)));
+    slots_.push_back(std::make_unique<Slot>(this, port, interruptOut, std::move(device)));
     Slot& slot = *slots_.back();
-    if (shown) {
-        slot.vendorId = shown->vendorId;
-        slot.productId = shown->productId;
-        slot.release = shown->versionNumber;
-        slot.descriptor = sim::FamilyReportDescriptor(shown->caps);
-        Add(slot);
-    }
-    return added;
+    slot.vendorId = shown.vendorId;
+    slot.productId = shown.productId;
+    slot.release = shown.versionNumber;
+    slot.descriptor = sim::FamilyReportDescriptor(shown.caps);
+    Add(slot);
 }
 
 void HidrawTestbed::AddMouse(int port) {
@@ -240,14 +219,6 @@ void HidrawTestbed::DenyAccess(int port) {
     ::chmod((root_ + UsbNode(port)).c_str(), 0);
 }
 
-void HidrawTestbed::ClaimElsewhere(int port) {
-    LetDriverGo(port, true);
-}
-
-void HidrawTestbed::LeaveWithoutDriver(int port) {
-    LetDriverGo(port, false);
-}
-
 void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     std::lock_guard lock(lock_);
     Slot& slot = At(port);
@@ -255,7 +226,7 @@ void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     if (slot.driverBound) {
         UnbindDriver(slot);
     }
-    slot.claimedElsewhere = claimedElsewhere && slot.present;
+    slot.claimedElsewhere = claimedElsewhere;
     LinkDriver(slot);
 }
 
@@ -270,14 +241,8 @@ std::string HidrawTestbed::NodePath(const Slot& slot) const {
 }
 
 void HidrawTestbed::Add(Slot& slot) {
-    // The lowest free hidraw number, as the kernel hands them out.
-    int number = 0;
-    while (std::any_of(slots_.begin(), slots_.end(), [&](const auto& other) {
-        return other->present && other->hidrawNumber == number;
-    })) {
-        ++number;
-    }
-    slot.hidrawNumber = number;
+    // The lowest free hidraw number, as the kernel hands them out: none leaves the bus.
+    slot.hidrawNumber = static_cast<int>(slots_.size()) - 1;
     const std::string port = std::to_string(slot.port);
     const std::string busPort = "1-" + port;
     const std::string idPath = IdPath(slot.port);
@@ -286,40 +251,32 @@ void HidrawTestbed::Add(Slot& slot) {
         port.c_str(), "idVendor", Hex4(slot.vendorId).c_str(), "idProduct",
         Hex4(slot.productId).c_str(), "bcdDevice", Hex4(slot.release).c_str(),
         "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device", "DEVNAME",
-        UsbNode(slot.port).c_str(), slot.withIdPath ? "ID_PATH" : nullptr, idPath.c_str(), nullptr);
-    std::vector<std::uint8_t> descriptors = UsbDescriptors(
-        slot.vendorId, slot.productId, slot.release, slot.descriptor.size(), slot.interruptOut);
+        UsbNode(slot.port).c_str(), "ID_PATH", idPath.c_str(), nullptr);
+    std::vector<std::uint8_t> descriptors = UsbDescriptors(slot.interruptOut);
     umockdev_testbed_set_attribute_binary(bed_, usb, "descriptors", descriptors.data(),
                                           static_cast<gssize>(descriptors.size()));
     gchar* interface = umockdev_testbed_add_device(
         bed_, "usb", (busPort + ":1.0").c_str(), usb, "bInterfaceClass", "03", "bInterfaceNumber",
         "00", "bAlternateSetting", " 0", nullptr, "DEVTYPE", "usb_interface", nullptr);
-    slot.syspaths.clear();
     for (gchar* path : {usb, interface}) {
         slot.syspaths.emplace_back(path);
         g_free(path);
     }
-    // usbfs reads the descriptors from the node as sysfs shows them.
     std::filesystem::create_directories(root_ + "/dev/bus/usb/001");
-    std::ofstream(root_ + UsbNode(slot.port), std::ios::binary)
-        .write(reinterpret_cast<const char*>(descriptors.data()),
-               static_cast<std::streamsize>(descriptors.size()));
-    slot.claimedElsewhere = false;
+    std::ofstream(root_ + UsbNode(slot.port)).flush();
     if (slot.device != nullptr) {
-        slot.usbfs = umockdev_ioctl_base_new();
-        g_signal_connect(slot.usbfs, "handle-ioctl", G_CALLBACK(HandleUsbfs), &slot);
-        Attach(UsbNode(slot.port), slot.usbfs);
+        Attach(UsbNode(slot.port), G_CALLBACK(HandleUsbfs), slot);
     }
     BindDriver(slot);
-    const std::string devnode = "/dev/hidraw" + std::to_string(number);
-    slot.handler = umockdev_ioctl_base_new();
-    g_signal_connect(slot.handler, "handle-ioctl", G_CALLBACK(HandleIoctl), &slot);
-    Attach(devnode, slot.handler);
-    slot.present = true;
+    Attach("/dev/hidraw" + std::to_string(slot.hidrawNumber), G_CALLBACK(HandleIoctl), slot);
 }
 
-void HidrawTestbed::Attach(const std::string& devnode, UMockdevIoctlBase* handler) {
-    if (!umockdev_testbed_attach_ioctl(bed_, devnode.c_str(), handler, nullptr)) {
+void HidrawTestbed::Attach(const std::string& devnode, GCallback handle, Slot& slot) {
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", handle, &slot);
+    const bool attached = umockdev_testbed_attach_ioctl(bed_, devnode.c_str(), handler, nullptr);
+    g_object_unref(handler);
+    if (!attached) {
         throw std::runtime_error("cannot attach the ioctl handler to " + devnode);
     }
 }
@@ -367,28 +324,6 @@ void HidrawTestbed::UnbindDriver(Slot& slot) {
     }
     slot.driverBound = false;
     LinkDriver(slot);
-}
-
-void HidrawTestbed::Remove(Slot& slot) {
-    if (slot.driverBound) {
-        UnbindDriver(slot);
-    }
-    umockdev_testbed_detach_ioctl(bed_, ("/dev/hidraw" + std::to_string(slot.hidrawNumber)).c_str(),
-                                  nullptr);
-    g_object_unref(slot.handler);
-    slot.handler = nullptr;
-    if (slot.usbfs != nullptr) {
-        umockdev_testbed_detach_ioctl(bed_, UsbNode(slot.port).c_str(), nullptr);
-        g_object_unref(slot.usbfs);
-        slot.usbfs = nullptr;
-    }
-    std::remove((root_ + UsbNode(slot.port)).c_str());
-    for (auto path = slot.syspaths.rbegin(); path != slot.syspaths.rend(); ++path) {
-        umockdev_testbed_uevent(bed_, path->c_str(), "remove");
-        umockdev_testbed_remove_device(bed_, path->c_str());
-    }
-    slot.syspaths.clear();
-    slot.present = false;
 }
 
 FilePermissionsBind::FilePermissionsBind() {

@@ -1,7 +1,6 @@
 // A umockdev test bed of USB devices with their HID interfaces and hidraw nodes, whose ioctls
-// the device-family emulator answers, and whose nodes follow the emulator on and off the bus.
-// A family device's USB device node holds its descriptors and, as usbfs does, binds the HID
-// driver again when asked; the report transport through usbfs is the real-kernel test's to prove.
+// the device-family emulator answers. A family device's USB device node, as usbfs does, binds the
+// HID driver again when asked; the report transport through usbfs is the real-kernel test's.
 #pragma once
 
 #include <umockdev.h>
@@ -26,24 +25,21 @@ public:
     HidrawTestbed(const HidrawTestbed&) = delete;
     HidrawTestbed& operator=(const HidrawTestbed&) = delete;
 
-    // A family device at port `port` of bus 1; withIdPath: udev gave its USB device an ID_PATH;
-    // interruptOut: its HID interface has an interrupt OUT endpoint besides the IN endpoint.
-    sim::FamilyDevice& AddFamilyDevice(sim::FamilyDeviceConfig config, int port,
-                                       bool withIdPath = true, bool interruptOut = false);
+    // A family device at port `port` of bus 1; interruptOut: its HID interface has an interrupt
+    // OUT endpoint besides the IN endpoint.
+    void AddFamilyDevice(sim::FamilyDeviceConfig config, int port, bool interruptOut = false);
     // A boot mouse of another vendor at port `port`.
     void AddMouse(int port);
     // The nodes (hidraw and USB device) present at port `port` lose their permissions.
     void DenyAccess(int port);
-    // Another program lets the HID driver go of the interface at `port` and claims it, until
-    // the device leaves the bus.
-    void ClaimElsewhere(int port);
-    // The interface at `port` has no driver and no claim, as a program killed while it held the
-    // interface leaves it.
-    void LeaveWithoutDriver(int port);
+    // The HID driver lets go of the interface at `port`: another program claims it until the
+    // device leaves the bus, or none does, as a program killed while it held the interface
+    // leaves it.
+    void LetDriverGo(int port, bool claimedElsewhere);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
-    // "connect" for each time the HID driver was bound again through usbfs at `port`.
-    std::vector<std::string> UsbfsLog(int port) const;
+    // How often the HID driver was bound again through usbfs at `port`.
+    int Reconnects(int port) const;
 
     static std::string IdPath(int port) { return "pci-0000:00:14.0-usb-0:" + std::to_string(port); }
     // The USB device node of the device at port `port` (its device number is the port).
@@ -56,10 +52,8 @@ private:
     static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     static gboolean HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     void Add(Slot& slot);
-    void Remove(Slot& slot);
-    void Attach(const std::string& devnode, UMockdevIoctlBase* handler);
-    // The HID driver lets go of the interface at `port`; another program claims it, or none.
-    void LetDriverGo(int port, bool claimedElsewhere);
+    // An ioctl handler calling `handle` with slot for the node devnode.
+    void Attach(const std::string& devnode, GCallback handle, Slot& slot);
     void BindDriver(Slot& slot);
     // The interface's driver link in sysfs, as its state says.
     void LinkDriver(const Slot& slot);
