@@ -3,15 +3,14 @@
 // the bus the gadget is unbound, and when it comes back it binds again with the new product ID
 // and report descriptor, at the same port, so the host sees the device re-enumerate.
 //
-//   torvane-vm-gadget --results DIR [--device SPEC] [--out-endpoint none|control-only|either]
-//                     [--image FILE] [--controller N]
+//   torvane-vm-gadget DIR SPEC none|control-only|either [N]
 //
-// SPEC is one device of the simulator's DEVICES grammar (default qmx-c). In DIR it writes
-// commands.log (one line per output report: the pipe it came on, then its first five bytes) and,
-// after SIGTERM or SIGINT, flash.bin and, with --image, flash.verdict: "match" when the flash holds
-// exactly the image's records on erased flash, otherwise the first address that differs. N names
-// the device controller dummy_udc.N (default 0) and the gadget's own names, so that several
-// gadgets run at once, one per controller.
+// SPEC is one device of the simulator's DEVICES grammar; the third argument says whether the
+// interface has an interrupt OUT endpoint and whether the device takes the commands that come on
+// it. In DIR it writes commands.log (one line per output report: the pipe it came on, then its
+// first five bytes) and, after SIGTERM or SIGINT, flash.bin. N names the device controller
+// dummy_udc.N (default 0) and the gadget's own names, so that several gadgets run at once, one per
+// controller.
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
@@ -22,6 +21,7 @@
 #include <unistd.h>
 
 #include <endian.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -32,10 +32,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "firmware/hex_image.h"
 #include "platform/clock.h"
 #include "protocol/family.h"
 #include "sim/device_list_grammar.h"
@@ -47,7 +47,7 @@ namespace {
 using torvane::sim::FamilyDevice;
 using torvane::sim::SimInterface;
 
-constexpr std::uint16_t kMaxPacket = 64;
+constexpr std::uint8_t kMaxPacket = 64;  // bytes, below 256
 
 constexpr std::uint8_t kHidDescriptorType = 0x21;
 constexpr std::uint8_t kReportDescriptorType = 0x22;
@@ -57,15 +57,9 @@ constexpr std::uint8_t kSetIdle = 0x0A;
 constexpr std::uint8_t kInputReportType = 1;
 constexpr std::uint8_t kOutputReportType = 2;
 
+// The third argument's words, in this order.
 enum class OutEndpoint { None, ControlOnly, Either };
-
-struct Options {
-    std::string results;
-    std::string device = "qmx-c";
-    OutEndpoint out = OutEndpoint::None;
-    std::string image;
-    std::string controller = "0";
-};
+constexpr std::string_view kOutEndpoints[] = {"none", "control-only", "either"};
 
 std::atomic<bool> g_stop{false};
 
@@ -84,27 +78,26 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::cerr << "gadget: open " << path << ": " << std::strerror(errno) << '\n';
-        return false;
-    }
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+// False, after saying why, when what failed.
+bool Done(bool ok, const std::string& what) {
     if (!ok) {
-        std::cerr << "gadget: write '" << text << "' to " << path << ": " << std::strerror(errno)
-                  << '\n';
+        std::cerr << "gadget: " << what << ": " << std::strerror(errno) << '\n';
     }
-    ::close(fd);
     return ok;
 }
 
-bool MakeDir(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
-        return true;
+bool WriteText(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool ok =
+        fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) {
+        ::close(fd);
     }
-    std::cerr << "gadget: mkdir " << path << ": " << std::strerror(errno) << '\n';
-    return false;
+    return Done(ok, "write '" + text + "' to " + path);
+}
+
+bool MakeDir(const std::string& path) {
+    return Done(::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
 }
 
 std::string Hex4(std::uint16_t value) {
@@ -113,66 +106,42 @@ std::string Hex4(std::uint16_t value) {
     return text;
 }
 
-void Le16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void Le32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    Le16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    Le16(out, static_cast<std::uint16_t>(value >> 16));
-}
-
 // The FunctionFS descriptor blob: the same HID interface at full and at high speed.
 std::vector<std::uint8_t> FunctionDescriptors(std::uint16_t reportDescriptorLength,
                                               bool outEndpoint) {
-    const auto speed = [&](std::vector<std::uint8_t>& out, std::uint8_t interval) {
-        out.insert(out.end(),
-                   {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0,
-                    static_cast<std::uint8_t>(outEndpoint ? 2 : 1), USB_CLASS_HID, 0, 0, 0});
-        out.insert(out.end(), {9, kHidDescriptorType, 0x11, 0x01, 0, 1, kReportDescriptorType});
-        Le16(out, reportDescriptorLength);
-        out.insert(out.end(),
-                   {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, 1 | USB_DIR_IN, USB_ENDPOINT_XFER_INT});
-        Le16(out, kMaxPacket);
-        out.push_back(interval);
-        if (outEndpoint) {
-            out.insert(out.end(), {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, 2 | USB_DIR_OUT,
-                                   USB_ENDPOINT_XFER_INT});
-            Le16(out, kMaxPacket);
-            out.push_back(interval);
+    const auto endpoints = static_cast<std::uint8_t>(outEndpoint ? 2 : 1);
+    const auto lo = static_cast<std::uint8_t>(reportDescriptorLength & 0xFF);
+    const auto hi = static_cast<std::uint8_t>(reportDescriptorLength >> 8);
+    std::vector<std::uint8_t> blob(20);  // the header, below
+    // Full speed: 1 ms; high speed: 2^(4-1) microframes, 1 ms.
+    for (const std::uint8_t interval : {1, 4}) {
+        blob.insert(blob.end(), {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, endpoints,
+                                 USB_CLASS_HID, 0, 0, 0});
+        blob.insert(blob.end(),
+                    {9, kHidDescriptorType, 0x11, 0x01, 0, 1, kReportDescriptorType, lo, hi});
+        for (std::uint8_t k = 1; k <= endpoints; ++k) {
+            blob.insert(blob.end(), {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT,
+                                     static_cast<std::uint8_t>(k == 1 ? 1 | USB_DIR_IN : 2),
+                                     USB_ENDPOINT_XFER_INT, kMaxPacket, 0, interval});
         }
-    };
-    std::vector<std::uint8_t> full;
-    std::vector<std::uint8_t> high;
-    speed(full, 1);  // 1 ms
-    speed(high, 4);  // 2^(4-1) microframes: 1 ms
-    const std::uint32_t count = outEndpoint ? 4 : 3;
-    std::vector<std::uint8_t> blob;
-    Le32(blob, FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
-    Le32(blob, static_cast<std::uint32_t>(20 + full.size() + high.size()));
-    Le32(blob, FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC);
-    Le32(blob, count);
-    Le32(blob, count);
-    blob.insert(blob.end(), full.begin(), full.end());
-    blob.insert(blob.end(), high.begin(), high.end());
-    return blob;
-}
-
-// No strings: the interface names none.
-std::vector<std::uint8_t> FunctionStrings() {
-    std::vector<std::uint8_t> blob;
-    Le32(blob, FUNCTIONFS_STRINGS_MAGIC);
-    Le32(blob, 16);
-    Le32(blob, 0);
-    Le32(blob, 0);
+    }
+    // Per speed: the interface, its HID descriptor and the endpoints.
+    const std::uint32_t count = htole32(2U + endpoints);
+    const std::uint32_t header[] = {
+        htole32(FUNCTIONFS_DESCRIPTORS_MAGIC_V2), htole32(static_cast<std::uint32_t>(blob.size())),
+        htole32(FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC), count, count};
+    std::memcpy(blob.data(), header, sizeof header);
     return blob;
 }
 
 class Gadget {
 public:
-    Gadget(const Options& options, FamilyDevice& device)
-        : options_(options), device_(device), commands_(options.results + "/commands.log") {}
+    Gadget(const std::string& results, OutEndpoint out, const std::string& controller,
+           FamilyDevice& device)
+        : out_(out),
+          controller_(controller),
+          device_(device),
+          commands_(results + "/commands.log") {}
 
     bool Create();
     void Run();
@@ -183,15 +152,15 @@ private:
     void Detach();
     void ServeEp0();
     void Setup(const usb_ctrlrequest& request);
-    void Stall(const usb_ctrlrequest& request);
     void Command(std::uint32_t arrived, const char* pipe, std::span<const std::uint8_t> report,
                  bool take);
     void ReadOutEndpoint();
     std::string Path(const std::string& name) const { return gadgetDir_ + "/" + name; }
 
-    const Options& options_;
-    const std::string gadgetDir_ = "/sys/kernel/config/usb_gadget/torvane" + options_.controller;
-    const std::string instance_ = "torvane" + options_.controller;
+    const OutEndpoint out_;
+    const std::string controller_;
+    const std::string gadgetDir_ = "/sys/kernel/config/usb_gadget/torvane" + controller_;
+    const std::string instance_ = "torvane" + controller_;
     const std::string function_ = "ffs." + instance_;
     const std::string mountPoint_ = "/dev/ffs-" + instance_;
     FamilyDevice& device_;
@@ -210,27 +179,17 @@ private:
 };
 
 bool Gadget::Create() {
-    if (!MakeDir(gadgetDir_) || !WriteText(Path("idVendor"), Hex4(torvane::family::kVendorId)) ||
-        !WriteText(Path("bcdUSB"), Hex4(0x0200)) || !MakeDir(Path("strings/0x409")) ||
-        !WriteText(Path("strings/0x409/manufacturer"), "Torvane test") ||
-        !WriteText(Path("strings/0x409/product"), "Family device") ||
-        !WriteText(Path("strings/0x409/serialnumber"), "0001") || !MakeDir(Path("configs/c.1")) ||
-        !WriteText(Path("configs/c.1/MaxPower"), "100") ||
-        !MakeDir(Path("functions/" + function_))) {
-        return false;
-    }
-    if (::symlink(Path("functions/" + function_).c_str(),
-                  Path("configs/c.1/" + function_).c_str()) != 0 &&
-        errno != EEXIST) {
-        std::cerr << "gadget: symlink: " << std::strerror(errno) << '\n';
-        return false;
-    }
-    if (!MakeDir(mountPoint_) ||
-        ::mount(instance_.c_str(), mountPoint_.c_str(), "functionfs", 0, nullptr) != 0) {
-        std::cerr << "gadget: mount functionfs: " << std::strerror(errno) << '\n';
-        return false;
-    }
-    return true;
+    return MakeDir(gadgetDir_) && WriteText(Path("idVendor"), Hex4(torvane::family::kVendorId)) &&
+           WriteText(Path("bcdUSB"), Hex4(0x0200)) && MakeDir(Path("configs/c.1")) &&
+           WriteText(Path("configs/c.1/MaxPower"), "100") &&
+           MakeDir(Path("functions/" + function_)) &&
+           Done(::symlink(Path("functions/" + function_).c_str(),
+                          Path("configs/c.1/" + function_).c_str()) == 0 ||
+                    errno == EEXIST,
+                "symlink") &&
+           MakeDir(mountPoint_) &&
+           Done(::mount(instance_.c_str(), mountPoint_.c_str(), "functionfs", 0, nullptr) == 0,
+                "mount functionfs");
 }
 
 void Gadget::Destroy() {
@@ -238,8 +197,8 @@ void Gadget::Destroy() {
     ::umount(mountPoint_.c_str());
     ::rmdir(mountPoint_.c_str());
     ::unlink(Path("configs/c.1/" + function_).c_str());
-    for (const std::string& dir : {std::string("configs/c.1"), "functions/" + function_,
-                                   std::string("strings/0x409"), std::string()}) {
+    for (const std::string& dir :
+         {std::string("configs/c.1"), "functions/" + function_, std::string()}) {
         ::rmdir(Path(dir).c_str());
     }
 }
@@ -247,43 +206,40 @@ void Gadget::Destroy() {
 bool Gadget::Attach(const SimInterface& shown) {
     reportDescriptor_ = torvane::sim::FamilyReportDescriptor(shown.caps);
     inputLength_ = shown.caps.inputReportByteLength;
-    const bool outEndpoint = options_.out != OutEndpoint::None;
-    const std::string& mount = mountPoint_;
+    const bool outEndpoint = out_ != OutEndpoint::None;
     if (!WriteText(Path("idProduct"), Hex4(shown.productId)) ||
         !WriteText(Path("bcdDevice"), Hex4(shown.versionNumber))) {
         return false;
     }
-    ep0_ = ::open((mount + "/ep0").c_str(), O_RDWR | O_CLOEXEC);
+    ep0_ = ::open((mountPoint_ + "/ep0").c_str(), O_RDWR | O_CLOEXEC);
     const std::vector<std::uint8_t> descriptors =
         FunctionDescriptors(static_cast<std::uint16_t>(reportDescriptor_.size()), outEndpoint);
-    const std::vector<std::uint8_t> strings = FunctionStrings();
-    if (ep0_ < 0 ||
-        ::write(ep0_, descriptors.data(), descriptors.size()) !=
-            static_cast<ssize_t>(descriptors.size()) ||
-        ::write(ep0_, strings.data(), strings.size()) != static_cast<ssize_t>(strings.size())) {
-        std::cerr << "gadget: ep0 setup: " << std::strerror(errno) << '\n';
+    // No strings: the interface names none.
+    const std::uint32_t strings[] = {htole32(FUNCTIONFS_STRINGS_MAGIC), htole32(16), 0, 0};
+    if (!Done(ep0_ >= 0 &&
+                  ::write(ep0_, descriptors.data(), descriptors.size()) ==
+                      static_cast<ssize_t>(descriptors.size()) &&
+                  ::write(ep0_, strings, sizeof strings) == sizeof strings,
+              "ep0 setup")) {
         return false;
     }
-    epIn_ = ::open((mount + "/ep1").c_str(), O_RDWR | O_CLOEXEC);
+    epIn_ = ::open((mountPoint_ + "/ep1").c_str(), O_RDWR | O_CLOEXEC);
     if (outEndpoint) {
-        epOut_ = ::open((mount + "/ep2").c_str(), O_RDWR | O_CLOEXEC);
+        epOut_ = ::open((mountPoint_ + "/ep2").c_str(), O_RDWR | O_CLOEXEC);
     }
-    if (epIn_ < 0 || (outEndpoint && epOut_ < 0)) {
-        std::cerr << "gadget: endpoint files: " << std::strerror(errno) << '\n';
+    if (!Done(epIn_ >= 0 && (!outEndpoint || epOut_ >= 0), "endpoint files")) {
         return false;
     }
     if (outEndpoint) {
         outStop_ = false;
         outReader_ = std::thread([this] { ReadOutEndpoint(); });
     }
-    if (!WriteText(Path("UDC"), "dummy_udc." + options_.controller)) {
+    if (!WriteText(Path("UDC"), "dummy_udc." + controller_)) {
         return false;
     }
     attached_ = true;
     generation_ = shown.generation;
-    std::cerr << "gadget: bound as " << Hex4(shown.productId) << ", reports "
-              << shown.caps.inputReportByteLength << "/" << shown.caps.outputReportByteLength
-              << '\n';
+    std::cerr << "gadget: bound as " << Hex4(shown.productId) << '\n';
     return true;
 }
 
@@ -339,25 +295,11 @@ void Gadget::Run() {
 void Gadget::ServeEp0() {
     usb_functionfs_event events[4];
     const ssize_t n = ::read(ep0_, events, sizeof events);
-    if (n < 0) {
-        if (errno != EINTR && errno != EAGAIN) {
-            std::cerr << "gadget: ep0 read: " << std::strerror(errno) << '\n';
-        }
-        return;
-    }
-    for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof events[0]; ++i) {
+    Done(n >= 0 || errno == EINTR || errno == EAGAIN, "ep0 read");
+    for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof events[0]); ++i) {
         if (events[i].type == FUNCTIONFS_SETUP) {
             Setup(events[i].u.setup);
         }
-    }
-}
-
-// A stall is asked for by moving data against the request's direction.
-void Gadget::Stall(const usb_ctrlrequest& request) {
-    if ((request.bRequestType & USB_DIR_IN) != 0) {
-        [[maybe_unused]] const ssize_t ignored = ::read(ep0_, nullptr, 0);
-    } else {
-        [[maybe_unused]] const ssize_t ignored = ::write(ep0_, nullptr, 0);
     }
 }
 
@@ -385,12 +327,8 @@ void Gadget::Setup(const usb_ctrlrequest& request) {
         std::vector<std::uint8_t> report(length);
         const ssize_t got = ::read(ep0_, report.data(), report.size());
         const std::uint32_t arrived = clock_.TickCount();
-        if (got < 0) {
-            std::cerr << "gadget: SET_REPORT data: " << std::strerror(errno) << '\n';
-            return;
-        }
-        report.resize(static_cast<std::size_t>(got));
-        if (value >> 8 == kOutputReportType) {
+        if (Done(got >= 0, "SET_REPORT data") && value >> 8 == kOutputReportType) {
+            report.resize(static_cast<std::size_t>(got));
             Command(arrived, "control", report, true);
         }
         return;
@@ -400,16 +338,16 @@ void Gadget::Setup(const usb_ctrlrequest& request) {
         return;
     }
     if (data.empty()) {
+        // A stall is asked for by moving data against the request's direction.
         std::cerr << "gadget: stall "
                   << Hex(std::span(reinterpret_cast<const std::uint8_t*>(&request), sizeof request))
                   << '\n';
-        Stall(request);
+        [[maybe_unused]] const ssize_t stalled =
+            (type & USB_DIR_IN) != 0 ? ::read(ep0_, nullptr, 0) : ::write(ep0_, nullptr, 0);
         return;
     }
     data.resize(std::min<std::size_t>(data.size(), length));
-    if (::write(ep0_, data.data(), data.size()) < 0) {
-        std::cerr << "gadget: ep0 write: " << std::strerror(errno) << '\n';
-    }
+    Done(::write(ep0_, data.data(), data.size()) >= 0, "ep0 write");
 }
 
 // The device takes a command at the time it arrived; the log line comes after.
@@ -431,7 +369,7 @@ void Gadget::ReadOutEndpoint() {
         const std::uint32_t arrived = clock_.TickCount();
         if (got > 0) {
             Command(arrived, "interrupt", std::span(packet, static_cast<std::size_t>(got)),
-                    options_.out == OutEndpoint::Either);
+                    out_ == OutEndpoint::Either);
         } else if (got < 0 && errno != EINTR) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -439,92 +377,26 @@ void Gadget::ReadOutEndpoint() {
     outStop_ = false;
 }
 
-// The flash against the image's records written on erased flash.
-std::string FlashVerdict(const std::vector<std::uint8_t>& flash, const std::string& imagePath) {
-    std::FILE* file = std::fopen(imagePath.c_str(), "r");
-    if (file == nullptr) {
-        return "cannot open " + imagePath;
-    }
-    torvane::ImageTable table;
-    torvane::HexLoadError error;
-    const bool loaded = torvane::LoadHexImage(file, torvane::LoadRules{}, table, &error);
-    std::fclose(file);
-    if (!loaded) {
-        return "image refused: " + error.Describe();
-    }
-    std::vector<std::uint8_t> expected(torvane::sim::kFlashSize, 0xFF);
-    for (std::int32_t i = 0; i < table.imageRecordCount; ++i) {
-        const torvane::ImageRecord& record = table.imageRecords[static_cast<std::size_t>(i)];
-        for (std::size_t k = 0; k < record.length && record.Address() + k < expected.size(); ++k) {
-            expected[record.Address() + k] = record.data[k];
-        }
-    }
-    for (std::size_t a = 0; a < expected.size(); ++a) {
-        if (flash[a] != expected[a]) {
-            char text[64];
-            std::snprintf(text, sizeof text, "differs at 0x%04zx: flash %02x, image %02x", a,
-                          flash[a], expected[a]);
-            return text;
-        }
-    }
-    return "match";
-}
-
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const std::size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        std::string value;
-        if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            return false;
-        }
-        if (name == "--results") {
-            options.results = value;
-        } else if (name == "--device") {
-            options.device = value;
-        } else if (name == "--image") {
-            options.image = value;
-        } else if (name == "--controller" && !value.empty() &&
-                   value.find_first_not_of("0123456789") == std::string::npos) {
-            options.controller = value;
-        } else if (name == "--out-endpoint" && value == "none") {
-            options.out = OutEndpoint::None;
-        } else if (name == "--out-endpoint" && value == "control-only") {
-            options.out = OutEndpoint::ControlOnly;
-        } else if (name == "--out-endpoint" && value == "either") {
-            options.out = OutEndpoint::Either;
-        } else {
-            return false;
-        }
-    }
-    return !options.results.empty();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::cerr << "usage: torvane-vm-gadget --results DIR [--device SPEC] "
-                     "[--out-endpoint none|control-only|either] [--image FILE] "
-                     "[--controller N]\n";
+    const std::string controller = argc == 5 ? argv[4] : "0";
+    const auto out = argc == 4 || argc == 5 ? std::ranges::find(kOutEndpoints, argv[3])
+                                            : std::end(kOutEndpoints);
+    if (out == std::end(kOutEndpoints) ||
+        controller.find_first_not_of("0123456789") != std::string::npos) {
+        std::cerr << "usage: torvane-vm-gadget DIR SPEC none|control-only|either [N]\n";
         return 2;
     }
     std::string error;
-    auto configs = torvane::sim::ParseDeviceList(options.device, error);
+    auto configs = torvane::sim::ParseDeviceList(argv[2], error);
     if (!configs || configs->size() != 1) {
-        std::cerr << "gadget: --device: " << (configs ? "one device expected" : error) << '\n';
+        std::cerr << "gadget: SPEC: " << (configs ? "one device expected" : error) << '\n';
         return 2;
     }
-    struct sigaction stop {};
-    stop.sa_handler = OnStop;
-    ::sigaction(SIGTERM, &stop, nullptr);
-    ::sigaction(SIGINT, &stop, nullptr);
+    std::signal(SIGTERM, OnStop);
+    std::signal(SIGINT, OnStop);
+    // Without SA_RESTART: the signal ends the OUT endpoint's read.
     struct sigaction wake {};
     wake.sa_handler = OnWake;
     ::sigaction(SIGUSR1, &wake, nullptr);
@@ -533,19 +405,17 @@ int main(int argc, char** argv) {
     // echo is ready at once, so that this delay never eats into the host's wait for it.
     configs->front().echoMs = 0;
     FamilyDevice device(std::move(configs->front()));
-    Gadget gadget(options, device);
+    const std::string results = argv[1];
+    Gadget gadget(results, static_cast<OutEndpoint>(out - std::begin(kOutEndpoints)), controller,
+                  device);
     const bool created = gadget.Create();
     if (created) {
         gadget.Run();
     }
     gadget.Destroy();
-
-    std::ofstream(options.results + "/flash.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(device.flash().data()),
-               static_cast<std::streamsize>(device.flash().size()));
-    if (!options.image.empty()) {
-        std::ofstream(options.results + "/flash.verdict")
-            << FlashVerdict(device.flash(), options.image) << '\n';
-    }
+    const std::vector<std::uint8_t> flash = device.flash();
+    std::ofstream(results + "/flash.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(flash.data()),
+               static_cast<std::streamsize>(flash.size()));
     return created && g_stop ? 0 : 1;
 }
