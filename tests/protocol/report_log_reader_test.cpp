@@ -1,5 +1,6 @@
 #include "protocol/report_log_reader.h"
 
+#include <cstdio>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -51,22 +52,23 @@ std::string UpdateLog(bool deviceLines, const std::string& echo = "00 00 20 AA")
     return log;
 }
 
+// Each appearance as "<ms> <product> <input length>/<output length> <reports>".
 TEST(ReportLogReader, FindsEachAppearanceWithOrWithoutDeviceLines) {
     for (const bool deviceLines : {true, false}) {
         std::string error;
         const auto session = Read(UpdateLog(deviceLines), error);
         ASSERT_TRUE(session) << error;
-        ASSERT_EQ(session->devices.size(), 3u) << deviceLines;
-        const std::uint16_t products[] = {0x1F02, 0x1F00, 0x1F02};
-        const std::uint16_t lengths[] = {64, 40, 64};
-        const std::size_t reports[] = {3, 8, 2};
-        for (std::size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(session->devices[i].productId, products[i]) << i << deviceLines;
-            EXPECT_EQ(session->devices[i].caps.inputReportByteLength, lengths[i]);
-            EXPECT_EQ(session->devices[i].caps.outputReportByteLength, lengths[i]);
-            EXPECT_EQ(session->devices[i].reports.size(), reports[i]);
+        std::vector<std::string> devices;
+        for (const LoggedDevice& device : session->devices) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%u %04X %u/%u %zu", device.ms, device.productId,
+                          device.caps.inputReportByteLength, device.caps.outputReportByteLength,
+                          device.reports.size());
+            devices.push_back(text);
         }
-        EXPECT_EQ(session->devices[1].ms, 1800u);
+        EXPECT_EQ(devices, (std::vector<std::string>{"0 1F02 64/64 3", "1800 1F00 40/40 8",
+                                                     "8000 1F02 64/64 2"}))
+            << deviceLines;
     }
 }
 

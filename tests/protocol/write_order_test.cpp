@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/records.h"
+
 namespace torvane {
 namespace {
 
@@ -9,10 +11,7 @@ namespace {
 ImageTable TableWithAddresses(const std::vector<std::uint16_t>& addresses) {
     ImageTable table;
     for (const std::uint16_t address : addresses) {
-        ImageRecord record;
-        record.addressLow = static_cast<std::uint8_t>(address);
-        record.addressHigh = static_cast<std::uint8_t>(address >> 8);
-        table.imageRecords.push_back(record);
+        table.imageRecords.push_back(test::Record(address, {}));
     }
     table.imageRecords.emplace_back();
     table.imageRecordCount = static_cast<std::int32_t>(addresses.size());

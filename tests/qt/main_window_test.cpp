@@ -81,33 +81,39 @@ protected:
     int chooserCalls = 0;
 };
 
-TEST_F(MainWindowTest, ShowsTheDevicesInTheBusOrderAndOpensTheAboutBox) {
-    Open({QmxC(1), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
-    EXPECT_EQ(window->windowTitle(), "Torvane");
+// The gate's refusal comes in a message box with the program's name; nothing starts. (The
+// engine's other refusals are its own tests'.)
+TEST_F(MainWindowTest, ShowsTheDevicesInTheBusOrderRefusesInAMessageBoxAndOpensTheAboutBox) {
+    Open({QmxC(1, 2), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
     EXPECT_TRUE(Child<QPushButton>("update")->isDefault());
-    EXPECT_EQ(Child<QLabel>("logo")->pixmap().size(), QSize(125, 90));
     auto* devices = Child<QComboBox>("devices");
     EXPECT_EQ(devices->count(), 2);
     EXPECT_EQ(devices->currentText(), "QMX-C");
     EXPECT_EQ(devices->itemText(1), "TZN");
-    EXPECT_EQ(Child<QLabel>("version")->text(), "3.1.0");
-    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(Child<QLabel>("version")->text(), "2.1.0");
+    file = "/tmp/image.hex";
+    QString box;
+    EXPECT_TRUE(WhileModal<QMessageBox>([&] { Child<QPushButton>("update")->click(); },
+                                        [&](QMessageBox& shown) {
+                                            box = shown.windowTitle() + ": " + shown.text();
+                                            shown.button(QMessageBox::Ok)->click();
+                                        }));
+    EXPECT_EQ(box, "Torvane: This version don't support update");
+    EXPECT_EQ(Status(), "/tmp/image.hex");
+    EXPECT_TRUE(window->engine().CanClose());
+    EXPECT_EQ(family->devices()[0]->eraseCount(), 0);
 
     // The context menu opens the About box.
     EXPECT_EQ(window->contextMenuPolicy(), Qt::ActionsContextMenu);
     auto* about = window->findChild<QAction*>("about");
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->text(), "关于 Torvane(&A)...");
-    const bool shown = WhileModal<AboutBox>(
-        [&] { about->trigger(); },
-        [&](AboutBox& box) {
-            EXPECT_EQ(box.windowTitle(), "关于 Torvane");
-            EXPECT_EQ(box.findChild<QLabel*>("text")->text(), "Torvane，Version 1.0 ");
-            EXPECT_EQ(box.findChild<QLabel*>("logo")->pixmap().size(), QSize(125, 90));
-            auto* ok = box.findChild<QPushButton*>("ok");
-            EXPECT_EQ(ok->text(), "确定");
-            ok->click();
-        });
+    const bool shown = WhileModal<AboutBox>([&] { about->trigger(); },
+                                            [&](AboutBox& box) {
+                                                EXPECT_EQ(box.findChild<QLabel*>("text")->text(),
+                                                          "Torvane，Version 1.0 ");
+                                                box.findChild<QPushButton*>("ok")->click();
+                                            });
     EXPECT_TRUE(shown);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
@@ -147,23 +153,6 @@ TEST_P(MainWindowUpdateTest, UpdatesThroughItsButtonsAndTheFileDialogAndHoldsOnW
 
 INSTANTIATE_TEST_SUITE_P(Clocks, MainWindowUpdateTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "RealTime" : "VirtualTime"; });
-
-// The gate's refusal comes in a message box with the program's name; nothing starts. (The
-// engine's other refusals are its own tests'.)
-TEST_F(MainWindowTest, ARefusedUpdateSaysWhyInAMessageBox) {
-    Open({QmxC(1, 2)});
-    file = "/tmp/image.hex";
-    QString box;
-    EXPECT_TRUE(WhileModal<QMessageBox>([&] { Child<QPushButton>("update")->click(); },
-                                        [&](QMessageBox& shown) {
-                                            box = shown.windowTitle() + ": " + shown.text();
-                                            shown.button(QMessageBox::Ok)->click();
-                                        }));
-    EXPECT_EQ(box, "Torvane: This version don't support update");
-    EXPECT_EQ(Status(), "/tmp/image.hex");
-    EXPECT_TRUE(window->engine().CanClose());
-    EXPECT_EQ(family->devices()[0]->eraseCount(), 0);
-}
 
 TEST_F(MainWindowTest, AnEmptyStatusLineShowsTheAccessHintWorkedOutOncePerScan) {
     int asked = 0;

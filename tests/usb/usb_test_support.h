@@ -1,5 +1,5 @@
 // A device interfaces fake that gives the enumerations it is told and keeps count of the handles
-// it opened, a trace sink that keeps the lines, and builders of descriptors and request blocks.
+// it opened, and builders of descriptors and request blocks.
 #pragma once
 
 #include <algorithm>
@@ -9,12 +9,10 @@
 #include <set>
 #include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/device_interfaces.h"
-#include "platform/trace_sink.h"
 
 namespace torvane::test {
 
@@ -65,19 +63,6 @@ public:
     std::vector<std::optional<std::vector<InterfaceEntry>>> enumerations;
     std::set<std::uintptr_t> openHandles;
     std::uintptr_t lastHandle = 0;
-};
-
-// Installed for its lifetime; the previous sink comes back afterwards.
-class RecordingTrace final : public TraceSink {
-public:
-    RecordingTrace() : previous_(InstallTraceSink(this)) {}
-    ~RecordingTrace() override { InstallTraceSink(previous_); }
-    void Write(std::string_view line) override { lines.emplace_back(line); }
-
-    std::vector<std::string> lines;
-
-private:
-    TraceSink* previous_;
 };
 
 inline Bytes Endpoint(std::uint8_t address, std::uint8_t attributes, std::uint16_t maxPacket) {

@@ -58,11 +58,6 @@ public:
         }
         return nullptr;
     }
-    // Its main window, the dialog with the device list.
-    HWND Window() {
-        return Find(L"Torvane",
-                    [](HWND window) { return ::GetDlgItem(window, IDC_DEVICES) != nullptr; });
-    }
 
 private:
     PROCESS_INFORMATION process_{};
@@ -104,7 +99,8 @@ TEST(ProgramStart, ArgumentsNotItsOwnAreIgnoredAndTheFileDialogChoosesTheImage) 
         "--report-log \"" +
         log.path().string() + "\"");
     ASSERT_TRUE(program.started());
-    HWND window = program.Window();
+    HWND window = program.Find(
+        L"Torvane", [](HWND candidate) { return ::GetDlgItem(candidate, IDC_DEVICES) != nullptr; });
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0), 2);
     Program second;
