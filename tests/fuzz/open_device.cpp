@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bus.Attach(std::make_shared<sim::UsbFunction>(config));
     sim::SimDeviceInterfaces driver(bus);
     fuzz::HostileDriver hostile(driver, input);
-    fuzz::QuietMessages messages;
+    test::RecordingMessages messages;
     CUsbDevice device(hostile, messages, WindowHandle{0x5150}, sim::kUsbFunctionClassGuid, false);
     if (device.OpenDevice(0)) {
         device.SelectAltSetting(input.Byte());
