@@ -9,12 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/cli_main.h"
+#include "../support/run_cli.h"
 #include "fuzz_input.h"
 
 namespace torvane::fuzz {
@@ -39,22 +38,13 @@ const std::string& InputFile() {
 }
 
 bool Allowed(std::string_view arg) {
-    if (arg.starts_with("--simulate")) {
-        for (std::size_t at = arg.find("replay:"); at != std::string_view::npos;
-             at = arg.find("replay:", at + 1)) {
-            const std::string_view file = arg.substr(at + 7, arg.find(',', at) - at - 7);
-            if (file != "f") {
-                return false;
-            }
-        }
-        return true;
-    }
     std::error_code error;
-    return arg != "doctor" && arg != "station" &&
-           arg.find("report-log") == std::string_view::npos &&
-           arg.find("flash-dump") == std::string_view::npos &&
-           arg.find_first_of("/\\") == std::string_view::npos &&
-           !std::filesystem::exists(std::filesystem::path(arg), error);
+    return arg.starts_with("--simulate") ||
+           (arg != "doctor" && arg != "station" &&
+            arg.find("report-log") == std::string_view::npos &&
+            arg.find("flash-dump") == std::string_view::npos &&
+            arg.find_first_of("/\\") == std::string_view::npos &&
+            !std::filesystem::exists(std::filesystem::path(arg), error));
 }
 
 }  // namespace
@@ -66,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t end = input.find('\0');
     const std::string_view arguments = input.substr(0, end);
 
-    std::vector<std::string> args{"torvane-cli", "--virtual-time"};
+    std::vector<std::string> args{"--virtual-time"};
     bool simulated = false;
     bool file = false;
     for (std::size_t start = 0; start <= arguments.size();) {
@@ -77,14 +67,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             file = true;
         } else if (fuzz::Allowed(arg)) {
             std::string allowed(arg);
-            // Each replay:f plays the file back.
-            for (std::size_t at = allowed.find("replay:f"); at != std::string::npos;
-                 at = allowed.find("replay:f", at + 1)) {
+            // Each replay:f plays the file back; a replay of any other file leaves the argument
+            // out.
+            bool other = false;
+            for (std::size_t at = allowed.find("replay:"); at != std::string::npos;
+                 at = allowed.find("replay:", at + 1)) {
+                other = other || allowed.compare(at + 7, allowed.find(',', at) - at - 7, "f") != 0;
                 allowed.replace(at + 7, 1, fuzz::InputFile());
                 file = true;
             }
-            args.push_back(std::move(allowed));
-            simulated = simulated || arg.starts_with("--simulate");
+            if (!other) {
+                simulated = simulated || arg.starts_with("--simulate");
+                args.push_back(std::move(allowed));
+            }
         }
         start = stop + 1;
     }
@@ -96,14 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (!simulated) {
-        args.insert(args.begin() + 1, "--simulate");
+        args.insert(args.begin(), "--simulate");
     }
-    std::vector<const char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(arg.c_str());
-    }
-    std::ostringstream out, err;
-    const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
+    const int status = test::RunCliWith(args).status;
     fuzz::Require(status >= 0 && status <= 2, "the exit status is 0, 1 or 2");
     return 0;
 }

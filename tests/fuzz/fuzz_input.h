@@ -1,5 +1,5 @@
-// What the fuzz targets share: the fuzzer's bytes read as fields, the check that ends a run when
-// a property fails, and a message sink that shows nothing.
+// What the fuzz targets share: the fuzzer's bytes read as fields, and the check that ends a run
+// when a property fails.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/message_sink.h"
+#include "../support/recording_messages.h"
 
 namespace torvane::fuzz {
 
@@ -48,11 +48,6 @@ inline void Require(bool holds, const char* property) {
         std::abort();
     }
 }
-
-class QuietMessages final : public MessageSink {
-public:
-    void ShowMessage(const std::string&, const std::string&) override {}
-};
 
 }  // namespace torvane::fuzz
 

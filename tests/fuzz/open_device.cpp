@@ -1,4 +1,5 @@
-// The whole open of the USB access layer against a driver whose answers the fuzzer chooses.
+// The whole open of the USB access layer, with its configuration and BOS walks, against a driver
+// whose answers the fuzzer chooses.
 // Input: the bus speed code, the device descriptor, up to 8 string descriptors, up to 3
 // configuration blocks and the BOS block (each a 16-bit length and its bytes), as a simulated
 // USB function serves them; then, for each request the driver answers, a byte of tampering
@@ -101,6 +102,35 @@ sim::DescriptorSet Descriptors(FuzzInput& input) {
     return set;
 }
 
+// What the configuration and BOS walks built from the blocks the device gave.
+void CheckWalks(const CUsbDevice& device) {
+    for (const std::unique_ptr<CUsbConfiguration>& configuration : device.configurations) {
+        if (!configuration) {
+            continue;
+        }
+        Require(configuration->interfaceCount <= configuration->interfaces.size(),
+                "at most eight interfaces");
+        for (std::size_t i = 0; i < configuration->interfaces.size(); ++i) {
+            const CUsbInterface* setting = configuration->interfaces[i].get();
+            Require((setting != nullptr) == (i < configuration->interfaceCount),
+                    "interfaces fill the first entries");
+            Require(!setting || setting->altSettingCount >= 1, "an interface counts itself");
+            for (std::size_t k = setting ? setting->bNumEndpoints + std::size_t{1} : 0;
+                 setting && k < setting->endpoints.size(); ++k) {
+                Require(setting->endpoints[k] == nullptr, "no endpoint past bNumEndpoints");
+            }
+        }
+    }
+    // Each record was built from a capability of its own type.
+    const CUsbBosObject* bos = device.bosObject.get();
+    Require(!bos || !bos->usb20Extension || bos->usb20Extension->bDevCapabilityType == 2,
+            "the USB 2.0 Extension record is of type 2");
+    Require(!bos || !bos->superSpeedUsb || bos->superSpeedUsb->bDevCapabilityType == 3,
+            "the SuperSpeed USB record is of type 3");
+    Require(!bos || !bos->containerId || bos->containerId->bDevCapabilityType == 4,
+            "the Container ID record is of type 4");
+}
+
 }  // namespace
 }  // namespace torvane::fuzz
 
@@ -116,9 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bus.Attach(std::make_shared<sim::UsbFunction>(config));
     sim::SimDeviceInterfaces driver(bus);
     fuzz::HostileDriver hostile(driver, input);
-    fuzz::QuietMessages messages;
+    test::RecordingMessages messages;
     CUsbDevice device(hostile, messages, WindowHandle{0x5150}, sim::kUsbFunctionClassGuid, false);
-    if (device.OpenDevice(0)) {
+    const bool opened = device.OpenDevice(0);
+    fuzz::CheckWalks(device);
+    if (opened) {
         device.SelectAltSetting(input.Byte());
         device.CurrentEndpointCount();
     }

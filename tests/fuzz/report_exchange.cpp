@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::SimDeviceInterfaces system(bus);
     sim::SimHidClass hid(bus);
     fuzz::HostileHid hostile(hid, input);
-    fuzz::QuietMessages messages;
+    test::RecordingMessages messages;
     DeviceSession session(hostile, clock, messages);
     fuzz::Open(system, hostile, session);
 

@@ -1,7 +1,7 @@
 // One fuzz target without the fuzzer: every saved input in the folders given (the inputs that once
 // failed and the seeds alike) runs through the target's entry point, in name order. The
 // sanitizers end the program on a fault, the target's own checks abort it; a folder without a
-// single input, or an entry point that returns other than 0, fails it.
+// single input fails it.
 //
 //   fuzz_regression_<target> FOLDER...
 #include <algorithm>
@@ -30,14 +30,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no saved inputs\n");
         return 1;
     }
-    int failed = 0;
     for (const std::filesystem::path& file : files) {
+        // Named first: an input that fails ends the program after its name.
+        std::fprintf(stderr, "%s\n", file.string().c_str());
         std::ifstream stream(file, std::ios::binary);
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(stream), {}};
-        const int result = LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        std::fprintf(stderr, "%s %s\n", result == 0 ? "ok  " : "FAIL", file.string().c_str());
-        failed += result != 0 ? 1 : 0;
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
-    std::fprintf(stderr, "%zu saved inputs, %d failed\n", files.size(), failed);
-    return failed == 0 ? 0 : 1;
+    std::fprintf(stderr, "%zu saved inputs passed\n", files.size());
+    return 0;
 }
