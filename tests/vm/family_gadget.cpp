@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -394,12 +395,13 @@ int main(int argc, char** argv) {
         std::cerr << "gadget: SPEC: " << (configs ? "one device expected" : error) << '\n';
         return 2;
     }
-    std::signal(SIGTERM, OnStop);
-    std::signal(SIGINT, OnStop);
-    // Without SA_RESTART: the signal ends the OUT endpoint's read.
-    struct sigaction wake {};
-    wake.sa_handler = OnWake;
-    ::sigaction(SIGUSR1, &wake, nullptr);
+    // Without SA_RESTART: a signal ends a read it comes in (SIGUSR1 the OUT endpoint's).
+    for (const auto& [number, handler] :
+         {std::pair{SIGTERM, &OnStop}, std::pair{SIGINT, &OnStop}, std::pair{SIGUSR1, &OnWake}}) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        ::sigaction(number, &action, nullptr);
+    }
 
     // The gadget learns of a write only when its thread has run after the data arrived; the
     // echo is ready at once, so that this delay never eats into the host's wait for it.
