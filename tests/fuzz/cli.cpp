@@ -70,13 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // Each replay:f plays the file back; a replay of any other file leaves the argument
             // out.
             bool other = false;
-            for (std::size_t at = allowed.find("replay:"); at != std::string::npos;
+            bool replays = false;
+            for (std::size_t at = allowed.find("replay:"); at != std::string::npos && !other;
                  at = allowed.find("replay:", at + 1)) {
-                other = other || allowed.compare(at + 7, allowed.find(',', at) - at - 7, "f") != 0;
+                other = allowed.compare(at + 7, allowed.find(',', at) - at - 7, "f") != 0;
                 allowed.replace(at + 7, 1, fuzz::InputFile());
-                file = true;
+                replays = true;
             }
             if (!other) {
+                file = file || replays;
                 simulated = simulated || arg.starts_with("--simulate");
                 args.push_back(std::move(allowed));
             }
