@@ -32,9 +32,8 @@ public:
     void AddMouse(int port);
     // The nodes (hidraw and USB device) present at port `port` lose their permissions.
     void DenyAccess(int port);
-    // The HID driver lets go of the interface at `port`: another program claims it until the
-    // device leaves the bus, or none does, as a program killed while it held the interface
-    // leaves it.
+    // The HID driver lets go of the interface at `port`: another program claims it, or none
+    // does, as a program killed while it held the interface leaves it.
     void LetDriverGo(int port, bool claimedElsewhere);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
