@@ -1,12 +1,9 @@
 #include "linux/hidraw_testbed.h"
 
-#include <linux/capability.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,14 +27,6 @@ const std::vector<std::uint8_t> kMouseDescriptor{
     0x01, 0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02,
     0x95, 0x01, 0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15,
     0x81, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x02, 0x81, 0x06, 0xC0, 0xC0};
-
-// Both capabilities are below 32: they live in the first word.
-constexpr unsigned kDac = (1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH);
-
-bool Capabilities(int call, __user_cap_data_struct (&data)[2]) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    return ::syscall(call, &header, data) == 0;
-}
 
 std::string Hex4(unsigned value) {
     char text[8];
@@ -213,12 +202,6 @@ void HidrawTestbed::AddMouse(int port) {
     Add(*slots_.back());
 }
 
-void HidrawTestbed::DenyAccess(int port) {
-    std::lock_guard lock(lock_);
-    ::chmod(NodePath(At(port)).c_str(), 0);
-    ::chmod((root_ + UsbNode(port)).c_str(), 0);
-}
-
 void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     std::lock_guard lock(lock_);
     Slot& slot = At(port);
@@ -324,23 +307,6 @@ void HidrawTestbed::UnbindDriver(Slot& slot) {
     }
     slot.driverBound = false;
     LinkDriver(slot);
-}
-
-FilePermissionsBind::FilePermissionsBind() {
-    __user_cap_data_struct data[2]{};
-    if (Capabilities(SYS_capget, data) && (data[0].effective & kDac) != 0) {
-        effective_ = data[0].effective;
-        data[0].effective &= ~kDac;
-        changed_ = Capabilities(SYS_capset, data);
-    }
-}
-
-FilePermissionsBind::~FilePermissionsBind() {
-    __user_cap_data_struct data[2]{};
-    if (changed_ && Capabilities(SYS_capget, data)) {
-        data[0].effective = effective_;
-        Capabilities(SYS_capset, data);
-    }
 }
 
 }  // namespace torvane::test

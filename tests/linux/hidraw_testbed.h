@@ -30,8 +30,6 @@ public:
     void AddFamilyDevice(sim::FamilyDeviceConfig config, int port, bool interruptOut = false);
     // A boot mouse of another vendor at port `port`.
     void AddMouse(int port);
-    // The nodes (hidraw and USB device) present at port `port` lose their permissions.
-    void DenyAccess(int port);
     // The HID driver lets go of the interface at `port`: another program claims it, or none
     // does, as a program killed while it held the interface leaves it.
     void LetDriverGo(int port, bool claimedElsewhere);
@@ -66,21 +64,6 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
     std::atomic<bool> reportIoctls_{true};
     unsigned hidDevices_ = 0;
-};
-
-// Clears CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH from the calling thread's effective set while
-// it lives, so that a node without permissions is refused even to root; threads started
-// meanwhile inherit the narrower set.
-class FilePermissionsBind {
-public:
-    FilePermissionsBind();
-    ~FilePermissionsBind();
-    FilePermissionsBind(const FilePermissionsBind&) = delete;
-    FilePermissionsBind& operator=(const FilePermissionsBind&) = delete;
-
-private:
-    unsigned effective_ = 0;
-    bool changed_ = false;
 };
 
 }  // namespace torvane::test
