@@ -8,7 +8,6 @@
 #include "usb/text_error.h"
 #include "usb/usb_bos_object.h"
 #include "usb/usb_configuration.h"
-#include "usb/usb_control_endpoint.h"
 #include "usb/usb_isoc_endpoint.h"
 #include "usb_test_support.h"
 
@@ -68,8 +67,9 @@ protected:
         return std::make_unique<CUsbConfiguration>(device, DeviceHandle{0x40}, block,
                                                    superSpeedWalk);
     }
-    // Each interface as "altSettingCount x spanLength:" and its endpoint slots from the first to
-    // the last object: "-" for none, else its kind, address and packet size.
+    // Each interface as "altSettingCount x spanLength:" and its endpoint slots 1 to bNumEndpoints
+    // ("-" for none, else its kind, address and packet size); the fuzz target checks that none
+    // follows them.
     std::string Walk(const std::vector<Bytes>& descriptors, bool superSpeedWalk = false) {
         const auto configuration = Build(Configuration(descriptors), superSpeedWalk);
         std::string text;
@@ -77,7 +77,7 @@ protected:
             const CUsbInterface& setting = *configuration->interfaces[i];
             text += (i == 0 ? "" : " | ") + std::to_string(setting.altSettingCount) + "x" +
                     std::to_string(setting.spanLength) + ":";
-            for (std::size_t k = 1; k < setting.endpoints.size(); ++k) {
+            for (std::size_t k = 1; k <= setting.bNumEndpoints; ++k) {
                 const CUsbEndPoint* e = setting.endpoints[k];
                 char slot[32] = " -";
                 if (e != nullptr) {
@@ -89,9 +89,6 @@ protected:
                                   e->maxPacketSize);
                 }
                 text += slot;
-            }
-            while (text.ends_with(" -")) {
-                text.resize(text.size() - 2);
             }
         }
         return text;
@@ -129,17 +126,8 @@ TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescrip
     std::vector<Bytes> many{Interface(0, 0, 2)};
     many.insert(many.end(), 11, ClassDescriptor(3));
     many.insert(many.end(), {ClassDescriptor(20), Endpoint(0x81, 2, 512), Endpoint(0x02, 2, 512)});
-    EXPECT_EQ(Walk(many), "1x82:");
+    EXPECT_EQ(Walk(many), "1x82: - -");
     EXPECT_EQ(Walk(many, true), "1x69: - bulk81/512");
-}
-
-TEST_F(DescriptorWalkTest, DestroyingAConfigurationLeavesTheDevicesControlEndpointAlone) {
-    auto configuration = Build(Configuration({Interface(0, 0, 0), Interface(0, 1, 0)}));
-    auto control = std::make_unique<CUsbControlEndPoint>(device, DeviceHandle{0x40}, nullptr);
-    configuration->interfaces[0]->endpoints[0] = control.get();
-    configuration->interfaces[1]->endpoints[0] = control.get();
-    configuration.reset();
-    control->timeoutMs = 1;  // the sanitizer reports a use or a release after a release
 }
 
 TEST(BosObject, RecordsKnownCapabilitiesUntilAnUnknownOneOrTheTotalLength) {
