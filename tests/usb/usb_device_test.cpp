@@ -149,8 +149,7 @@ TEST_F(UsbDeviceTest, Usb2DeviceBindsTheCurrentAlternateSettingAndRaisesFailedCl
 }
 
 // SuperSpeed: 2^9 for the control packet size, a BOS (the whole block: a cut one fails to walk)
-// and companions. Tables that cannot be
-// walked show their message and close the device.
+// and companions. Tables that cannot be walked show a message and close the device.
 TEST_F(UsbDeviceTest, SuperSpeedSetsOpenWithTheirBosAndMalformedTablesCloseTheDevice) {
     Plug(sim::SuperSpeedDescriptors(), "PORT-0");
     auto device = Device(kUsbFunctionClassGuid);
