@@ -7,6 +7,7 @@
 // (0x04), statuses (0x08), the count of bytes returned (0x10), or any bytes of the answer (0x20).
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "fuzz_input.h"
 #include "sim/sim_device_interfaces.h"
@@ -21,22 +22,19 @@ namespace {
 
 constexpr std::size_t kBlockHeaderSize = 38;
 
-class HostileDriver final : public DeviceInterfaces {
+// The USB function behind a driver that tampers with its answers.
+class HostileFunction final : public sim::SimFunction {
 public:
-    HostileDriver(DeviceInterfaces& driver, FuzzInput& input) : driver_(driver), input_(input) {}
+    HostileFunction(sim::UsbFunctionConfig config, FuzzInput& input)
+        : function_(std::move(config)), input_(input) {}
 
-    std::optional<std::vector<InterfaceEntry>> Enumerate(const Guid& classGuid) override {
-        return driver_.Enumerate(classGuid);
+    std::optional<sim::SimInterface> Interface(std::uint32_t now) override {
+        return function_.Interface(now);
     }
-    DeviceHandle Open(const std::string& devicePath, SystemError& error) override {
-        return driver_.Open(devicePath, error);
-    }
-    bool Close(DeviceHandle handle, SystemError& error) override {
-        return driver_.Close(handle, error);
-    }
-    bool IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> buffer,
-                   std::uint32_t& bytesReturned, SystemError& error) override {
-        const bool ok = driver_.IoControl(handle, code, buffer, bytesReturned, error);
+    bool IoControl(std::uint32_t now, std::uint32_t code, std::span<std::uint8_t> request,
+                   std::span<std::uint8_t> buffer, std::uint32_t& bytesReturned,
+                   SystemError& error) override {
+        const bool ok = function_.IoControl(now, code, request, buffer, bytesReturned, error);
         const std::uint8_t tamper = input_.Byte();
         const bool block = code == kIoctlControlTransfer && buffer.size() >= kBlockHeaderSize;
         for (const auto& [bit, at] : {std::pair{0x02, 30}, {0x04, 34}, {0x08, 14}, {0x08, 18}}) {
@@ -59,32 +57,9 @@ public:
         }
         return ok;
     }
-    bool BeginIoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,
-                        std::span<std::uint8_t> output, AsyncIo& io, SystemError& error) override {
-        return driver_.BeginIoControl(handle, code, input, output, io, error);
-    }
-    bool GetIoResult(DeviceHandle handle, AsyncIo& io, std::uint32_t& bytes) override {
-        return driver_.GetIoResult(handle, io, bytes);
-    }
-    bool CreateIo(AsyncIo& io) override { return driver_.CreateIo(io); }
-    void CloseIo(AsyncIo& io) override { driver_.CloseIo(io); }
-    bool WaitIo(AsyncIo& io, std::uint32_t timeoutMs) override {
-        return driver_.WaitIo(io, timeoutMs);
-    }
-    NotificationHandle RegisterInterfaceNotification(WindowHandle window, const Guid& classGuid,
-                                                     SystemError& error) override {
-        return driver_.RegisterInterfaceNotification(window, classGuid, error);
-    }
-    NotificationHandle RegisterHandleNotification(WindowHandle window, DeviceHandle handle,
-                                                  SystemError& error) override {
-        return driver_.RegisterHandleNotification(window, handle, error);
-    }
-    bool UnregisterNotification(NotificationHandle notification, SystemError& error) override {
-        return driver_.UnregisterNotification(notification, error);
-    }
 
 private:
-    DeviceInterfaces& driver_;
+    sim::UsbFunction function_;
     FuzzInput& input_;
 };
 
@@ -143,11 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     sim::VirtualClock clock;
     sim::VirtualBus bus(clock);
-    bus.Attach(std::make_shared<sim::UsbFunction>(config));
+    bus.Attach(std::make_shared<fuzz::HostileFunction>(config, input));
     sim::SimDeviceInterfaces driver(bus);
-    fuzz::HostileDriver hostile(driver, input);
     test::RecordingMessages messages;
-    CUsbDevice device(hostile, messages, WindowHandle{0x5150}, sim::kUsbFunctionClassGuid, false);
+    CUsbDevice device(driver, messages, WindowHandle{0x5150}, sim::kUsbFunctionClassGuid, false);
     const bool opened = device.OpenDevice(0);
     fuzz::CheckWalks(device);
     if (opened) {

@@ -8,7 +8,6 @@
 #include "usb/text_error.h"
 #include "usb/usb_bos_object.h"
 #include "usb/usb_configuration.h"
-#include "usb/usb_control_endpoint.h"
 #include "usb/usb_isoc_endpoint.h"
 #include "usb_test_support.h"
 
@@ -22,8 +21,8 @@ Bytes Interface(std::uint8_t number, std::uint8_t alternate, std::uint8_t endpoi
     return {9, 4, number, alternate, endpoints, 0x03, 0x00, 0x00, 0};
 }
 
-Bytes Companion(std::uint8_t maxBurst) {
-    return {6, 0x30, maxBurst, 0, 0x00, 0x04};
+Bytes Companion(std::uint8_t maxBurst, std::uint8_t attributes = 0) {
+    return {6, 0x30, maxBurst, attributes, 0x00, 0x04};
 }
 
 Bytes ClassDescriptor(std::uint8_t length) {
@@ -68,8 +67,9 @@ protected:
         return std::make_unique<CUsbConfiguration>(device, DeviceHandle{0x40}, block,
                                                    superSpeedWalk);
     }
-    // Each interface as "altSettingCount x spanLength:" and its endpoint slots from the first to
-    // the last object: "-" for none, else its kind, address and packet size.
+    // Each interface as "altSettingCount x spanLength:" and its endpoint slots 1 to bNumEndpoints
+    // ("-" for none, else its kind, address and packet size); the fuzz target checks that none
+    // follows them.
     std::string Walk(const std::vector<Bytes>& descriptors, bool superSpeedWalk = false) {
         const auto configuration = Build(Configuration(descriptors), superSpeedWalk);
         std::string text;
@@ -77,7 +77,7 @@ protected:
             const CUsbInterface& setting = *configuration->interfaces[i];
             text += (i == 0 ? "" : " | ") + std::to_string(setting.altSettingCount) + "x" +
                     std::to_string(setting.spanLength) + ":";
-            for (std::size_t k = 1; k < setting.endpoints.size(); ++k) {
+            for (std::size_t k = 1; k <= setting.bNumEndpoints; ++k) {
                 const CUsbEndPoint* e = setting.endpoints[k];
                 char slot[32] = " -";
                 if (e != nullptr) {
@@ -89,9 +89,6 @@ protected:
                                   e->maxPacketSize);
                 }
                 text += slot;
-            }
-            while (text.ends_with(" -")) {
-                text.resize(text.size() - 2);
             }
         }
         return text;
@@ -117,11 +114,13 @@ TEST_F(DescriptorWalkTest, WalksPassOverClassDescriptorsAndCountAlternateSetting
 
 TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescriptors) {
     const std::vector<Bytes> descriptors{
-        Interface(0, 0, 3),      ClassDescriptor(5), Endpoint(0x81, 2, 1024), Companion(15),
-        Endpoint(0x02, 2, 1024), Companion(3),       Endpoint(0x83, 3, 64)};
-    EXPECT_EQ(Walk(descriptors, true), "1x47: bulk81/16384 bulk02/4096 int83/64");
+        Interface(0, 0, 4),    ClassDescriptor(5),      Endpoint(0x81, 2, 1024),
+        Companion(15),         Endpoint(0x02, 2, 1024), Companion(3, 2),
+        Endpoint(0x83, 3, 64), Endpoint(0x84, 1, 1024), Companion(1, 2)};
+    // Mult (attributes bits 0 and 1) counts for isochronous endpoints only.
+    EXPECT_EQ(Walk(descriptors, true), "1x60: bulk81/16384 bulk02/4096 int83/64 iso84/6144");
     // The plain walk passes over companions as it does over class descriptors.
-    EXPECT_EQ(Walk(descriptors), "1x47: bulk81/1024 bulk02/1024 int83/64");
+    EXPECT_EQ(Walk(descriptors), "1x54: bulk81/1024 bulk02/1024 int83/64 iso84/1024");
 
     // Class descriptors beyond the eleventh use ordinals. Plain: the walk stays on the twelfth
     // and counts it once per ordinal left. SuperSpeed: the walk moves on, so the first endpoint
@@ -129,17 +128,8 @@ TEST_F(DescriptorWalkTest, SuperSpeedWalkTakesCompanionsAndMovesPastClassDescrip
     std::vector<Bytes> many{Interface(0, 0, 2)};
     many.insert(many.end(), 11, ClassDescriptor(3));
     many.insert(many.end(), {ClassDescriptor(20), Endpoint(0x81, 2, 512), Endpoint(0x02, 2, 512)});
-    EXPECT_EQ(Walk(many), "1x82:");
+    EXPECT_EQ(Walk(many), "1x82: - -");
     EXPECT_EQ(Walk(many, true), "1x69: - bulk81/512");
-}
-
-TEST_F(DescriptorWalkTest, DestroyingAConfigurationLeavesTheDevicesControlEndpointAlone) {
-    auto configuration = Build(Configuration({Interface(0, 0, 0), Interface(0, 1, 0)}));
-    auto control = std::make_unique<CUsbControlEndPoint>(device, DeviceHandle{0x40}, nullptr);
-    configuration->interfaces[0]->endpoints[0] = control.get();
-    configuration->interfaces[1]->endpoints[0] = control.get();
-    configuration.reset();
-    control->timeoutMs = 1;  // the sanitizer reports a use or a release after a release
 }
 
 TEST(BosObject, RecordsKnownCapabilitiesUntilAnUnknownOneOrTheTotalLength) {
@@ -168,16 +158,15 @@ TEST_F(DescriptorWalkTest, BlocksThatWouldLeadAWalkOutsideThemAreRefused) {
         block[offset] = value;
         return block;
     };
-    const Bytes shortCompanion =
-        Configuration({Interface(0, 0, 1), Endpoint(0x81, 2, 64), {5, 0x30, 0, 0, 0}});
-    EXPECT_NO_THROW(Build(shortCompanion, false));
     // Short configuration, block shorter than wTotalLength, descriptors of length 0 or too short
-    // for their kind, more endpoints than present or allowed, a descriptor past the end (by one
-    // byte, too).
+    // for their kind (a companion too), more endpoints than present or allowed, a descriptor past
+    // the end (by one byte, too).
     for (const Bytes& block :
          {Bytes(valid.begin(), valid.begin() + 8), Bytes(valid.begin(), valid.end() - 1),
           with(2, 26), with(0, 8), with(9, 0), with(9, 8), with(13, 2), with(13, 32), with(18, 6),
-          with(18, 8), shortCompanion, Configuration({Interface(0, 0, 0), {5, 0x30}})}) {
+          with(18, 8),
+          Configuration({Interface(0, 0, 1), Endpoint(0x81, 2, 64), {5, 0x30, 0, 0, 0}}),
+          Configuration({Interface(0, 0, 0), {5, 0x30}})}) {
         EXPECT_THROW(Build(block, true), TextError);
     }
     for (const Bytes& block : {Bytes{5, 0x0F, 5, 0}, Bos(2, {kUsb20Extension}),

@@ -69,16 +69,15 @@ inline Bytes Endpoint(std::uint8_t address, std::uint8_t attributes, std::uint16
     return {7, 5, address, attributes, std::uint8_t(maxPacket), std::uint8_t(maxPacket >> 8), 1};
 }
 
-// A request block of size bytes (its header cut short below 38): 32-bit little-endian header
-// fields written in order, so that a later one overwrites the upper bytes of an earlier one, and
-// fill from dataStart on.
+// A request block of size bytes (its header cut short below 38), zero past the header: 32-bit
+// little-endian header fields written in order, so that a later one overwrites the upper bytes
+// of an earlier one. With header = size, packet records the same way.
 inline Bytes Block(std::size_t size,
                    std::initializer_list<std::pair<std::size_t, std::uint32_t>> fields,
-                   std::uint8_t fill = 0, std::size_t dataStart = 38) {
-    Bytes bytes(std::max<std::size_t>(size, 38), fill);
-    std::fill_n(bytes.begin(), dataStart, std::uint8_t{0});
+                   std::size_t header = 38) {
+    Bytes bytes(std::max(size, header));
     for (const auto& [at, value] : fields) {
-        for (std::size_t i = 0; i < 4 && at + i < 38; ++i) {
+        for (std::size_t i = 0; i < 4 && at + i < header; ++i) {
             bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
         }
     }
