@@ -168,7 +168,11 @@ TEST_F(UsbDeviceTest, SuperSpeedSetsOpenWithTheirBosAndMalformedTablesCloseTheDe
     EXPECT_FALSE(device->deviceHandle || device->configurations[0]);
     EXPECT_FALSE(device->OpenDevice(2));
     EXPECT_FALSE(device->deviceHandle);
-    EXPECT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown,
+              (std::vector<std::string>{"Please correct firmware descriptor table",
+                                        "Please correct firmware BOS descriptor table"}));
+    EXPECT_EQ(messages.captions,
+              (std::vector<std::string>{"Wrong Device Configuration", "Wrong BOS Descriptor"}));
 }
 
 // A driver that moves the data area of one answer, with the descriptor bytes, to where the block
