@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "resource.h"
+#include "sim/device_list_grammar.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
 #include "support/hex_text.h"
@@ -13,8 +14,6 @@
 
 namespace torvane::win {
 namespace {
-
-using sim::FamilyDeviceConfig;
 
 // Polls until ready() holds, at most timeoutMs of real time; the window runs on its own thread.
 bool WaitUntil(const std::function<bool()>& ready, int timeoutMs = 10000) {
@@ -27,24 +26,17 @@ bool WaitUntil(const std::function<bool()>& ready, int timeoutMs = 10000) {
     return false;
 }
 
-std::wstring WindowText(HWND window) {
-    wchar_t text[256] = {};
-    ::GetWindowTextW(window, text, 256);
-    return text;
-}
-
-FamilyDeviceConfig QmxC(int port) {
-    return FamilyDeviceConfig::ForModel(0x1F02, "PCIROOT(0)#USB(" + std::to_string(port) + ")");
-}
-
 // The main dialog on its own user interface thread, over a simulated family on virtual time or,
 // as the program runs it, in real time on the system's tick counter.
 class MainDialogTest : public ::testing::Test {
 protected:
-    void Open(std::vector<FamilyDeviceConfig> devices, bool realTime = false) {
+    // The devices as --simulate names them.
+    void Open(const std::string& devices, bool realTime = false) {
+        std::string error;
+        auto configs = *sim::ParseDeviceList(devices, error);
         Clock& engineClock = realTime ? SystemClock() : static_cast<Clock&>(clock);
-        family = realTime ? std::make_unique<sim::SimulatedFamily>(std::move(devices))
-                          : std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
+        family = realTime ? std::make_unique<sim::SimulatedFamily>(std::move(configs))
+                          : std::make_unique<sim::SimulatedFamily>(std::move(configs), clock);
         dialog = std::make_unique<MainDialog>(::GetModuleHandleW(nullptr), family->interfaces(),
                                               family->hid(), engineClock);
         dialog->SetFileChooser([this]() -> std::optional<std::string> {
@@ -65,8 +57,11 @@ protected:
         }
     }
     void Click(int id) { ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-    std::wstring Text(int id) { return WindowText(::GetDlgItem(window, id)); }
-
+    std::wstring Text(int id) {
+        wchar_t text[256] = {};
+        ::GetDlgItemTextW(window, id, text, 256);
+        return text;
+    }
     sim::VirtualClock clock;
     std::unique_ptr<sim::SimulatedFamily> family;
     std::unique_ptr<MainDialog> dialog;
@@ -77,43 +72,11 @@ protected:
     std::function<void()> onChoose;
 };
 
-// The first scan fills the list in the bus's order, a Scan lists what is left; the system menu's
-// last entry opens the About box.
-TEST_F(MainDialogTest, ScanListsThePresentDevicesAndTheSystemMenuOpensTheAboutBox) {
-    Open({QmxC(1), FamilyDeviceConfig::ForModel(0x1F10, "PCIROOT(0)#USB(2)")});
-    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0), 2);
-    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(Text(IDC_VERSION), L"3.1.0");
-    family->devices()[0]->Unplug();
-    Click(IDC_SCAN);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return ::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0) == 1; }));
-    wchar_t entry[32] = {};
-    ::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(entry));
-    EXPECT_STREQ(entry, L"TZN");
-
-    HMENU menu = ::GetSystemMenu(window, FALSE);
-    const int last = ::GetMenuItemCount(menu) - 1;
-    wchar_t text[64] = {};
-    ::GetMenuStringW(menu, last, text, 64, MF_BYPOSITION);
-    EXPECT_STREQ(text, L"关于 Torvane(&A)...");
-    EXPECT_EQ(::GetMenuItemID(menu, last), static_cast<UINT>(IDM_ABOUTBOX));
-    ::PostMessageW(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    HWND about = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
-        about = ::FindWindowW(L"#32770", L"关于 Torvane");
-        return about != nullptr && ::IsWindowVisible(about) && ::GetDlgItem(about, IDOK) != nullptr;
-    }));
-    EXPECT_NE(::FindWindowExW(about, nullptr, L"Static", L"Torvane，Version 1.0 "), nullptr);
-    ::PostMessageW(about, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(WaitUntil([] { return ::FindWindowW(L"#32770", L"关于 Torvane") == nullptr; }));
-}
-
-// The run on virtual time, and in real time (about 10 s).
+// The run on virtual time, and in real time (about 10 s); then a Scan.
 class MainDialogUpdateTest : public MainDialogTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(MainDialogUpdateTest, UpdatesThroughItsControlsAndHoldsOnWhileItRuns) {
-    Open({QmxC(1)}, GetParam());
+    Open("qmx-c", GetParam());
     test::TempFile image(test::QmxCImage(20));
     file = image.path().string();
     // While the first click's run starts, a second click and Escape are waiting in the queue.
@@ -136,14 +99,17 @@ TEST_P(MainDialogUpdateTest, UpdatesThroughItsControlsAndHoldsOnWhileItRuns) {
     EXPECT_EQ(chooserCalls, 1);  // the second click came with the run under way
     EXPECT_EQ(family->devices()[0]->eraseCount(), 1);
     EXPECT_TRUE(::IsWindow(window));  // Escape during the run was refused
+    // Scan lists what is left.
+    family->devices()[0]->Unplug();
+    Click(IDC_SCAN);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ::SendDlgItemMessageW(window, IDC_DEVICES, CB_GETCOUNT, 0, 0) == 0; }));
 }
 
 // Where the system gives its interface no location path, as Wine's SetupAPI gives none, the
 // window refuses the update before the switch: the device stays in its application.
 TEST_F(MainDialogTest, AnUpdateOfADeviceWithoutALocationPathIsRefused) {
-    FamilyDeviceConfig unlocated = QmxC(1);
-    unlocated.faults.noLocationPath = true;
-    Open({unlocated});
+    Open("qmx-c:fail=nolocation");
     test::TempFile image(test::QmxCImage(20));
     file = image.path().string();
     Click(IDC_UPDATE);
