@@ -38,7 +38,7 @@ protected:
 
 // Loopback, packet records and endpoints outside the alternate setting are proven by the device
 // tests' transfers; here what they do not reach: malformed blocks, and more data than the packets
-// carry.
+// carry, as many as a SuperSpeed companion allows.
 TEST_F(UsbFunctionTest, MalformedBlocksGetAnErrorStatusAndPacketsCarryNoMoreThanTheirSize) {
     usb.SetAlternateSetting(1);
     const struct {
@@ -78,6 +78,16 @@ TEST_F(UsbFunctionTest, MalformedBlocksGetAnErrorStatusAndPacketsCarryNoMoreThan
     ASSERT_TRUE(Call(0x220024, out));
     EXPECT_EQ(std::pair(bytes, ReadLe32(out, 50)), std::pair(54u + 1024, 512u));
     EXPECT_EQ(usb.Received(0x02).size(), 1024u);
+
+    // A SuperSpeed companion multiplies the packets: burst of 2 and Mult 2 on 1024 bytes.
+    DescriptorSet superSpeed = SuperSpeedDescriptors();
+    superSpeed.configurations[0][26] = 1;  // bulk IN 1 made isochronous
+    superSpeed.configurations[0][32] = 1;
+    superSpeed.configurations[0][33] = 2;
+    UsbFunction fast{UsbFunctionConfig{.descriptors = superSpeed, .locationPath = "P2"}};
+    Bytes in = Transfer(8046, 0x81, 46, 8000, 38, 8);
+    ASSERT_TRUE(fast.IoControl(0, 0x220024, in, in, bytes, error));
+    EXPECT_EQ(ReadLe32(in, 42), 1024u * 2 * 3);
 }
 
 }  // namespace
