@@ -114,20 +114,17 @@ TEST(UpdateMany, SelectionsAndRefusals) {
         test::RunCliWith({"--simulate=qmx-c,qmx-c,qmx-c", "--virtual-time", "--flash-dump",
                           files / "flash{n}", "update", path, "--device", "2,0"});
     EXPECT_EQ(picked.status, kExitOk) << picked.err;
-    // The rows in the order given, their columns two spaces apart.
+    // The rows in the order given.
     EXPECT_EQ(Table(picked.out),
               "#|location|model|result|version\n"
               "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-C|FW update successfully|3.2.0\n"
               "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|FW update successfully|3.2.0\n");
-    EXPECT_EQ(picked.out.substr(picked.out.rfind("#  location"), 50),
-              "#  location                                model  ");
     EXPECT_TRUE(test::ReadFile(files / "flash1") == std::string(0x10000, '\xFF'));
     EXPECT_TRUE(test::ReadFile(files / "flash2") == FlashWith(image));
 
     const std::vector<std::pair<std::vector<std::string>, int>> refused{
         {{"--device", "0,0"}, kExitUsage},
         {{"--device", "0,5"}, kExitFailed},
-        {{"--all", "--device", "1"}, kExitUsage},
         {{"--all", "--report-log", files / "one.log"}, kExitUsage},
     };
     for (const auto& [extra, status] : refused) {
