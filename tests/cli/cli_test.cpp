@@ -128,7 +128,6 @@ TEST(Cli, VersionAndUsageErrors) {
                                                  {"--simulate", "version", "--device", "-1"}}) {
         EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
     }
-    EXPECT_EQ(Cli({"--help"}).status, kExitOk);
 }
 
 }  // namespace

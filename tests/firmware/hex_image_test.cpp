@@ -126,11 +126,7 @@ TEST(HexImage, RefusedFilesNameTheLineAndTheReason) {
 }
 
 TEST(HexImage, FewerThanTwoRecordsLeaveAnEarlierTableInPlace) {
-    ImageTable table;
-    {
-        TempFile good(CrLfFile({DataLine(0x2000, {7}), kEndOfFileLine}));
-        ASSERT_TRUE(LoadHexImage(good.Open(), kBootLoader, table));
-    }
+    ImageTable table = Load(CrLfFile({DataLine(0x2000, {7}), kEndOfFileLine})).table;
     TempFile single(CrLfFile({kEndOfFileLine}));
     EXPECT_FALSE(LoadHexImage(single.Open(), kBootLoader, table));
     EXPECT_EQ(table.imageRecordCount, 1);
