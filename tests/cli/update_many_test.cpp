@@ -135,7 +135,6 @@ TEST(UpdateMany, SelectionsAndRefusals) {
 
     const DeviceTable table{
         {"QMX-C", 0, "A", {}}, {"QMX-C", 1, "", {}}, {"QMX-S", 2, "A", {}}, {"TZN", 3, "B", {}}};
-    EXPECT_EQ(WhyNotAtOnce(table, {0, 3}), std::nullopt);
     EXPECT_EQ(WhyNotAtOnce(table, {1}), std::nullopt);  // alone it is updated as ever
     EXPECT_EQ(WhyNotAtOnce(table, {3, 1}).value_or("").rfind("device 1 has no location path", 0),
               0u);

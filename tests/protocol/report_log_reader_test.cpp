@@ -110,7 +110,6 @@ TEST(ReportLogReader, SummaryTellsVersionsRecordsAndTheEnd) {
     EXPECT_EQ(wrong.recordsWritten, 0u);
     EXPECT_EQ(wrong.firstFailure,
               "line 10: the echo of the record at 0x2000 is wrong at byte 9: 0x01 for 0x00");
-    EXPECT_EQ(wrong.end, "the update failed, " + wrong.firstFailure);
 
     // Cut after the write: half-written.
     std::string cut = UpdateLog(true);
