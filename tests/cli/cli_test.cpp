@@ -56,8 +56,9 @@ TEST(InspectCommand, RefusalsSayWhy) {
                                ": line 2: checksum 0xFF does not match, expected 0xFE\n");
     test::TempFile file(
         CrLfFile({DataLine(0x2100, {1, 2, 3, 4, 5, 6, 7, 3, 2, 0, 0}), kEndOfFileLine}));
-    EXPECT_EQ(Cli({"inspect", file.path().string(), "--identity", "01020304050607"}).status,
-              kExitOk);
+    const CliRun accepted = Cli({"inspect", file.path().string(), "--identity", "01020304050607"});
+    EXPECT_EQ(accepted.status, kExitOk);
+    EXPECT_NE(accepted.out.find("image version: 3.2.0\n"), std::string::npos) << accepted.out;
     EXPECT_EQ(Cli({"inspect", "--identity=0102030405060A", file.path().string()}).status,
               kExitFailed);
 }
@@ -83,7 +84,6 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
         EXPECT_EQ(unlocated.status, kExitFailed) << target;
         EXPECT_NE(unlocated.out.find("Device location unknown, update refused!"), std::string::npos)
             << unlocated.out;
-        EXPECT_NE(unlocated.out.find("3.1.0"), std::string::npos) << unlocated.out;
     }
     const CliRun silent = Cli({"--simulate=qmx-c:boot:fail=noversion", "--virtual-time", "update",
                                image.path().string()});

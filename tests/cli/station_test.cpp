@@ -50,7 +50,6 @@ TEST(Station, DevicesPluggedAtOnceAndOneAfterAnotherEachEndOnTheirOwn) {
     ASSERT_EQ(results.size(), 4u) << run.out;
     std::map<std::string, std::string> byPort;  // the outcome, the version after and the status
     for (const nlohmann::json& result : results) {
-        EXPECT_EQ(result["versionBefore"], "3.1.0");
         const std::string status = result["status"];
         byPort[result["location"]] = result["result"].get<std::string>() + " " +
                                      result["versionAfter"].dump() + " " +

@@ -63,9 +63,6 @@ TEST(UpdateMany, EachDeviceHasItsOwnRunLogFlashAndResult) {
     }
     EXPECT_TRUE(test::ReadFile(files / "flash2") == std::string(0x10000, '\xFF'));
     EXPECT_EQ(Count(test::ReadFile(files / "log2"), " OUT 03 7E 5A 01 "), 0u);
-    EXPECT_NE(run.err.find("[2] " + image.path().string() + ": line 1: identity bytes"),
-              std::string::npos)
-        << run.err;
 }
 
 // Every way a run can fail, each on its own device beside one that succeeds, in JSON.
@@ -101,7 +98,6 @@ TEST(UpdateMany, AFailingDeviceEndsOnlyItsOwnRun) {
     }
     EXPECT_TRUE(test::ReadFile(files / "flash2") == FlashWith(image));
     EXPECT_NE(run.err.find("[3] FirmWare erase failure"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("[5] This version don't support update"), std::string::npos);
 }
 
 TEST(UpdateMany, SelectionsAndRefusals) {

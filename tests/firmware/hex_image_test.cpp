@@ -129,7 +129,7 @@ TEST(HexImage, FewerThanTwoRecordsLeaveAnEarlierTableInPlace) {
     ImageTable table = Load(CrLfFile({DataLine(0x2000, {7}), kEndOfFileLine})).table;
     TempFile single(CrLfFile({kEndOfFileLine}));
     EXPECT_FALSE(LoadHexImage(single.Open(), kBootLoader, table));
-    EXPECT_EQ(table.imageRecordCount, 1);
+    ASSERT_EQ(table.imageRecordCount, 1);
     EXPECT_EQ(table.imageRecords[0].data[0], 7);
 }
 

@@ -74,6 +74,7 @@ TEST(ReportLogReader, DamageIsNamedWithItsLine) {
         {good + "5 OUT 03 7G\n",
          "line 2: a report is 1 to 1024 bytes, each two hex digits: "
          "'5 OUT 03 7G'"},
+        {good + "5 OUT\n", "line 2: a report is 1 to 1024 bytes, each two hex digits: '5 OUT'"},
         {good + "5 SENT 03\n", "line 2: expected DEVICE, OUT or IN after the time: '5 SENT 03'"},
         {"0 DEVICE 3A7D:1F02 IN 64\n",
          "line 1: expected DEVICE VVVV:PPPP IN n OUT m: "
