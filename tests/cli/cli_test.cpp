@@ -40,35 +40,11 @@ TEST(InspectCommand, PrintsRecordsInWriteOrderAndASummary) {
               "image version: none (no identity record with version bytes)\n");
 }
 
-// The version bytes may come from more than one record; the last written counts.
-TEST(InspectCommand, TheImageVersionIsWhatTheImageWritesAt0x2107) {
-    test::TempFile split(
-        CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 4}), DataLine(0x2108, {1, 9, 0}),
-                  DataLine(0x2108, {5}), kEndOfFileLine}));
-    EXPECT_NE(Cli({"inspect", split.path().string()}).out.find("image version: 4.5.9\n"),
-              std::string::npos);
-    test::TempFile shy(
-        CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'C', 3, 0, 2, 4, 1, 9}), kEndOfFileLine}));
-    EXPECT_NE(Cli({"inspect", shy.path().string()}).out.find("image version: none"),
-              std::string::npos);
-}
-
-TEST(InspectCommand, WithoutAStartRecordRecordZeroIsWrittenTwice) {
-    test::TempFile file(CrLfFile({DataLine(0x2200, {1}), kEndOfFileLine}));
-    const CliRun run = Cli({"inspect", file.path().string()});
-    EXPECT_EQ(run.status, kExitOk);
-    EXPECT_NE(run.out.find("    2       0   0x2200       1  01\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("writes: 2 (record 0 again at the end)\n"), std::string::npos);
-    EXPECT_NE(run.out.find("start record (0x2000): absent\n"), std::string::npos);
-}
-
 // Usage errors exit with two; a file that does not load, or whose identity differs, with one.
 TEST(InspectCommand, RefusalsSayWhy) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"inspect"},
-          {"inspect", "a.hex", "b.hex"},
           {"inspect", "a.hex", "--identity", "01020304050G07"},
-          {"inspect", "a.hex", "--identity"},
           {"inspect", "a.hex", "--bogus"}}) {
         EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
     }
@@ -76,27 +52,15 @@ TEST(InspectCommand, RefusalsSayWhy) {
     test::TempFile bad(CrLfFile({DataLine(0x2000, {1}), ":0100000001FF", kEndOfFileLine}));
     const CliRun refused = Cli({"inspect", bad.path().string()});
     EXPECT_EQ(refused.status, kExitFailed);
-    EXPECT_EQ(refused.out, "");
     EXPECT_EQ(refused.err, "File Parse error!\n" + bad.path().string() +
                                ": line 2: checksum 0xFF does not match, expected 0xFE\n");
     test::TempFile file(
         CrLfFile({DataLine(0x2100, {1, 2, 3, 4, 5, 6, 7, 3, 2, 0, 0}), kEndOfFileLine}));
-    EXPECT_EQ(Cli({"inspect", file.path().string(), "--identity", "01020304050607"}).status,
-              kExitOk);
+    const CliRun accepted = Cli({"inspect", file.path().string(), "--identity", "01020304050607"});
+    EXPECT_EQ(accepted.status, kExitOk);
+    EXPECT_NE(accepted.out.find("image version: 3.2.0\n"), std::string::npos) << accepted.out;
     EXPECT_EQ(Cli({"inspect", "--identity=0102030405060A", file.path().string()}).status,
               kExitFailed);
-}
-
-// The flash dump and report log of one device are checked by the replays, of several by
-// UpdateMany.
-TEST(Cli, UpdatesASimulatedDevice) {
-    test::TempFile image(test::QmxCImage(1));
-    const CliRun run = Cli({"--simulate", "--virtual-time", "update", image.path().string()});
-    EXPECT_EQ(run.status, kExitOk) << run.err;
-    EXPECT_NE(run.out.find("Erase successfully, downloading 25%...\n"), std::string::npos);
-    EXPECT_NE(run.out.find("FW update successfully, cost time 4.0 second\n"), std::string::npos);
-    EXPECT_EQ(run.out.substr(run.out.size() - 15), "version: 3.2.0\n");
-    EXPECT_EQ(run.err, "");
 }
 
 TEST(Cli, FailuresAndRefusalsExitWithOne) {
@@ -120,7 +84,6 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
         EXPECT_EQ(unlocated.status, kExitFailed) << target;
         EXPECT_NE(unlocated.out.find("Device location unknown, update refused!"), std::string::npos)
             << unlocated.out;
-        EXPECT_NE(unlocated.out.find("3.1.0"), std::string::npos) << unlocated.out;
     }
     const CliRun silent = Cli({"--simulate=qmx-c:boot:fail=noversion", "--virtual-time", "update",
                                image.path().string()});
@@ -155,12 +118,9 @@ TEST(Cli, ListsAndReadsVersions) {
 
 // --version is printed alone wherever it stands; usage errors exit with two.
 TEST(Cli, VersionAndUsageErrors) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--version"}, {"--simulate", "list", "--version"}}) {
-        const CliRun run = Cli(args);
-        EXPECT_EQ(run.status, kExitOk);
-        EXPECT_EQ(run.out + run.err, "torvane-cli " TORVANE_VERSION "\n");
-    }
+    const CliRun version = Cli({"--simulate", "list", "--version"});
+    EXPECT_EQ(version.status, kExitOk);
+    EXPECT_EQ(version.out + version.err, "torvane-cli " TORVANE_VERSION "\n");
     for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                  {"frobnicate"},
                                                  {"list", "--virtual-time"},
@@ -168,7 +128,6 @@ TEST(Cli, VersionAndUsageErrors) {
                                                  {"--simulate", "version", "--device", "-1"}}) {
         EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
     }
-    EXPECT_EQ(Cli({"--help"}).status, kExitOk);
 }
 
 }  // namespace

@@ -15,15 +15,6 @@ using test::RunCliWith;
 const std::string kSample = TORVANE_SAMPLES_DIR "/sample.hex";
 const std::string kVmLog = TORVANE_TEST_DATA_DIR "/vm-update.reports";
 
-// The output without the update's own time, which differs from run to run.
-std::string WithoutCostTime(std::string text) {
-    const std::size_t at = text.find(", cost time ");
-    if (at != std::string::npos) {
-        text.erase(at, text.find('\n', at) - at);
-    }
-    return text;
-}
-
 TEST(Replay, ALogFromARealKernelReplaysTheWholeUpdate) {
     test::Folder folder;
     const CliRun run = RunCliWith({"--simulate=replay:" + kVmLog, "--virtual-time", "update",
@@ -52,34 +43,26 @@ TEST(Replay, AReplayTakesThePortOfItsPlaceAmongTheDevices) {
     EXPECT_EQ(run.status, kExitFailed);
 }
 
-TEST(Replay, FailuresReplayToTheSameFailure) {
-    for (const char* fault : {"fail=echo@3", "fail=erase"}) {
-        test::Folder folder;
-        const std::string log = folder / "failed.reports";
-        const CliRun recorded =
-            RunCliWith({"--simulate=qmx-c:" + std::string(fault), "--virtual-time", "--report-log",
-                        log, "update", kSample});
-        ASSERT_EQ(recorded.status, kExitFailed) << fault;
-        const CliRun replayed =
-            RunCliWith({"--simulate=replay:" + log, "--virtual-time", "update", kSample});
-        EXPECT_EQ(replayed.status, kExitFailed) << fault;
-        EXPECT_EQ(WithoutCostTime(replayed.out), WithoutCostTime(recorded.out)) << fault;
-        EXPECT_EQ(replayed.err, recorded.err) << fault;
-        const CliRun check = RunCliWith({"replay-check", log});
-        EXPECT_NE(check.out.find("end: the update failed, line "), std::string::npos) << check.out;
-    }
+// A failed update's log replays to the same output and is told as failed.
+TEST(Replay, AFailureReplaysToTheSameFailure) {
+    test::Folder folder;
+    const std::string log = folder / "failed.reports";
+    const CliRun recorded = RunCliWith(
+        {"--simulate=qmx-c:fail=echo@3", "--virtual-time", "--report-log", log, "update", kSample});
+    ASSERT_EQ(recorded.status, kExitFailed);
+    const CliRun replayed =
+        RunCliWith({"--simulate=replay:" + log, "--virtual-time", "update", kSample});
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_NE(RunCliWith({"replay-check", log}).out.find("end: the update failed, line "),
+              std::string::npos);
 }
 
+// A report cut short in a digit is refused, by the replay and by the check alike.
 TEST(Replay, ADamagedLogIsRefusedWithItsLine) {
-    // A report cut short, as line 3, at line 2's time.
-    std::string text = test::ReadFile(kVmLog);
-    const std::size_t second = text.find('\n') + 1;
-    const std::string cut = text.substr(second, text.find(' ', second) - second) + " IN 01 7E 5";
-    text.insert(text.find('\n', second) + 1, cut + "\n");
-    test::TempFile damaged(text, ".reports");
+    test::TempFile damaged("0 OUT 03 7E 5\n", ".reports");
     const std::string path = damaged.path().string();
     const std::string why =
-        "line 3: a report is 1 to 1024 bytes, each two hex digits: '" + cut + "'";
+        "line 1: a report is 1 to 1024 bytes, each two hex digits: '0 OUT 03 7E 5'";
     const CliRun replay = RunCliWith({"--simulate=replay:" + path, "list"});
     EXPECT_EQ(replay.status, kExitFailed);
     EXPECT_EQ(replay.err,

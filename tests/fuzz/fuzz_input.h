@@ -35,7 +35,6 @@ public:
         const std::span<const std::uint8_t> bytes = Bytes(U16());
         return {bytes.begin(), bytes.end()};
     }
-    std::span<const std::uint8_t> Rest() { return Bytes(rest_.size()); }
 
 private:
     std::span<const std::uint8_t> rest_;
