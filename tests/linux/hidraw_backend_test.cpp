@@ -1,9 +1,7 @@
-// The Linux backends: a scan on a umockdev test bed, location paths and the order of names, the
-// descriptor walk that finds interrupt OUT endpoints, and the udev rule that opens the nodes to
-// users. What the backends read of a device on a real kernel is the real-kernel test's.
+// The Linux backends: a scan on a umockdev test bed, location paths and the order of names, and
+// the descriptor walk that finds interrupt OUT endpoints. What the backends read of a device on a
+// real kernel is the real-kernel test's; the udev rule is the package check's.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +10,6 @@
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "platform/linux/hid_interfaces.h"
-#include "protocol/family.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
 
@@ -77,27 +74,6 @@ TEST(HidInterfaceNames, InterruptOutEndpointOfTheCurrentSettingOnly) {
                   c.expected)
             << c.name;
     }
-}
-
-TEST(UdevRule, UaccessForTheUsbDeviceAndHidrawNodesOfEveryProduct) {
-    std::stringstream rules;
-    rules << std::ifstream(TORVANE_UDEV_RULE).rdbuf();
-    char vendor[8];
-    std::snprintf(vendor, sizeof vendor, "%04x", family::kVendorId);
-    for (const char* product : {"1f00", "1f01", "1f02", "1f10"}) {
-        for (const std::string& match :
-             {"SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"" +
-                  std::string(vendor) + "\", ATTR{idProduct}==\"",
-              "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"" + std::string(vendor) +
-                  "\", ATTRS{idProduct}==\""}) {
-            EXPECT_NE(rules.str().find(match + product + "\", TAG+=\"uaccess\"\n"),
-                      std::string::npos)
-                << match << product;
-        }
-    }
-    // The user at the seat only: no mode or group for everyone else.
-    EXPECT_EQ(rules.str().find("MODE"), std::string::npos);
-    EXPECT_EQ(rules.str().find("GROUP"), std::string::npos);
 }
 
 class HidrawBackendTest : public ::testing::Test {
