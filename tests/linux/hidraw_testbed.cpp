@@ -68,7 +68,6 @@ struct HidrawTestbed::Slot {
     // The interface's state.
     bool driverBound = false;
     bool claimedElsewhere = false;  // by another program
-    int reconnects = 0;
 };
 
 // Answers one ioctl on a hidraw node of slot; runs on the test bed's worker thread.
@@ -142,7 +141,6 @@ gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* cli
             code = EBUSY;
         } else {
             bed.BindDriver(slot);
-            ++slot.reconnects;
         }
     }
     umockdev_ioctl_client_complete(client, code == 0 ? 0 : -1, code);
@@ -158,13 +156,6 @@ HidrawTestbed::Slot& HidrawTestbed::At(int port) const {
         throw std::out_of_range("no device at port " + std::to_string(port));
     }
     return **slot;
-}
-
-int HidrawTestbed::Reconnects(int port) const {
-    std::lock_guard lock(lock_);
-    Slot& slot = At(port);
-    std::lock_guard deviceLock(slot.deviceLock);
-    return slot.reconnects;
 }
 
 HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new()) {

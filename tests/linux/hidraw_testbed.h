@@ -35,8 +35,6 @@ public:
     void LetDriverGo(int port, bool claimedElsewhere);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.
     void RemoveReportIoctls() { reportIoctls_ = false; }
-    // How often the HID driver was bound again through usbfs at `port`.
-    int Reconnects(int port) const;
 
     static std::string IdPath(int port) { return "pci-0000:00:14.0-usb-0:" + std::to_string(port); }
     // The USB device node of the device at port `port` (its device number is the port).

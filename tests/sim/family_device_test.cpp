@@ -103,10 +103,7 @@ TEST(PluggedFamily, FollowsItsScheduleAndTellsEachChangeOnce) {
     SimulatedFamily family({config}, clock);
     SimArrivals arrivals(family);
     FamilyDevice& device = *family.devices()[0];
-    std::optional<SimInterface> shown;
-    const auto look = [&] {
-        return shown = device.Interface(clock.TickCount()), shown.has_value();
-    };
+    const auto shown = [&] { return device.Interface(clock.TickCount()); };
     const auto command = [&](std::size_t length, family::Command c) {
         std::vector<std::uint8_t> report(length, 0);
         std::ranges::copy(
@@ -117,28 +114,28 @@ TEST(PluggedFamily, FollowsItsScheduleAndTellsEachChangeOnce) {
     };
 
     EXPECT_EQ(family.NextPlugChange(clock.TickCount()), 6000u);
-    EXPECT_FALSE(look());
+    EXPECT_FALSE(shown());
     EXPECT_TRUE(arrivals.Wait(5000, true));  // wakes at the plug-in, not at the time-out
     EXPECT_EQ(clock.TickCount(), 6000u);
-    ASSERT_TRUE(look());
-    EXPECT_EQ(shown->productId, 0x1F02);
-    const std::uint32_t first = shown->generation;
+    ASSERT_TRUE(shown());
+    EXPECT_EQ(shown()->productId, 0x1F02);
+    const std::uint32_t first = shown()->generation;
 
     // Switched to its boot loader and erased, then pulled out.
     ASSERT_TRUE(command(config.appCaps.outputReportByteLength, family::kEnterDownload));
     clock.Sleep(config.switchMs);
-    ASSERT_TRUE(look());
+    ASSERT_TRUE(shown());
     ASSERT_TRUE(command(config.bootCaps.outputReportByteLength, family::kEraseStart));
     EXPECT_FALSE(arrivals.Wait(10, true));  // a re-enumeration is no plug-in
     EXPECT_TRUE(arrivals.Wait(2000, true));
     EXPECT_EQ(clock.TickCount(), 9000u);
-    EXPECT_FALSE(look());
+    EXPECT_FALSE(shown());
 
     clock.Sleep(2000);
-    ASSERT_TRUE(look());
-    EXPECT_EQ(shown->productId, family::kBootLoaderProductId);
-    EXPECT_EQ(shown->locationPath, kPort);
-    EXPECT_NE(shown->generation, first);
+    ASSERT_TRUE(shown());
+    EXPECT_EQ(shown()->productId, family::kBootLoaderProductId);
+    EXPECT_EQ(shown()->locationPath, kPort);
+    EXPECT_NE(shown()->generation, first);
     EXPECT_TRUE(arrivals.Wait(0, true));
     EXPECT_FALSE(arrivals.Wait(0, true));  // told once
     EXPECT_FALSE(family.NextPlugChange(clock.TickCount()));

@@ -3,27 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <random>
 #include <sstream>
-
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <gtest/gtest.h>
 
 namespace torvane::test {
 namespace {
 std::atomic<int> counter{0};
-
-int ProcessId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return getpid();
-#endif
-}
+// A tag of this process's own: the same test may run at once from another build tree.
+const std::string kProcessTag = std::to_string(std::random_device{}());
 }  // namespace
 
 TempFile::TempFile(const std::string& contents, const std::string& suffix) {
@@ -32,8 +21,7 @@ TempFile::TempFile(const std::string& contents, const std::string& suffix) {
     if (info != nullptr) {
         name.append(info->test_suite_name()).append("-").append(info->name());
     }
-    // The process in the name too: the same test may run at once from another build tree.
-    name.append("-").append(std::to_string(ProcessId())).append("-");
+    name.append("-").append(kProcessTag).append("-");
     name.append(std::to_string(counter++)).append(suffix);
     std::ranges::replace(name, '/', '_');
     path_ = std::filesystem::temp_directory_path() / name;
