@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 #include "sim/family_report_descriptor.h"
 
@@ -150,14 +151,6 @@ gboolean HidrawTestbed::HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     return TRUE;
 }
 
-HidrawTestbed::Slot& HidrawTestbed::At(int port) const {
-    const auto slot = std::ranges::find(slots_, port, [](const auto& each) { return each->port; });
-    if (slot == slots_.end()) {
-        throw std::out_of_range("no device at port " + std::to_string(port));
-    }
-    return **slot;
-}
-
 HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new()) {
     // Only a test bed that exists can tell whether the preload library is active.
     if (!umockdev_in_mock_environment()) {
@@ -178,8 +171,8 @@ void HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port, bo
     auto device = std::make_unique<sim::FamilyDevice>(std::move(config));
     const sim::SimInterface shown = device->Interface(now_.TickCount()).value();
     std::lock_guard lock(lock_);
-    slots_.push_back(std::make_unique<Slot>(this, port, interruptOut, std::move(device)));
-    Slot& slot = *slots_.back();
+    Slot& slot =
+        *(slots_[port] = std::make_unique<Slot>(this, port, interruptOut, std::move(device)));
     slot.vendorId = shown.vendorId;
     slot.productId = shown.productId;
     slot.release = shown.versionNumber;
@@ -189,13 +182,12 @@ void HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port, bo
 
 void HidrawTestbed::AddMouse(int port) {
     std::lock_guard lock(lock_);
-    slots_.push_back(std::make_unique<Slot>(this, port));
-    Add(*slots_.back());
+    Add(*(slots_[port] = std::make_unique<Slot>(this, port)));
 }
 
 void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     std::lock_guard lock(lock_);
-    Slot& slot = At(port);
+    Slot& slot = *slots_.at(port);  // out_of_range where no device was added
     std::lock_guard deviceLock(slot.deviceLock);
     if (slot.driverBound) {
         UnbindDriver(slot);

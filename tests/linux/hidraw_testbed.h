@@ -6,10 +6,10 @@
 #include <umockdev.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/clock.h"
 #include "sim/family_device.h"
@@ -42,8 +42,6 @@ public:
 
 private:
     struct Slot;
-    // The slot of the device at `port`; the test bed's lock held.
-    Slot& At(int port) const;
     static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     static gboolean HandleUsbfs(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer slot);
     void Add(Slot& slot);
@@ -59,7 +57,7 @@ private:
     UMockdevTestbed* bed_;
     std::string root_;
     mutable std::mutex lock_;
-    std::vector<std::unique_ptr<Slot>> slots_;
+    std::map<int, std::unique_ptr<Slot>> slots_;  // by port
     std::atomic<bool> reportIoctls_{true};
     unsigned hidDevices_ = 0;
 };

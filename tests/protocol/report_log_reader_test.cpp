@@ -72,13 +72,11 @@ TEST(ReportLogReader, DamageIsNamedWithItsLine) {
         {good + "x OUT 03\n", "line 2: not a line of a report log: 'x OUT 03'"},
         {good + "5 OUT 03\n4 IN 01\n", "line 3: the time goes back, from 5 ms to 4 ms"},
         {good + "5 OUT 03 7G\n",
-         "line 2: a report is 1 to 1024 bytes, each two hex digits: "
-         "'5 OUT 03 7G'"},
+         "line 2: a report is 1 to 1024 bytes, each two hex digits: '5 OUT 03 7G'"},
         {good + "5 OUT\n", "line 2: a report is 1 to 1024 bytes, each two hex digits: '5 OUT'"},
         {good + "5 SENT 03\n", "line 2: expected DEVICE, OUT or IN after the time: '5 SENT 03'"},
         {"0 DEVICE 3A7D:1F02 IN 64\n",
-         "line 1: expected DEVICE VVVV:PPPP IN n OUT m: "
-         "'0 DEVICE 3A7D:1F02 IN 64'"},
+         "line 1: expected DEVICE VVVV:PPPP IN n OUT m: '0 DEVICE 3A7D:1F02 IN 64'"},
         {"0 OUT 03\n" + good, "line 2: a DEVICE line after reports without one"},
         {"99999999999 OUT 03\n", "line 1: not a line of a report log: '99999999999 OUT 03'"},
         {"\n\n", "the log holds no reports"},

@@ -105,11 +105,9 @@ TEST(PluggedFamily, FollowsItsScheduleAndTellsEachChangeOnce) {
     FamilyDevice& device = *family.devices()[0];
     const auto shown = [&] { return device.Interface(clock.TickCount()); };
     const auto command = [&](std::size_t length, family::Command c) {
-        std::vector<std::uint8_t> report(length, 0);
-        std::ranges::copy(
-            std::initializer_list<std::uint8_t>{family::kOutputReportId, family::kPreamble0,
-                                                family::kPreamble1, c.command, c.subcommand},
-            report.begin());
+        std::vector<std::uint8_t> report{family::kOutputReportId, family::kPreamble0,
+                                         family::kPreamble1, c.command, c.subcommand};
+        report.resize(length);  // zeros after the command
         return device.OutputReport(clock.TickCount(), report);
     };
 

@@ -237,6 +237,8 @@ TEST_F(UsbDeviceTest, TransfersLoopBackAndFillPacketRecords) {
     ASSERT_TRUE(bulk->OpenDevice(0) && iso->OpenDevice(1));
     EXPECT_EQ(iso->languageId, 0x0409);
     AsyncIo io;
+    SystemError error;  // a request without its record is refused
+    EXPECT_FALSE(system.BeginIoControl(bulk->deviceHandle, 0x220024, {}, {}, io, error));
     ASSERT_TRUE(system.CreateIo(io));
     std::int32_t length = -1;
     const auto transfer = [&](CUsbEndPoint& endpoint, std::int32_t mode, test::Bytes& data,
