@@ -51,14 +51,6 @@ std::optional<std::uint32_t> FamilyDevice::NextPlugChange(std::uint32_t after) c
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> FamilyDevice::FirstCommandDelay() const {
-    std::lock_guard lock(mutex());
-    if (!pluggedAt_ || !firstCommandAt_) {
-        return std::nullopt;
-    }
-    return *firstCommandAt_ - *pluggedAt_;
-}
-
 void FamilyDevice::Unplug() {
     std::lock_guard lock(mutex());
     mode_ = Mode::Unplugged;
@@ -99,11 +91,6 @@ int FamilyDevice::writeCount() const {
     return writes_;
 }
 
-int FamilyDevice::followUpCount() const {
-    std::lock_guard lock(mutex());
-    return followUps_;
-}
-
 const HidCaps& FamilyDevice::Caps() const {
     return mode_ == Mode::BootLoader ? config_.bootCaps : config_.appCaps;
 }
@@ -119,8 +106,6 @@ void FamilyDevice::FollowSchedule(std::uint32_t now) {
         ++generation_;
         reply_ = Reply::None;
         erasing_ = false;
-        pluggedAt_ = changes_[nextChange_];
-        firstCommandAt_.reset();
     }
 }
 
@@ -173,9 +158,6 @@ bool FamilyDevice::OutputReport(std::uint32_t now, std::span<const std::uint8_t>
         report.size() != Caps().outputReportByteLength) {
         return false;
     }
-    if (pluggedAt_ && !firstCommandAt_) {
-        firstCommandAt_ = now;
-    }
     if (report.size() < family::kHeaderSize || report[0] != family::kOutputReportId ||
         report[1] != family::kPreamble0 || report[2] != family::kPreamble1) {
         return true;  // not ours to answer; a real device drops it too
@@ -197,7 +179,7 @@ void FamilyDevice::ApplicationCommand(std::uint32_t now, std::uint8_t command,
         std::copy(config_.identity.begin(), config_.identity.end(),
                   replyBytes_.begin() + family::kAppIdentityOffset);
     } else if (IsCommand(command, subcommand, family::kAppVersionFollowUp)) {
-        ++followUps_;
+        // Taken without an answer.
     } else if (command == family::kEnterDownload.command) {
         const FamilyFaults& faults = config_.faults;
         if (!faults.returnLocationPath.empty()) {

@@ -75,9 +75,6 @@ public:
     // The first time after `after` at which the device is plugged in or pulled out by its
     // schedule; nullopt when none is left. From any thread.
     std::optional<std::uint32_t> NextPlugChange(std::uint32_t after) const;
-    // Time from the last plug-in by the schedule to the first report the host sent after it;
-    // nullopt before either. From any thread.
-    std::optional<std::uint32_t> FirstCommandDelay() const;
 
     // What the device holds now; from any thread, also while an exchange runs.
     Mode mode() const;
@@ -87,7 +84,6 @@ public:
     std::string locationPath() const;
     int eraseCount() const;
     int writeCount() const;
-    int followUpCount() const;
 
 private:
     enum class Reply { None, Ready, EraseStatus };
@@ -117,12 +113,9 @@ private:
     std::uint32_t eraseDoneAt_ = 0;
     int erases_ = 0;
     int writes_ = 0;
-    int followUps_ = 0;
     bool appIntact_;                      // no erase since the application last started
     std::vector<std::uint32_t> changes_;  // the schedule's times, in order; each toggles
     std::size_t nextChange_ = 0;
-    std::optional<std::uint32_t> pluggedAt_;
-    std::optional<std::uint32_t> firstCommandAt_;
 };
 
 }  // namespace torvane::sim

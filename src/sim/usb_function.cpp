@@ -1,7 +1,6 @@
 #include "sim/usb_function.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "usb/io_control_codes.h"
 #include "usb/little_endian.h"
@@ -80,16 +79,6 @@ void UsbFunction::SetAlternateSetting(std::uint8_t alternate) {
     alternates_[0] = alternate;
 }
 
-void UsbFunction::SetSpeed(std::uint32_t speed) {
-    std::lock_guard lock(mutex());
-    config_.descriptors.speed = speed;
-}
-
-void UsbFunction::CutReply(std::uint32_t code, std::uint32_t bytes) {
-    std::lock_guard lock(mutex());
-    cuts_[code] = bytes;
-}
-
 void UsbFunction::EditControlAnswers(std::function<void(std::span<std::uint8_t>)> edit) {
     std::lock_guard lock(mutex());
     edit_ = std::move(edit);
@@ -101,11 +90,6 @@ void UsbFunction::SetPresent(bool present) {
         ++generation_;
     }
     present_ = present;
-}
-
-std::uint8_t UsbFunction::alternateSetting() const {
-    std::lock_guard lock(mutex());
-    return AlternateOfInterface0();
 }
 
 std::uint8_t UsbFunction::AlternateOfInterface0() const {
@@ -123,13 +107,10 @@ bool UsbFunction::IoControl(std::uint32_t, std::uint32_t code, std::span<std::ui
                             std::span<std::uint8_t> output, std::uint32_t& bytesReturned,
                             SystemError& error) {
     bytesReturned = 0;
-    const auto cut = cuts_.find(code);
-    const std::size_t limit =
-        cut == cuts_.end() ? std::numeric_limits<std::size_t>::max() : cut->second;
     Answer answer;
     if (code == kIoctlDirectTransfer) {
         // The caller's buffer is the driver's to write, as far as the answer reaches.
-        answer = DirectTransfer(input, output.first(std::min(output.size(), limit)));
+        answer = DirectTransfer(input, output);
     } else {
         // A buffered request works on the system's copy of the request; only the bytes that the
         // answer counts go back to the caller.
@@ -148,7 +129,6 @@ bool UsbFunction::IoControl(std::uint32_t, std::uint32_t code, std::span<std::ui
             answer = Query(code, system);
         }
         if (answer.ok) {
-            answer.bytes = static_cast<std::uint32_t>(std::min<std::size_t>(answer.bytes, limit));
             std::copy_n(system.begin(), answer.bytes, output.begin());
         }
     }

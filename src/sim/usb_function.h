@@ -65,16 +65,12 @@ public:
 
     // Knobs for tests, from any thread.
     void SetAlternateSetting(std::uint8_t alternate);
-    void SetSpeed(std::uint32_t speed);
-    // Answers to code bring back at most bytes bytes, as a driver that answers short.
-    void CutReply(std::uint32_t code, std::uint32_t bytes);
     // Every answered control transfer block goes through edit on its way back, as a driver that
     // rewrites the fields of its request blocks; edit runs under the function's lock.
     void EditControlAnswers(std::function<void(std::span<std::uint8_t>)> edit);
     // Takes the function off the bus, or brings it back as a new arrival.
     void SetPresent(bool present);
 
-    std::uint8_t alternateSetting() const;
     // Everything OUT endpoint address has received, in order.
     std::vector<std::uint8_t> Received(std::uint8_t address) const;
 
@@ -109,7 +105,6 @@ private:
     bool present_ = true;
     std::uint32_t generation_ = 1;
     std::map<std::uint8_t, std::uint8_t> alternates_;  // by interface number; absent: 0
-    std::map<std::uint32_t, std::uint32_t> cuts_;
     std::function<void(std::span<std::uint8_t>)> edit_;
     std::map<std::uint8_t, std::vector<std::uint8_t>> received_;
     std::deque<std::uint8_t> loopback_;  // OUT data that no IN transfer has returned yet
