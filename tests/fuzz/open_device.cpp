@@ -15,12 +15,11 @@
 #include "sim/virtual_clock.h"
 #include "usb/io_control_codes.h"
 #include "usb/little_endian.h"
+#include "usb/request_block.h"
 #include "usb/usb_device.h"
 
 namespace torvane::fuzz {
 namespace {
-
-constexpr std::size_t kBlockHeaderSize = 38;
 
 // The USB function behind a driver that tampers with its answers.
 class HostileFunction final : public sim::SimFunction {
@@ -36,7 +35,8 @@ public:
                    SystemError& error) override {
         const bool ok = function_.IoControl(now, code, request, buffer, bytesReturned, error);
         const std::uint8_t tamper = input_.Byte();
-        const bool block = code == kIoctlControlTransfer && buffer.size() >= kBlockHeaderSize;
+        const bool block =
+            code == kIoctlControlTransfer && buffer.size() >= RequestBlock::kHeaderSize;
         for (const auto& [bit, at] : {std::pair{0x02, 30}, {0x04, 34}, {0x08, 14}, {0x08, 18}}) {
             if (block && (tamper & bit) != 0) {
                 WriteLe32(buffer, at, input_.U32());
