@@ -37,7 +37,7 @@ void CTorvaneDlg::SelectDevice() {
     const std::string text = listedEntry ? view_.DeviceText(selection) : std::string();
     deviceSupported = 0;
     session.bootMode = 0;
-    versionAnswered = false;
+    selectionReading = {};
     for (const std::string_view name : kSupportedNames) {
         if (text.find(name) != std::string::npos) {
             deviceSupported = 1;
@@ -57,7 +57,7 @@ void CTorvaneDlg::SelectDevice() {
     }
     const FirmwareReading reading = ReadFirmwareVersion(session);
     versionText = reading.versionText;
-    versionAnswered = reading.answered;
+    selectionReading = reading;
     if (reading.major) {
         firmwareMajor = *reading.major;
     }

@@ -70,6 +70,7 @@ void CTorvaneDlg::OnBnClickedUpdate() {
     if (workerRunning_) {
         return;
     }
+    lastOutcome.reset();
     if (deviceSupported != 0) {
         if (const std::optional<std::string> path = view_.ChooseFirmwareFile()) {
             pathStatusText = *path;
@@ -78,6 +79,7 @@ void CTorvaneDlg::OnBnClickedUpdate() {
     }
     const std::size_t n = pathStatusText.size();
     if (n <= 3) {
+        Refuse(pathStatusText, "no firmware file was chosen");
         return;
     }
     if (pathStatusText.compare(n - 3, 3, "hex") == 0) {
@@ -85,12 +87,15 @@ void CTorvaneDlg::OnBnClickedUpdate() {
     } else {
         pathStatusText += " is not right!";
         view_.ShowTexts(pathStatusText, versionText);
+        Refuse(pathStatusText, "the firmware file's name does not end in hex");
     }
 }
 
 void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusText itself*/) {
     if (session.bootMode == 0 && firmwareMajor < family::kMinUpdatableMajor) {
         view_.ShowMessage("This version don't support update");
+        Refuse("This version don't support update",
+               "version " + versionText + " is older than the boot loader protocol");
         return;
     }
     if (updateBusy || workerRunning_) {
@@ -99,6 +104,7 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
     const int selection = view_.Selection();
     if (selection < 0 || selection >= static_cast<int>(listed.size())) {
         view_.ShowMessage("QM Device create handle failed!\n");
+        Refuse("QM Device create handle failed!", "no device is selected");
         return;
     }
     // Set here, before the worker exists, so that a second click finds it set.
@@ -114,6 +120,15 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
         UpdateWorker();
         workerRunning_ = false;
     });
+}
+
+void CTorvaneDlg::Refuse(std::string status, std::string cause) {
+    UpdateOutcome refused;
+    refused.result = JobResult::kRefused;
+    refused.stage = JobStage::kReading;
+    refused.status = std::move(status);
+    refused.cause = std::move(cause);
+    lastOutcome = std::move(refused);
 }
 
 std::intptr_t CTorvaneDlg::OnUpdateNotify(std::uintptr_t wParam, std::intptr_t /*lParam*/) {

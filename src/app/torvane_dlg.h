@@ -7,17 +7,19 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "app/torvane_view.h"
+#include "discovery/device_reading.h"
 #include "discovery/device_table.h"
 #include "firmware/hex_image.h"
 #include "platform/clock.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "protocol/device_session.h"
-#include "update/update_run.h"
+#include "update/update_job.h"
 
 namespace torvane {
 
@@ -52,23 +54,22 @@ public:
     void ScanDevices();
     void SelectDevice();
 
-    // The update worker: the selected entry's run, with the file in pathStatusText.
-    int UpdateWorker();
+    // The update worker: the selected entry's update job, with the file in pathStatusText.
+    void UpdateWorker();
 
     // State, all owned here.
     DeviceTable listed;
     // The selected device as its read left it: boot loader or not, identity, handle.
     DeviceSession session;
     std::int32_t deviceSupported = 0;
-    ImageTable image;
-    // Why the last load refused its file, for the command line and logs.
-    HexLoadError loadError;
     std::atomic<bool> updateBusy{false};
     std::string pathStatusText;
     std::string versionText;
     std::uint8_t firmwareMajor = 0;
-    // Whether the selected device answered the version query of its read.
-    bool versionAnswered = false;
+    // The read of the selected device, as the update takes it.
+    FirmwareReading selectionReading;
+    // How the last update worker's job ended; set before the worker's closing notification.
+    std::optional<UpdateOutcome> lastOutcome;
 
 private:
     class RunObserver;
@@ -82,8 +83,9 @@ private:
     // Assigns a status text and shows it.
     void SetStatus(const std::string& text);
     void Notify(std::uintptr_t code) { view_.SendUpdateNotify(code); }
-    // The run from the file to the started firmware; false when it ended on a failed handle.
-    bool RunUpdate(UpdateRun& run);
+    // Keeps why an update was not started as its outcome.
+    void Refuse(std::string status, std::string cause);
+    // What follows the job's closing scans: the list back at its first entry, the buttons back.
     void ClosingSequence();
 
     TorvaneView& view_;

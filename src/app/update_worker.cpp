@@ -1,14 +1,11 @@
-// The update worker on its thread: the selected entry's update run, with the file the status
+// The update worker on its thread: the selected entry's update job, with the file the status
 // line names, then back to idle.
 #include "app/torvane_dlg.h"
-#include "firmware/hex_image.h"
-#include "protocol/family.h"
-#include "update/status_text.h"
 #include "usb/text_error.h"
 
 namespace torvane {
 
-// The run's texts become the dialog's: the status line, the list of each scan and the boot
+// The job's texts become the dialog's: the status line, the list of each scan and the boot
 // loader's entry selected, message boxes.
 class CTorvaneDlg::RunObserver final : public UpdateObserver {
 public:
@@ -23,6 +20,7 @@ public:
         dialog_.view_.Select(row);
         dialog_.Notify(kNotifyRefresh);
     }
+    void OnClosing() override { dialog_.updateBusy = false; }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         dialog_.view_.ShowMessage(text, caption);
     }
@@ -36,18 +34,20 @@ void CTorvaneDlg::SetStatus(const std::string& text) {
     Notify(kNotifyRefresh);
 }
 
-int CTorvaneDlg::UpdateWorker() {
+void CTorvaneDlg::UpdateWorker() {
     // updateBusy was set by StartUpdate before this thread began.
     Notify(kNotifyRefresh);
-    bool opened = false;
+    lastOutcome.reset();
     try {
         RunObserver observer(*this);
         const int selection = view_.Selection();
         if (selection >= 0 && selection < static_cast<int>(listed.size())) {
-            UpdateRun run(listed[static_cast<std::size_t>(selection)], session.bootMode,
-                          versionAnswered, {interfaces_, hid_, clock_}, observer,
-                          view_.MainWindow());
-            opened = RunUpdate(run);
+            // Every job opens the selected entry afresh; a handle from an earlier read may be
+            // gone. The device was read when it was selected: the job takes that read.
+            UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, {},
+                          {interfaces_, hid_, clock_}, observer, view_.MainWindow());
+            job.UsePriorReading({selectionReading, session.deviceIdentity});
+            lastOutcome = job.Run();
         } else {
             view_.ShowMessage("QM Device create handle failed!\n");
         }
@@ -55,39 +55,10 @@ int CTorvaneDlg::UpdateWorker() {
         view_.ShowMessage(error.text());
     }
     ClosingSequence();
-    return opened ? 0 : -1;
-}
-
-bool CTorvaneDlg::RunUpdate(UpdateRun& run) {
-    // Every run opens the selected entry afresh; a handle from an earlier read may be gone.
-    if (!run.Open()) {
-        return false;
-    }
-    const ImageFile file = OpenImageFile(pathStatusText);
-    if (!file) {
-        SetStatus("FW File Load error!");
-        return true;
-    }
-    const std::uint32_t start = clock_.TickCount();
-    const LoadRules rules{session.bootMode, session.deviceIdentity};
-    if (!LoadHexImage(file.get(), rules, image, &loadError)) {
-        SetStatus("File Parse error!");
-        return true;
-    }
-    SetStatus(ParsedStatus(start, clock_.TickCount()));
-    return run.Update(image, start) != RunResult::kHandleFailed;
 }
 
 void CTorvaneDlg::ClosingSequence() {
     updateBusy = false;
-    for (int scan = 0; scan < family::kClosingScans; ++scan) {
-        try {
-            ScanDevices();
-        } catch (const TextError& error) {
-            view_.ShowMessage(error.text());
-        }
-        clock_.Sleep(family::kScanIntervalMs);
-    }
     view_.Select(0);
     view_.Enable(Control::DeviceList, true);
     view_.Enable(Control::Scan, true);

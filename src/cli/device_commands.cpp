@@ -18,6 +18,16 @@ bool ReadEntry(CTorvaneDlg& dialog, TerminalView& view, int n) {
     return true;
 }
 
+// The selected entry's version as list and version show it: "no answer" (null in JSON) for a
+// device that did not answer its version query.
+std::string ShownVersion(const CTorvaneDlg& dialog) {
+    return dialog.selectionReading.version ? dialog.versionText : "no answer";
+}
+
+nlohmann::json JsonShownVersion(const CTorvaneDlg& dialog) {
+    return dialog.selectionReading.version ? nlohmann::json(dialog.versionText) : nlohmann::json();
+}
+
 bool NoSuchEntry(TerminalView& view, int device) {
     view.ShowMessage("torvane-cli: no device " + std::to_string(device) + " (" +
                      std::to_string(view.DeviceCount()) + " listed)");
@@ -32,12 +42,12 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view) {
         const std::string& location = dialog.listed[static_cast<std::size_t>(i)].location;
         const std::string text = view.DeviceText(i);
         view.Emit(std::to_string(i) + "  " + text + "  " + LocationText(location) + "  " +
-                      dialog.versionText,
+                      ShownVersion(dialog),
                   JsonText(nlohmann::json{{"event", "device"},
                                           {"index", i},
                                           {"text", text},
                                           {"location", location},
-                                          {"version", dialog.versionText}}));
+                                          {"version", JsonShownVersion(dialog)}}));
     }
     if (view.DeviceCount() == 0) {
         view.Remark("torvane-cli: no family device found");
@@ -50,9 +60,10 @@ int RunVersion(CTorvaneDlg& dialog, TerminalView& view, int device) {
         NoSuchEntry(view, device);
         return kExitFailed;
     }
-    view.Emit(dialog.versionText,
-              JsonText(nlohmann::json{
-                  {"event", "version"}, {"device", device}, {"version", dialog.versionText}}));
+    view.Emit(
+        ShownVersion(dialog),
+        JsonText(nlohmann::json{
+            {"event", "version"}, {"device", device}, {"version", JsonShownVersion(dialog)}}));
     return kExitOk;
 }
 
@@ -64,19 +75,23 @@ int RunUpdate(CTorvaneDlg& dialog, TerminalView& view, const std::string& file, 
     view.SetFirmwareFile(file);
     dialog.OnBnClickedUpdate();
     dialog.WaitForWorker();
-    if (dialog.pathStatusText == "File Parse error!") {
-        view.ShowMessage(file + ": " + dialog.loadError.Describe());
+    // The dialog keeps an outcome for every click: a job's, or why none was started.
+    const UpdateOutcome outcome = dialog.lastOutcome.value_or(UpdateOutcome{});
+    const bool ok = outcome.Passed();
+    const std::string version = outcome.after ? outcome.after->Text() : "-";
+    std::string text;
+    if (!ok) {
+        text = "update failed: " + outcome.status + "\n" +
+               (outcome.cause.empty() ? "" : outcome.cause + "\n");
     }
-    const bool ok = dialog.pathStatusText.rfind("FW update successfully", 0) == 0;
-    const std::string status = dialog.pathStatusText;
-    // The rescan at the end of the run read entry 0; the entry updated is read again.
-    std::string version;
-    if (ReadEntry(dialog, view, device)) {
-        version = dialog.versionText;
-    }
-    view.Emit((ok ? "" : "update failed: " + status + "\n") + "version: " + version,
-              JsonText(nlohmann::json{
-                  {"event", "result"}, {"ok", ok}, {"status", status}, {"version", version}}));
+    view.Emit(text + "version: " + version,
+              JsonText(nlohmann::json{{"event", "result"},
+                                      {"ok", ok},
+                                      {"result", ResultText(outcome.result)},
+                                      {"stage", StageText(outcome.stage)},
+                                      {"status", outcome.status},
+                                      {"cause", outcome.cause},
+                                      {"version", JsonVersion(outcome.after)}}));
     return ok ? kExitOk : kExitFailed;
 }
 

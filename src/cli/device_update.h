@@ -1,21 +1,17 @@
-// One device's update as torvane-cli runs it when it updates several devices: the device read
-// as a selection reads it, the run on its own thread, and the version read back at its port
-// once the device has had the time to come back.
+// One device's update as torvane-cli runs it when it updates several devices: a row on the board,
+// a report log of its own when asked for, and its update job on its own thread.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "app/device_system.h"
 #include "cli/device_board.h"
 #include "discovery/device_table.h"
-#include "firmware/image_record.h"
 #include "protocol/report_log.h"
+#include "update/update_job.h"
 
 namespace torvane::cli {
 
@@ -26,16 +22,7 @@ struct DeviceUpdate {
     std::ofstream logFile;
     std::unique_ptr<ReportLog> log;
     HidClass* hid = nullptr;
-    std::int32_t bootMode = 0;
-    bool versionAnswered = false;
-    std::array<std::uint8_t, 8> identity{};
-    std::array<std::uint8_t, 4> versionBytes{};  // as read before the update
-    std::string versionBefore;
-    const ImageTable* image = nullptr;
-    std::uint32_t start = 0;
-    bool ok = false;
-    std::string result;
-    std::string version;  // read back after the run; empty when it could not be
+    UpdateOutcome outcome;
 };
 
 // Gives update a row on board and, with a report-log pattern, a log file of its own; false
@@ -43,15 +30,12 @@ struct DeviceUpdate {
 bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard& board,
                          const std::string& reportLog, std::ostream& err);
 
-// Reads the device as a selection does; false when it is not to be updated, with its result.
-bool ReadDevice(DeviceUpdate& update, DeviceSystem& system);
+// The device's update job with file under policy; its outcome goes to update.outcome, and its
+// cause to the report log.
+void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::string& file,
+                     const UpdatePolicy& policy);
 
-// The run, with update.image loaded for the device.
-void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system);
-
-// As the dialog ends a run: the devices get the time of the closing scans to come back, then
-// each is read at its port.
-void ReadNewVersions(const std::vector<DeviceUpdate*>& updates, DeviceSystem& system,
-                     MessageSink& messages);
+// The version as a table shows it: "-" where there is none to show.
+std::string VersionCell(const std::optional<FirmwareVersion>& version);
 
 }  // namespace torvane::cli

@@ -77,8 +77,7 @@ void PrintImage(const ImageTable& table, std::ostream& out) {
         << "start record (0x2000): " << (start ? "present" : "absent") << '\n';
     const auto version = ImageVersion(table);
     out << "image version: "
-        << (version ? VersionText(*version) : "none (no identity record with version bytes)")
-        << '\n';
+        << (version ? version->Text() : "none (no identity record with version bytes)") << '\n';
 }
 
 }  // namespace
@@ -87,8 +86,8 @@ int RunInspect(const std::string& path, const std::optional<std::string>& identi
                std::ostream& out, std::ostream& err) {
     LoadRules rules;  // a boot loader's rules unless an identity is given
     if (identity) {
-        for (std::size_t i = 0; i < family::kIdentitySize; ++i) {
-            rules.deviceIdentity[i] =
+        for (std::size_t i = 0; i < rules.deviceIdentity.bytes.size(); ++i) {
+            rules.deviceIdentity.bytes[i] =
                 static_cast<std::uint8_t>(std::stoul(identity->substr(2 * i, 2), nullptr, 16));
         }
         rules.bootMode = 0;

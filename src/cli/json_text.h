@@ -2,14 +2,23 @@
 // not UTF-8; they are written as U+FFFD instead of ending the program.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "firmware/firmware_version.h"
 
 namespace torvane::cli {
 
 inline std::string JsonText(const nlohmann::json& event) {
     return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// A version's text, or null where there is none (a boot loader's, or a device that did not
+// answer).
+inline nlohmann::json JsonVersion(const std::optional<FirmwareVersion>& version) {
+    return version ? nlohmann::json(version->Text()) : nlohmann::json();
 }
 
 }  // namespace torvane::cli

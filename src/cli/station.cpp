@@ -15,19 +15,14 @@
 #include <set>
 #include <thread>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "cli/device_board.h"
 #include "cli/device_update.h"
 #include "cli/json_text.h"
+#include "cli/results_file.h"
+#include "cli/station_record.h"
 #include "discovery/device_scan.h"
 #include "firmware/hex_image.h"
 #include "protocol/family.h"
-#include "update/status_text.h"
 
 namespace torvane::cli {
 namespace {
@@ -47,34 +42,11 @@ constexpr std::uint32_t kScanEveryMs = 1000;
 // The longest the station waits before it looks at the runs that ended.
 constexpr std::uint32_t kLookEveryMs = 100;
 
-enum class Outcome { kPassed, kFailed, kSkipped };
-
-const char* OutcomeText(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::kPassed:
-            return "passed";
-        case Outcome::kFailed:
-            return "failed";
-        case Outcome::kSkipped:
-            break;
-    }
-    return "skipped";
-}
-
-// What the station's options ask of each device, with the image's version.
-struct Policy {
-    std::string file;
-    std::optional<std::array<std::uint8_t, 4>> imageVersion;
-    bool skipCurrent = false;
-    bool noDowngrade = false;
-};
-
-// One device plugged in, from its arrival to the end of its run.
+// One device plugged in, from its arrival to the end of its job.
 struct Arrival {
     DeviceUpdate update;
     std::uint32_t arrivedAt = 0;
     std::uint32_t seconds10 = 0;  // tenths of a second from arrival to end
-    Outcome outcome = Outcome::kFailed;
     std::atomic<bool> ended{false};
     std::jthread thread;
 };
@@ -107,110 +79,9 @@ private:
     std::set<std::string> told_;
 };
 
-// Three version bytes compared, as the version texts show them.
-int CompareVersions(const std::array<std::uint8_t, 4>& a, const std::array<std::uint8_t, 4>& b) {
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (a[i] != b[i]) {
-            return a[i] < b[i] ? -1 : 1;
-        }
-    }
-    return 0;
-}
-
-// Nothing was written: an application keeps the version it was read with (none when it could
-// not be read); a boot loader has none to keep.
-void Unchanged(DeviceUpdate& update) {
-    if (update.bootMode == 0) {
-        update.version = update.versionBefore;
-    }
-}
-
-// On the device's own thread: read, image, the policy, the run and the version read back.
-void Process(Arrival& arrival, DeviceSystem& system, const Policy& policy) {
-    DeviceUpdate& update = arrival.update;
-    arrival.outcome = Outcome::kFailed;
-    if (!ReadDevice(update, system)) {
-        Unchanged(update);
-        return;
-    }
-    const ImageFile file = OpenImageFile(policy.file);
-    ImageTable image;
-    HexLoadError error;
-    const std::uint32_t start = system.clock().TickCount();
-    if (!file) {
-        update.result = "FW File Load error!";
-        update.observer->OnStatus(update.result, -1);
-        Unchanged(update);
-        return;
-    }
-    if (!LoadHexImage(file.get(), {update.bootMode, update.identity}, image, &error)) {
-        update.result = "File Parse error!";
-        update.observer->OnStatus(update.result, -1);
-        update.observer->ShowMessage(policy.file + ": " + error.Describe());
-        Unchanged(update);
-        return;
-    }
-    update.observer->OnStatus(ParsedStatus(start, system.clock().TickCount()), -1);
-    if (update.bootMode == 0 && policy.imageVersion) {
-        const int order = CompareVersions(update.versionBytes, *policy.imageVersion);
-        const bool current = policy.skipCurrent && order == 0;
-        if (current || (policy.noDowngrade && order > 0)) {
-            update.result = current ? "already current" : "newer than the image";
-            Unchanged(update);
-            arrival.outcome = Outcome::kSkipped;
-            return;
-        }
-    }
-    update.image = &image;
-    update.start = start;
-    RunDeviceUpdate(update, system);
-    // Every run ends with the closing scans; the image is not needed for them.
-    update.image = nullptr;
-    ReadNewVersions({&update}, system, *update.observer);
-    arrival.outcome = update.ok ? Outcome::kPassed : Outcome::kFailed;
-}
-
-// The results file: a JSON object per line, each on the disk before the next device ends.
-class ResultsFile {
-public:
-    ~ResultsFile() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-        }
-    }
-    bool Open(const std::string& path) {
-        file_ = std::fopen(path.c_str(), "ab");
-        return file_ != nullptr;
-    }
-    explicit operator bool() const { return file_ != nullptr; }
-    bool Append(const std::string& line) {
-        const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
-                             std::fputc('\n', file_) != EOF && std::fflush(file_) == 0;
-#if defined(_WIN32)
-        return written && _commit(_fileno(file_)) == 0;
-#else
-        return written && ::fsync(fileno(file_)) == 0;
-#endif
-    }
-
-private:
-    std::FILE* file_ = nullptr;
-};
-
-std::string WallTime(const char* format, bool utc) {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    // Only the station's thread asks, so the shared buffer of localtime and gmtime is safe.
-    const std::tm* parts = utc ? std::gmtime(&now) : std::localtime(&now);
-    char text[32] = "";
-    if (parts != nullptr) {
-        std::strftime(text, sizeof text, format, parts);
-    }
-    return text;
-}
-
 class Station {
 public:
-    Station(DeviceSystem& system, const CliOptions& options, const Policy& policy,
+    Station(DeviceSystem& system, const CliOptions& options, const UpdatePolicy& policy,
             std::ostream& out, std::ostream& err, bool terminal)
         : system_(system),
           options_(options),
@@ -243,7 +114,7 @@ private:
 
     DeviceSystem& system_;
     const CliOptions& options_;
-    const Policy& policy_;
+    const UpdatePolicy& policy_;
     std::ostream& out_;
     std::ostream& err_;
     DeviceBoard board_;
@@ -253,7 +124,7 @@ private:
     std::list<std::unique_ptr<Arrival>> running_;
     int nextIndex_ = 0;
     std::size_t ended_ = 0;
-    std::array<std::size_t, 3> tally_{};  // by Outcome
+    std::array<std::size_t, 3> tally_{};  // passed, failed (or refused), skipped
     bool resultsLost_ = false;
     int stopsTold_ = 0;
 };
@@ -291,7 +162,9 @@ void Station::Start(const ListedDevice& entry) {
     arrival->arrivedAt = system_.clock().TickCount();
     slots_[entry.location] = {true, arrival->arrivedAt};
     if (!PrepareDeviceUpdate(arrival->update, system_, board_, options_.reportLog, err_)) {
-        arrival->update.result = "the report log cannot be written";
+        arrival->update.outcome.status = "the report log cannot be written";
+        arrival->update.outcome.cause =
+            CannotWrite(DevicePath(options_.reportLog, arrival->update.index));
         arrival->ended = true;
         running_.push_back(std::move(arrival));
         return;
@@ -299,7 +172,7 @@ void Station::Start(const ListedDevice& entry) {
     Arrival& started = *arrival;
     running_.push_back(std::move(arrival));
     started.thread = std::jthread([&started, this] {
-        Process(started, system_, policy_);
+        RunDeviceUpdate(started.update, system_, options_.file, policy_);
         started.ended.store(true, std::memory_order_release);
     });
 }
@@ -309,8 +182,11 @@ void Station::RefuseUnlocated(const ListedDevice& entry) {
     arrival->update.entry = entry;
     arrival->update.index = nextIndex_++;
     arrival->arrivedAt = system_.clock().TickCount();
-    arrival->update.result =
-        "no location path: it could not be found again after the switch; update it alone";
+    arrival->update.outcome.result = JobResult::kRefused;
+    arrival->update.outcome.status = "no location path";
+    arrival->update.outcome.cause =
+        "the device has no location path: it could not be found again after the switch; update "
+        "it alone";
     PrepareDeviceUpdate(arrival->update, system_, board_, {}, err_);
     arrival->ended = true;
     running_.push_back(std::move(arrival));
@@ -338,38 +214,20 @@ void Station::Reap(ResultsFile& results) {
 
 void Station::Record(Arrival& arrival, ResultsFile& results) {
     const DeviceUpdate& update = arrival.update;
+    const JobResult result = update.outcome.result;
     ++ended_;
-    ++tally_[static_cast<std::size_t>(arrival.outcome)];
-    const bool boot = update.bootMode != 0;
-    const std::string seconds =
-        std::to_string(arrival.seconds10 / 10) + "." + std::to_string(arrival.seconds10 % 10);
-    const std::string before = boot || update.versionBefore.empty() ? "-" : update.versionBefore;
-    const std::string after = update.version.empty() ? "-" : update.version;
-    nlohmann::json object{
-        {"time", WallTime("%Y-%m-%dT%H:%M:%SZ", true)},
-        {"device", update.index},
-        {"location", update.entry.location},
-        {"model", update.entry.text},
-        {"versionBefore", before == "-" ? nlohmann::json() : nlohmann::json(before)},
-        {"versionAfter", after == "-" ? nlohmann::json() : nlohmann::json(after)},
-        {"result", OutcomeText(arrival.outcome)},
-        {"status", update.result},
-        {"seconds", arrival.seconds10 / 10.0}};
-    if (results && !results.Append(JsonText(object))) {
+    ++tally_[result == JobResult::kPassed ? 0 : result == JobResult::kSkipped ? 2 : 1];
+    StationRecord record =
+        MakeStationRecord(update.index, update.entry, update.outcome, arrival.seconds10);
+    if (results && !results.Append(JsonText(record.object))) {
         resultsLost_ = true;
         err_ << "torvane-cli: " << CannotWrite(options_.results) << '\n';
     }
-    std::string line;
     if (options_.json) {
-        object["event"] = "device";
-        line = JsonText(object);
-    } else {
-        line = "[" + std::to_string(update.index) + "] " + WallTime("%H:%M:%S", false) + "  " +
-               (update.entry.location.empty() ? "(no location)" : update.entry.location) + "  " +
-               update.entry.text + "  " + before + " -> " + after + "  " +
-               OutcomeText(arrival.outcome) + "  " + seconds + " s  " + update.result;
+        record.object["event"] = "device";
+        record.line = JsonText(record.object);
     }
-    board_.End(update.observer->row(), line);
+    board_.End(update.observer->row(), record.line);
 }
 
 void Station::TellStops() {
@@ -452,7 +310,8 @@ int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& ou
 
 int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& arrivals,
                std::ostream& out, std::ostream& err, bool terminal) {
-    Policy policy{options.file, std::nullopt, options.skipCurrent, options.noDowngrade};
+    const UpdatePolicy policy{options.skipCurrent, options.noDowngrade};
+    std::optional<FirmwareVersion> imageVersion;
     {
         const ImageFile file = OpenImageFile(options.file);
         if (!file) {
@@ -466,9 +325,9 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
             err << "File Parse error!\n" << options.file << ": " << error.Describe() << '\n';
             return kExitFailed;
         }
-        policy.imageVersion = ImageVersion(image);
+        imageVersion = ImageVersion(image);
     }
-    if ((policy.skipCurrent || policy.noDowngrade) && !policy.imageVersion) {
+    if ((policy.skipCurrent || policy.noDowngrade) && !imageVersion) {
         err << "torvane-cli: --skip-current and --no-downgrade compare with the image's version, "
                "and "
             << options.file << " has none (no identity record at 0x2100 with version bytes)\n";
@@ -479,7 +338,7 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
         err << "torvane-cli: " << CannotWrite(options.results) << '\n';
         return kExitFailed;
     }
-    const std::string version = policy.imageVersion ? VersionText(*policy.imageVersion) : "none";
+    const std::string version = imageVersion ? imageVersion->Text() : "none";
     if (options.json) {
         out << JsonText({{"event", "station"}, {"file", options.file}, {"imageVersion", version}})
             << '\n';

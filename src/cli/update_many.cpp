@@ -1,22 +1,13 @@
 #include "cli/update_many.h"
 
-#include <fstream>
-#include <map>
-#include <memory>
+#include <array>
 #include <optional>
 #include <thread>
-#include <utility>
 
 #include "cli/device_board.h"
 #include "cli/device_update.h"
 #include "cli/json_text.h"
-#include "discovery/device_reading.h"
 #include "discovery/device_scan.h"
-#include "firmware/hex_image.h"
-#include "protocol/family.h"
-#include "protocol/report_log.h"
-#include "update/status_text.h"
-#include "usb/text_error.h"
 
 namespace torvane::cli {
 namespace {
@@ -60,63 +51,15 @@ std::optional<int> Select(const CliOptions& options, const DeviceTable& table,
     return std::nullopt;
 }
 
-// The rule set an image was loaded under: boot loader, or application with its identity.
-using ImageKey = std::pair<bool, std::array<std::uint8_t, 8>>;
-
-struct LoadedImage {
-    bool ok = false;
-    ImageTable image;
-    HexLoadError error;
-    std::uint32_t start = 0;
-    std::string status;
-};
-
-// Loads the file for each target, once per rule set: boot loaders share one load, applications
-// one per identity. False when the file cannot be read at all.
-bool LoadImages(std::vector<DeviceUpdate*>& targets, const std::string& path, Clock& clock,
-                std::map<ImageKey, LoadedImage>& images) {
-    const ImageFile file = OpenImageFile(path);
-    if (!file) {
-        for (DeviceUpdate* target : targets) {
-            target->result = "FW File Load error!";
-            target->observer->OnStatus(target->result, -1);
-        }
-        return false;
-    }
-    for (DeviceUpdate* target : targets) {
-        // A boot loader checks no identity.
-        const ImageKey key{target->bootMode != 0, target->bootMode != 0
-                                                      ? std::array<std::uint8_t, 8>{}
-                                                      : target->identity};
-        const auto [found, added] = images.try_emplace(key);
-        LoadedImage& loaded = found->second;
-        if (added) {
-            std::rewind(file.get());
-            loaded.start = clock.TickCount();
-            const LoadRules rules{target->bootMode, target->identity};
-            loaded.ok = LoadHexImage(file.get(), rules, loaded.image, &loaded.error);
-            loaded.status =
-                loaded.ok ? ParsedStatus(loaded.start, clock.TickCount()) : "File Parse error!";
-        }
-        target->observer->OnStatus(loaded.status, -1);
-        if (!loaded.ok) {
-            target->result = loaded.status;
-            target->observer->ShowMessage(path + ": " + loaded.error.Describe());
-            continue;
-        }
-        target->image = &loaded.image;
-        target->start = loaded.start;
-    }
-    return true;
-}
-
 void PrintTable(const std::vector<DeviceUpdate>& targets, std::ostream& out) {
-    std::vector<std::array<std::string, 5>> lines{{"#", "location", "model", "result", "version"}};
+    std::vector<std::array<std::string, 6>> lines{
+        {"#", "location", "model", "result", "version", "status"}};
     for (const DeviceUpdate& target : targets) {
         lines.push_back({std::to_string(target.index), target.entry.location, target.entry.text,
-                         target.result, target.version.empty() ? "-" : target.version});
+                         ResultText(target.outcome.result), VersionCell(target.outcome.after),
+                         target.outcome.status});
     }
-    std::array<std::size_t, 5> widths{};
+    std::array<std::size_t, 6> widths{};
     for (const auto& line : lines) {
         for (std::size_t column = 0; column < widths.size(); ++column) {
             widths[column] = std::max(widths[column], line[column].size());
@@ -134,6 +77,11 @@ void PrintTable(const std::vector<DeviceUpdate>& targets, std::ostream& out) {
             text.pop_back();
         }
         out << text << '\n';
+    }
+    for (const DeviceUpdate& target : targets) {
+        if (!target.outcome.cause.empty()) {
+            out << target.index << ": " << target.outcome.cause << '\n';
+        }
     }
 }
 
@@ -185,39 +133,30 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream&
         }
     }
 
-    std::vector<DeviceUpdate*> readable;
-    for (DeviceUpdate& target : targets) {
-        if (ReadDevice(target, system)) {
-            readable.push_back(&target);
-        }
-    }
-    std::map<ImageKey, LoadedImage> images;
-    LoadImages(readable, options.file, system.clock(), images);
     {
         std::vector<std::jthread> runs;
-        for (DeviceUpdate* target : readable) {
-            if (target->image != nullptr) {
-                runs.emplace_back([target, &system] { RunDeviceUpdate(*target, system); });
-            }
+        for (DeviceUpdate& target : targets) {
+            runs.emplace_back([&target, &system, &options] {
+                RunDeviceUpdate(target, system, options.file, {});
+            });
         }
     }
     board.Finish();
-    std::vector<DeviceUpdate*> all;
-    for (DeviceUpdate& target : targets) {
-        all.push_back(&target);
-    }
-    ReadNewVersions(all, system, scanMessages);
 
     bool allOk = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const DeviceUpdate& target = targets[i];
-        allOk = allOk && target.ok;
+        const UpdateOutcome& outcome = target.outcome;
+        allOk = allOk && outcome.Passed();
         if (options.json) {
             out << board.Event(i, {{"event", "result"},
                                    {"model", target.entry.text},
-                                   {"ok", target.ok},
-                                   {"status", target.result},
-                                   {"version", target.version}})
+                                   {"ok", outcome.Passed()},
+                                   {"result", ResultText(outcome.result)},
+                                   {"stage", StageText(outcome.stage)},
+                                   {"status", outcome.status},
+                                   {"cause", outcome.cause},
+                                   {"version", JsonVersion(outcome.after)}})
                 << '\n';
         }
     }

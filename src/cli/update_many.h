@@ -18,7 +18,7 @@ namespace torvane::cli {
 std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
                                         const std::vector<int>& selection);
 
-// Exit status 0 when every selected device ended with "FW update successfully", 1 when any
+// Exit status 0 when every selected device passed (came back with the image's version), 1 when any
 // failed, 2 for a selection that cannot be updated at once.
 int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream& out,
                   std::ostream& err, bool terminal);

@@ -1,18 +1,11 @@
 #include "discovery/device_reading.h"
 
 #include <array>
-#include <cstdio>
 
 #include "protocol/family.h"
 
 namespace torvane {
 namespace {
-
-std::string FormatVersion(int a, int b, int c) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%d.%d.%d", a, b, c);
-    return text;
-}
 
 // Opens index of the enumeration the device object holds; false when its handle fails.
 bool OpenIndex(CUsbDevice& device, std::uint8_t index) {
@@ -25,7 +18,7 @@ bool OpenIndex(CUsbDevice& device, std::uint8_t index) {
 std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
                                              DeviceInterfaces& interfaces, HidClass& hid,
                                              MessageSink& messages, WindowHandle window,
-                                             DeviceSession& session) {
+                                             DeviceSession& session, std::string* failure) {
     auto device = std::make_unique<CUsbDevice>(interfaces, messages, window, entry.guid, false);
     bool opened = false;
     if (entry.location.empty()) {
@@ -45,6 +38,12 @@ std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
         }
     }
     if (!opened) {
+        if (failure != nullptr) {
+            const std::string where = entry.location.empty() ? "the device" : entry.location;
+            *failure = device->openError.code != 0
+                           ? "cannot open " + where + " (" + device->openError.text + ")"
+                           : "no device at " + where + " any more";
+        }
         return nullptr;
     }
     session.sessionHandle = device->deviceHandle;
@@ -64,11 +63,11 @@ FirmwareReading ReadFirmwareVersion(DeviceSession& session) {
         version = {'0', '0', '0', 0};
     }
     const bool answered = session.QueryFirmwareVersion(version);
-    if (session.bootMode != 0) {
-        return {FormatVersion(version[0] - 48, version[1] - 48, version[2] - 48), std::nullopt,
-                version, answered};
-    }
-    return {FormatVersion(version[0], version[1], version[2]), version[0], version, answered};
+    const bool bootLoader = session.bootMode != 0;
+    const FirmwareVersion read =
+        bootLoader ? FirmwareVersion::FromDigits(version) : FirmwareVersion::FromBytes(version);
+    return {read.Text(), bootLoader ? std::nullopt : std::optional<std::uint8_t>(version[0]),
+            answered ? std::optional(read) : std::nullopt, bootLoader};
 }
 
 }  // namespace torvane

@@ -19,21 +19,22 @@ namespace torvane {
 // Opens the entry's interface into a new device object and into session (handle, attributes,
 // capabilities). An entry with a location path is opened only at that port: when the interfaces
 // have moved since the scan (a device left or came back), the entry is looked up again by its
-// location path. nullptr when its handle fails or nothing is found at its port.
+// location path. nullptr when its handle fails or nothing is found at its port; failure, when
+// given, then says which and the system's words.
 std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
                                              DeviceInterfaces& interfaces, HidClass& hid,
                                              MessageSink& messages, WindowHandle window,
-                                             DeviceSession& session);
+                                             DeviceSession& session,
+                                             std::string* failure = nullptr);
 
 struct FirmwareReading {
-    // "a.b.c"; 0.0.0 when the device does not answer.
+    // "a.b.c" as the version display shows it; 0.0.0 when the device does not answer.
     std::string versionText;
     // The application's major version; nullopt for a boot loader.
     std::optional<std::uint8_t> major;
-    // The version bytes as the device sent them (a boot loader's are ASCII digits).
-    std::array<std::uint8_t, 4> bytes{};
-    // Whether the device answered the query at all.
-    bool answered = false;
+    // The version the device answered with; nullopt when it did not answer the query at all.
+    std::optional<FirmwareVersion> version;
+    bool bootLoader = false;
 };
 
 // Reads the version of the device open in session, setting session.bootMode from its

@@ -201,8 +201,8 @@ std::int32_t ParseHexLine(const LoadRules& rules, std::string_view text, int n, 
     } while (pos + 2 <= limit && stored < n);
 
     if (rules.bootMode == 0 && record.Address() == family::kIdentityRecordAddress &&
-        !std::equal(record.data.begin(), record.data.begin() + family::kIdentitySize,
-                    rules.deviceIdentity.begin())) {
+        !std::equal(rules.deviceIdentity.bytes.begin(), rules.deviceIdentity.bytes.end(),
+                    record.data.begin())) {
         return kIdentityMismatch;
     }
     const std::uint8_t h = record.addressHigh;
@@ -268,7 +268,7 @@ bool LoadHexImage(std::FILE* stream, const LoadRules& rules, ImageTable& table,
     return true;
 }
 
-std::optional<std::array<std::uint8_t, 4>> ImageVersion(const ImageTable& table) {
+std::optional<FirmwareVersion> ImageVersion(const ImageTable& table) {
     constexpr std::size_t kFirst = family::kIdentityRecordAddress + family::kImageVersionOffset;
     std::array<std::uint8_t, 4> version{};
     std::array<bool, 4> written{};
@@ -288,12 +288,7 @@ std::optional<std::array<std::uint8_t, 4>> ImageVersion(const ImageTable& table)
     if (std::find(written.begin(), written.end(), false) != written.end()) {
         return std::nullopt;
     }
-    return version;
-}
-
-std::string VersionText(const std::array<std::uint8_t, 4>& version) {
-    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
-           std::to_string(version[2]);
+    return FirmwareVersion::FromBytes(version);
 }
 
 }  // namespace torvane

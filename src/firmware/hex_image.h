@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "firmware/firmware_version.h"
 #include "firmware/image_record.h"
 
 namespace torvane {
@@ -18,7 +19,7 @@ namespace torvane {
 // the identity bytes that the running application reported.
 struct LoadRules {
     std::int32_t bootMode = 1;
-    std::array<std::uint8_t, 8> deviceIdentity{};
+    Identity deviceIdentity{};
 };
 
 // Why a file was refused; line counts from 1, 0 stands for the file as a whole.
@@ -57,8 +58,6 @@ std::int32_t ParseHexLine(const LoadRules& rules, std::string_view text, int n, 
 
 // The version the image brings: the bytes it writes at 7-10 past the identity record's address
 // (0x2107-0x210A), the last written where records overlap; nullopt unless it writes all four.
-std::optional<std::array<std::uint8_t, 4>> ImageVersion(const ImageTable& table);
-// "a.b.c" of the first three version bytes, as a device's application version shows.
-std::string VersionText(const std::array<std::uint8_t, 4>& version);
+std::optional<FirmwareVersion> ImageVersion(const ImageTable& table);
 
 }  // namespace torvane

@@ -33,10 +33,14 @@ public:
     virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
     // Report capabilities of the interface; the parsed descriptor lives only inside the call.
     virtual bool GetCaps(DeviceHandle handle, HidCaps& caps) = 0;
-    // Sends one output report over the control pipe; report[0] is the report ID.
-    virtual bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) = 0;
+    // Sends one output report over the control pipe; report[0] is the report ID. False and the
+    // system's error when the transfer failed.
+    virtual bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                                 SystemError& error) = 0;
     // Reads one input report over the control pipe; report[0] names the report ID on entry.
-    virtual bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) = 0;
+    // False and the system's error when the transfer failed.
+    virtual bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                                SystemError& error) = 0;
 };
 
 }  // namespace torvane

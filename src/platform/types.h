@@ -43,9 +43,15 @@ struct NotificationHandle {
     friend bool operator==(NotificationHandle, NotificationHandle) = default;
 };
 
-// A system error code as the platform reports it (GetLastError, errno).
+// A system error code as the platform reports it (GetLastError, errno), with what the backend
+// that saw it made of it: the system's own words and whether they say the device has gone.
 struct SystemError {
     std::uint32_t code = 0;
+    std::string text;
+    bool gone = false;
 };
+
+// The error of code as this system's backend describes it (strerror, FormatMessage).
+SystemError DescribeSystemError(std::uint32_t code);
 
 }  // namespace torvane

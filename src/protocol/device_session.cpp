@@ -1,6 +1,7 @@
 #include "protocol/device_session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -22,7 +23,22 @@ void DeviceSession::Send(std::span<const std::uint8_t> buffer) {
     std::vector<std::uint8_t> report(sessionCaps.outputReportByteLength, 0);
     const std::size_t kept = std::min(report.size(), buffer.size());
     std::copy_n(buffer.begin(), kept, report.begin());
-    hid_.SetOutputReport(sessionHandle, report);
+    SystemError error;
+    if (!hid_.SetOutputReport(sessionHandle, report, error)) {
+        TransferFailed("the output report was refused", error);
+    }
+}
+
+void DeviceSession::TransferFailed(const char* what, const SystemError& error) {
+    if (transferFailure_.empty()) {
+        transferFailure_ = std::string(error.gone ? "the device left the bus" : what) + " (" +
+                           (error.text.empty() ? "no error code" : error.text) + ")";
+    }
+}
+
+bool DeviceSession::Failed(std::string why) {
+    failure_ = transferFailure_.empty() ? std::move(why) : transferFailure_;
+    return false;
 }
 
 void DeviceSession::Receive(std::span<std::uint8_t> buffer) {
@@ -33,7 +49,9 @@ void DeviceSession::Receive(std::span<std::uint8_t> buffer) {
         return;
     }
     report[0] = family::kInputReportId;
-    if (!hid_.GetInputReport(sessionHandle, report)) {
+    SystemError error;
+    if (!hid_.GetInputReport(sessionHandle, report, error)) {
+        TransferFailed("no input report came", error);
         return;
     }
     const std::size_t kept = std::min(report.size(), buffer.size());
@@ -54,6 +72,7 @@ bool DeviceSession::EnterDownloadMode() {
 bool DeviceSession::EraseFirmware() {
     {
         std::lock_guard lock(reportLock_);
+        transferFailure_.clear();
         BeginReport(bootOutputReport, family::kEraseStart);
         Send(bootOutputReport);
         clock_.Sleep(family::kEraseStartWaitMs);
@@ -71,6 +90,7 @@ bool DeviceSession::EraseFirmware() {
             bootInputReport[4] == family::kEraseDone) {
             return true;
         }
+        Failed("no confirmation after " + std::to_string(family::kErasePolls) + " polls");
     }
     // Shown after the lock is left, so that a modal message never holds up another exchange.
     messages_.ShowMessage("FirmWare erase failure");
@@ -93,6 +113,7 @@ std::array<std::uint8_t, family::kBootReportSize> WriteEcho(const ImageRecord& r
 
 bool DeviceSession::WriteRecord(ImageRecord record) {
     std::lock_guard lock(reportLock_);
+    transferFailure_.clear();
     std::fill(bootOutputReport.begin(), bootOutputReport.end(), std::uint8_t{0xFF});
     BeginReport(std::span(bootOutputReport).first(family::kHeaderSize), family::kWriteRecord);
     std::memcpy(bootOutputReport.data() + family::kHeaderSize, &record, sizeof record);
@@ -101,14 +122,23 @@ bool DeviceSession::WriteRecord(ImageRecord record) {
     const std::array<std::uint8_t, family::kBootReportSize> expected = WriteEcho(record);
     clock_.Sleep(family::kWriteEchoWaitMs);
     Receive(bootInputReport);
-    return bootInputReport == expected;
+    const auto differs = std::mismatch(expected.begin(), expected.end(), bootInputReport.begin());
+    if (differs.first == expected.end()) {
+        return true;
+    }
+    char why[80];
+    std::snprintf(why, sizeof why, "the echo differs at byte %d (0x%02X, not 0x%02X)",
+                  static_cast<int>(differs.first - expected.begin()), *differs.second,
+                  *differs.first);
+    return Failed(why);
 }
 
 bool DeviceSession::RunFirmware() {
     std::lock_guard lock(reportLock_);
+    transferFailure_.clear();
     BeginReport(bootOutputReport, family::kRun);
     Send(bootOutputReport);
-    return true;
+    return transferFailure_.empty() || Failed({});
 }
 
 bool DeviceSession::QueryFirmwareVersion(std::array<std::uint8_t, 4>& version) {
@@ -138,9 +168,8 @@ bool DeviceSession::QueryFirmwareVersion(std::array<std::uint8_t, 4>& version) {
         return false;
     }
     std::copy_n(appInputReport.begin() + family::kAppVersionOffset, 4, version.begin());
-    std::copy_n(appInputReport.begin() + family::kAppIdentityOffset, family::kIdentitySize,
-                deviceIdentity.begin());
-    deviceIdentity[family::kIdentitySize] = 0;
+    std::copy_n(appInputReport.begin() + family::kAppIdentityOffset, deviceIdentity.bytes.size(),
+                deviceIdentity.bytes.begin());
     return true;
 }
 

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <mutex>
 #include <span>
+#include <string>
 
+#include "firmware/firmware_version.h"
 #include "firmware/image_record.h"
 #include "platform/clock.h"
 #include "platform/hid_class.h"
@@ -31,12 +33,17 @@ public:
     bool EraseFirmware();
     // Sends one record; true when the boot loader echoes it exactly.
     bool WriteRecord(ImageRecord record);
-    // Starts the application. Always true.
+    // Starts the application; false when the system refused the command (the device may still
+    // be in its boot loader).
     bool RunFirmware();
     // Fills version (three ASCII digits from a boot loader, four bytes from an application, which
     // also delivers deviceIdentity); without a matching reply both stay as they were and the
     // result is false.
     bool QueryFirmwareVersion(std::array<std::uint8_t, 4>& version);
+
+    // Why the last operation that returned false did, as a user reads it: the first transfer the
+    // system failed ("the device left the bus (No such device)"), else what the device answered.
+    const std::string& failure() const { return failure_; }
 
     // The session's fields; the owner fills handle and capabilities after each open.
     DeviceHandle sessionHandle{};
@@ -47,7 +54,7 @@ public:
     std::array<std::uint8_t, family::kAppReportSize> appOutputReport{};
     std::array<std::uint8_t, family::kBootReportSize> bootInputReport{};
     std::array<std::uint8_t, family::kBootReportSize> bootOutputReport{};
-    std::array<std::uint8_t, 8> deviceIdentity{};
+    Identity deviceIdentity{};
 
 private:
     // Starts an output report in buffer: zeroes it and writes ID, preamble and command.
@@ -56,10 +63,17 @@ private:
     void Send(std::span<const std::uint8_t> buffer);
     // Reads an input report of the announced length into the zeroed buffer, keeping what fits.
     void Receive(std::span<std::uint8_t> buffer);
+    // Keeps the first failed transfer of an operation as its cause.
+    void TransferFailed(const char* what, const SystemError& error);
+    // Ends an operation that failed: its cause is the transfer that failed first, else why.
+    bool Failed(std::string why);
 
     HidClass& hid_;
     Clock& clock_;
     MessageSink& messages_;
+    // The first failed transfer of the operation in progress, and the last failure's cause.
+    std::string transferFailure_;
+    std::string failure_;
     // Held by each operation from its first send to its last receive, sleeps included.
     std::mutex reportLock_;
 };

@@ -62,16 +62,18 @@ bool ReportLog::GetCaps(DeviceHandle handle, HidCaps& caps) {
     return true;
 }
 
-bool ReportLog::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) {
-    const bool sent = inner_.SetOutputReport(handle, report);
+bool ReportLog::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                                SystemError& error) {
+    const bool sent = inner_.SetOutputReport(handle, report, error);
     if (sent) {
         Write("OUT", report);
     }
     return sent;
 }
 
-bool ReportLog::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) {
-    const bool received = inner_.GetInputReport(handle, report);
+bool ReportLog::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                               SystemError& error) {
+    const bool received = inner_.GetInputReport(handle, report, error);
     if (received) {
         Write("IN", report);
     }

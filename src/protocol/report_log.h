@@ -32,8 +32,10 @@ public:
     Guid HidGuid() override;
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override;
-    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override;
-    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override;
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                         SystemError& error) override;
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                        SystemError& error) override;
 
 private:
     void Write(const char* direction, std::span<const std::uint8_t> report);

@@ -188,7 +188,7 @@ bool SplitByLength(std::vector<LoggedReport> reports, LoggedSession& session, st
 std::string VersionOf(const std::vector<std::uint8_t>& reply) {
     std::array<std::uint8_t, 4> version{};
     std::copy_n(reply.begin() + family::kAppVersionOffset, version.size(), version.begin());
-    return VersionText(version);
+    return FirmwareVersion::FromBytes(version).Text();
 }
 
 }  // namespace

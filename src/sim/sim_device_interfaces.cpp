@@ -28,7 +28,7 @@ std::optional<std::vector<InterfaceEntry>> SimDeviceInterfaces::Enumerate(const 
 DeviceHandle SimDeviceInterfaces::Open(const std::string& devicePath, SystemError& error) {
     const DeviceHandle handle = bus_.Open(devicePath);
     if (!handle) {
-        error.code = kErrorFileNotFound;
+        error = SimError(kErrorFileNotFound);
     }
     return handle;
 }

@@ -21,10 +21,15 @@ inline bool Reached(std::uint32_t now, std::uint32_t t) {
 
 // System error codes the simulator reports, with the system's own values.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+
+// One of the codes above as the system whose codes they are words it, on any host.
+SystemError SimError(std::uint32_t code);
 
 // What the bus shows of a function at one moment.
 struct SimInterface {

@@ -15,11 +15,13 @@ public:
         return bus_.GetAttributes(handle, attributes);
     }
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override { return bus_.GetCaps(handle, caps); }
-    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
-        return bus_.SetOutputReport(handle, report);
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                         SystemError& error) override {
+        return bus_.SetOutputReport(handle, report, error);
     }
-    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
-        return bus_.GetInputReport(handle, report);
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                        SystemError& error) override {
+        return bus_.GetInputReport(handle, report, error);
     }
 
 private:

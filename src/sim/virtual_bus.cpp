@@ -153,18 +153,29 @@ bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
     });
 }
 
-bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) {
-    SystemError error;
-    return Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
-        return function.OutputReport(now, report);
-    });
+bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                                 SystemError& error) {
+    const bool sent =
+        Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
+            return function.OutputReport(now, report) ||
+                   (error = SimError(kErrorGenFailure), false);
+        });
+    if (!sent) {
+        error = SimError(error.code);
+    }
+    return sent;
 }
 
-bool VirtualBus::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) {
-    SystemError error;
-    return Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
-        return function.InputReport(now, report);
-    });
+bool VirtualBus::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                                SystemError& error) {
+    const bool received =
+        Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
+            return function.InputReport(now, report) || (error = SimError(kErrorGenFailure), false);
+        });
+    if (!received) {
+        error = SimError(error.code);
+    }
+    return received;
 }
 
 bool VirtualBus::IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,

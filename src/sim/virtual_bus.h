@@ -52,8 +52,10 @@ public:
     // the bus, even when the same function has come back since.
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes);
     bool GetCaps(DeviceHandle handle, HidCaps& caps);
-    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report);
-    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report);
+    // A report the function refuses fails with kErrorGenFailure, as a stalled request does.
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                         SystemError& error);
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report, SystemError& error);
 
     // One I/O control request to the function behind an open handle; input and output may be
     // the same memory. Fails with kErrorInvalidHandle for a handle that is not open and with

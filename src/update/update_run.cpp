@@ -1,6 +1,7 @@
 #include "update/update_run.h"
 
-#include "discovery/device_reading.h"
+#include <cstdio>
+
 #include "discovery/device_scan.h"
 #include "protocol/family.h"
 #include "protocol/write_order.h"
@@ -28,14 +29,33 @@ double UpdateRun::SecondsSince(std::uint32_t start) {
     return ElapsedMs(start, seams_.clock.TickCount()) / 1000.0;
 }
 
+RunResult UpdateRun::Fail(RunResult result, const char* status, std::string cause) {
+    SetStatus(status);
+    cause_ = std::move(cause);
+    return result;
+}
+
 bool UpdateRun::Open() {
-    device_ = OpenListedDevice(entry_, seams_.interfaces, seams_.hid, observer_, window_, session_);
+    device_ = OpenListedDevice(entry_, seams_.interfaces, seams_.hid, observer_, window_, session_,
+                               &cause_);
     if (!device_) {
         observer_.ShowMessage("QM Device create handle failed!\n");
         return false;
     }
     location_ = device_->LocationPath();
     return true;
+}
+
+void UpdateRun::Close() {
+    device_.reset();
+    session_.sessionHandle = {};
+}
+
+FirmwareReading UpdateRun::Read() {
+    stage_ = JobStage::kReading;
+    FirmwareReading reading = ReadFirmwareVersion(session_);
+    versionAnswered_ = reading.version.has_value();
+    return reading;
 }
 
 int UpdateRun::FindBootLoader(DeviceTable& table) {
@@ -61,54 +81,67 @@ int UpdateRun::FindBootLoader(DeviceTable& table) {
 
 RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
     // After the switch the boot loader is found by its port alone: without one, nothing is sent.
+    stage_ = JobStage::kSwitching;
     if (session_.bootMode == 0 && location_.empty()) {
-        SetStatus(kLocationUnknown);
-        return RunResult::kFailed;
+        return Fail(RunResult::kRefused, kLocationUnknown,
+                    "the device has no location path: after the switch to its boot loader it "
+                    "could not be found again");
     }
     // A boot loader that answered none of its version queries may not be one: it is not erased.
     if (session_.bootMode != 0 && !versionAnswered_) {
-        SetStatus(kBootLoaderSilent);
-        return RunResult::kFailed;
+        return Fail(RunResult::kRefused, kBootLoaderSilent,
+                    "the boot loader answered none of its version queries");
     }
     if (session_.bootMode == 0) {
         session_.EnterDownloadMode();
         DeviceTable table;
         const int found = FindBootLoader(table);
         if (found < 0) {
-            SetStatus("Bootloader not found!");
-            return RunResult::kFailed;
+            return Fail(RunResult::kFailed, "Bootloader not found!",
+                        "no boot loader at " + location_ + " within " +
+                            std::to_string(family::kBootLoaderSearchAttempts) + " scans");
         }
         observer_.OnFound(found);
         device_.reset();
         session_.sessionHandle = {};
         device_ = OpenListedDevice(table[static_cast<std::size_t>(found)], seams_.interfaces,
-                                   seams_.hid, observer_, window_, session_);
+                                   seams_.hid, observer_, window_, session_, &cause_);
         if (!device_) {
             observer_.ShowMessage("QM Device create handle failed!\n");
             return RunResult::kHandleFailed;
         }
     }
 
+    stage_ = JobStage::kErasing;
     if (!session_.EraseFirmware()) {
-        SetStatus("Erase failed!");
-        return RunResult::kFailed;
+        return Fail(RunResult::kFailed, "Erase failed!", session_.failure());
     }
+    stage_ = JobStage::kWriting;
     if (!WriteImage(image)) {
-        SetStatus("Write FW error!");
-        return RunResult::kFailed;
+        return Fail(RunResult::kFailed, "Write FW error!", cause_);
     }
+    stage_ = JobStage::kStarting;
     char text[kStatusBufferSize];
     FormatStatus(text, "FW update successfully, cost time %.1f second", SecondsSince(start));
     SetStatus(text);
-    session_.RunFirmware();
+    const bool started = session_.RunFirmware();
     seams_.clock.Sleep(family::kRunWaitMs);
+    if (!started) {
+        cause_ = "the run command did not reach the boot loader: " + session_.failure();
+        return RunResult::kFailed;
+    }
     return RunResult::kSucceeded;
 }
 
 bool UpdateRun::WriteImage(const ImageTable& image) {
     char text[kStatusBufferSize];
     for (const WriteStep& step : PlanWrites(image)) {
-        if (!session_.WriteRecord(image.imageRecords[static_cast<std::size_t>(step.record)])) {
+        const ImageRecord& record = image.imageRecords[static_cast<std::size_t>(step.record)];
+        if (!session_.WriteRecord(record)) {
+            char where[40];
+            std::snprintf(where, sizeof where, "record %d (0x%04X): ", step.record,
+                          static_cast<unsigned>(record.Address()));
+            cause_ = where + session_.failure();
             return false;
         }
         if (step.progressPercent >= 0) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "discovery/device_reading.h"
 #include "discovery/device_table.h"
 #include "firmware/hex_image.h"
 #include "platform/clock.h"
@@ -14,6 +15,7 @@
 #include "platform/hid_class.h"
 #include "platform/message_sink.h"
 #include "protocol/device_session.h"
+#include "update/update_outcome.h"
 #include "usb/usb_device.h"
 
 namespace torvane {
@@ -27,6 +29,8 @@ public:
     virtual void OnScan(const DeviceTable& /*table*/) {}
     // The row of that table the boot loader was found at, before it is opened.
     virtual void OnFound(int /*row*/) {}
+    // The run is over and the closing scans begin; each comes as OnScan.
+    virtual void OnClosing() {}
 };
 
 struct UpdateSeams {
@@ -36,8 +40,9 @@ struct UpdateSeams {
 };
 
 enum class RunResult {
-    kSucceeded,
-    kFailed,        // the last status text says why
+    kSucceeded,     // the image is written and the run command was sent
+    kFailed,        // the last status text says what, cause() why
+    kRefused,       // nothing was sent: the status text says why
     kHandleFailed,  // a handle could not be opened; the message was told
 };
 
@@ -57,6 +62,11 @@ public:
 
     // Opens the device; false after telling "QM Device create handle failed!".
     bool Open();
+    // Reads the open device's version as a selection does, setting its boot mode; for a caller
+    // that did not read it before.
+    FirmwareReading Read();
+    // Closes the device, as every run is before its closing scans.
+    void Close();
     // After Open, with the image loaded for this device: the cost time counts from start. An
     // application without a location path, or a boot loader that did not answer, is refused.
     RunResult Update(const ImageTable& image, std::uint32_t start);
@@ -64,9 +74,18 @@ public:
     const ListedDevice& entry() const { return entry_; }
     // The last status text.
     const std::string& status() const { return status_; }
+    // Where the run ended, and why it failed: the system's error or what the device answered.
+    JobStage stage() const { return stage_; }
+    const std::string& cause() const { return cause_; }
+    // The location path the run's device was opened at.
+    const std::string& location() const { return location_; }
+    // The identity the application reported in Read.
+    const Identity& identity() const { return session_.deviceIdentity; }
 
 private:
     void SetStatus(const std::string& text, int progressPercent = -1);
+    // Ends the run with a status text and its cause.
+    RunResult Fail(RunResult result, const char* status, std::string cause);
     // The row of the boot loader at this device's port after the switch, or -1.
     int FindBootLoader(DeviceTable& table);
     bool WriteImage(const ImageTable& image);
@@ -81,6 +100,8 @@ private:
     std::unique_ptr<CUsbDevice> device_;
     std::string location_;
     std::string status_;
+    JobStage stage_ = JobStage::kOpening;
+    std::string cause_;
 };
 
 }  // namespace torvane

@@ -134,6 +134,7 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
     const DeviceHandle handle = system_.Open(devicePath.data(), error);
     if (!handle) {
         lastError = error.code;
+        openError = error;
         return false;
     }
     deviceHandle = handle;

@@ -84,6 +84,8 @@ public:
     CUsbEndPoint* interruptOutEndpoint = nullptr;
     std::uint16_t languageId = 0;
     std::uint32_t lastError = 0;
+    // The system's error of the last handle open that failed, in its own words.
+    SystemError openError;
     std::uint32_t usbdStatus = 0;
     std::uint32_t ntStatus = 0;
     std::uint32_t driverVersion = 0;

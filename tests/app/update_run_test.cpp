@@ -103,8 +103,10 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
         want.push_back(std::to_string(4000 + 10 * record) + " OUT 01 02");
         want.push_back(std::to_string(4010 + 10 * record) + " IN 02 02");
     }
-    // Run, then 2000 ms and 15 scans of 200 ms; the rescan reads the new application.
-    want.insert(want.end(), {"4120 OUT 01 04", "9120 OUT 02 04", "9120 IN 04 03"});
+    // Run, then 2000 ms and 15 scans of 200 ms; the job reads the new application back at its
+    // port, and the rescan reads it again.
+    want.insert(want.end(), {"4120 OUT 01 04", "9120 OUT 02 04", "9120 IN 04 03", "9120 OUT 02 04",
+                             "9120 IN 04 03"});
     EXPECT_EQ(Exchanges(), want);
 }
 

@@ -68,7 +68,10 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
     const CliRun echo =
         Cli({"--simulate=qmx-c:fail=echo@1", "--virtual-time", "update", image.path().string()});
     EXPECT_EQ(echo.status, kExitFailed);
-    EXPECT_NE(echo.out.find("update failed: Write FW error!\nversion: 1.0.2\n"), std::string::npos)
+    EXPECT_NE(
+        echo.out.find("update failed: Write FW error!\nrecord 1 (0x2200): the echo differs at "
+                      "byte 8 (0x00, not 0x01)\nversion: 1.0.2\n"),
+        std::string::npos)
         << echo.out;
 
     const CliRun gate =
@@ -95,7 +98,10 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
     const CliRun parse =
         Cli({"--simulate=qmx-s", "--virtual-time", "update", image.path().string()});
     EXPECT_EQ(parse.status, kExitFailed);
-    EXPECT_NE(parse.err.find("identity bytes of the record at 0x2100 differ"), std::string::npos);
+    EXPECT_NE(parse.out.find("update failed: File Parse error!\n" + image.path().string() +
+                             ": line 1: identity bytes of the record at 0x2100 differ"),
+              std::string::npos)
+        << parse.out;
 
     EXPECT_EQ(Cli({"--simulate", "--virtual-time", "update", "fw.bin"}).status, kExitFailed);
     EXPECT_EQ(

@@ -47,11 +47,15 @@ TEST(UpdateMany, EachDeviceHasItsOwnRunLogFlashAndResult) {
                           image.path().string(), "--all"});
     EXPECT_EQ(run.status, kExitFailed);
     EXPECT_EQ(Table(run.out),
-              "#|location|model|result|version\n"
-              "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|FW update successfully|3.2.0\n"
-              "1|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)|QMX-C|FW update successfully|3.2.0\n"
-              "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-S|File Parse error!|3.1.0\n"
-              "3|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)|Z51-Arud|FW update successfully|3.2.0\n");
+              "#|location|model|result|version|status\n"
+              "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|passed|3.2.0|FW update successfully\n"
+              "1|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)|QMX-C|passed|3.2.0|FW update successfully\n"
+              "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-S|refused|3.1.0|File Parse error!\n"
+              "3|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)|Z51-Arud|passed|3.2.0|FW update "
+              "successfully\n"
+              "2: " +
+                  image.path().string() +
+                  ": line 1: identity bytes of the record at 0x2100 differ from the device's\n");
     for (const int n : {0, 1, 3}) {
         SCOPED_TRACE(n);
         EXPECT_TRUE(test::ReadFile(files / ("flash" + std::to_string(n))) == FlashWith(image));
@@ -109,10 +113,11 @@ TEST(UpdateMany, SelectionsAndRefusals) {
                           files / "flash{n}", "update", path, "--device", "2,0"});
     EXPECT_EQ(picked.status, kExitOk) << picked.err;
     // The rows in the order given.
-    EXPECT_EQ(Table(picked.out),
-              "#|location|model|result|version\n"
-              "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-C|FW update successfully|3.2.0\n"
-              "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|FW update successfully|3.2.0\n");
+    EXPECT_EQ(
+        Table(picked.out),
+        "#|location|model|result|version|status\n"
+        "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-C|passed|3.2.0|FW update successfully\n"
+        "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|passed|3.2.0|FW update successfully\n");
     EXPECT_TRUE(test::ReadFile(files / "flash1") == std::string(0x10000, '\xFF'));
     EXPECT_TRUE(test::ReadFile(files / "flash2") == FlashWith(image));
 

@@ -16,7 +16,7 @@ using test::TempFile;
 using Bytes = std::vector<std::uint8_t>;
 
 const LoadRules kBootLoader{1, {}};
-const LoadRules kApplication{0, {'Q', 'M', 'X', 'S', 3, 0, 1, 0}};
+const LoadRules kApplication{0, {{'Q', 'M', 'X', 'S', 3, 0, 1}}};
 
 struct Loaded {
     bool ok;
@@ -140,7 +140,7 @@ TEST(HexImage, ImageVersionNeedsAllFourBytes) {
     EXPECT_FALSE(ImageVersion(Load(CrLfFile({three, kEndOfFileLine})).table));
     const std::string split =
         CrLfFile({three, DataLine(0x210A, {1}), DataLine(0x2108, {5}), kEndOfFileLine});
-    EXPECT_EQ(ImageVersion(Load(split).table), (std::array<std::uint8_t, 4>{3, 5, 0, 1}));
+    EXPECT_EQ(ImageVersion(Load(split).table), (FirmwareVersion{3, 5, 0}));
 }
 
 }  // namespace

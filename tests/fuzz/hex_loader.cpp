@@ -10,7 +10,7 @@ namespace torvane::fuzz {
 namespace {
 
 // The simulated QMX-C's identity bytes, which the shipped sample carries at 0x2100.
-constexpr std::array<std::uint8_t, 8> kIdentity{'Q', 'M', 'X', 'C', 3, 0, 2, 0};
+constexpr Identity kIdentity{{'Q', 'M', 'X', 'C', 3, 0, 2}};
 
 void CheckLoad(const std::uint8_t* data, std::size_t size, const LoadRules& rules) {
     std::FILE* stream = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
@@ -36,8 +36,7 @@ void CheckLoad(const std::uint8_t* data, std::size_t size, const LoadRules& rule
         Require(high == 0x00 || record.addressLow == 0x00 || (high >= 0x20 && high <= 0xEF),
                 "every record lies in the accepted ranges");
         if (rules.bootMode == 0 && record.Address() == family::kIdentityRecordAddress) {
-            Require(std::equal(kIdentity.begin(), kIdentity.begin() + family::kIdentitySize,
-                               record.data.begin()),
+            Require(std::equal(kIdentity.bytes.begin(), kIdentity.bytes.end(), record.data.begin()),
                     "the identity record carries the application's identity");
         }
     }

@@ -25,12 +25,14 @@ public:
     Guid HidGuid() override { return {}; }
     bool GetAttributes(DeviceHandle, HidAttributes&) override { return false; }
     bool GetCaps(DeviceHandle, HidCaps&) override { return false; }
-    bool SetOutputReport(DeviceHandle, std::span<const std::uint8_t> report) override {
+    bool SetOutputReport(DeviceHandle, std::span<const std::uint8_t> report,
+                         SystemError&) override {
         sent.emplace_back(report.begin(), report.end());
         return true;
     }
-    bool GetInputReport(DeviceHandle, std::span<std::uint8_t> report) override {
+    bool GetInputReport(DeviceHandle, std::span<std::uint8_t> report, SystemError& error) override {
         if (replies.empty()) {
+            error = {121, "The semaphore timeout period has expired", false};
             return false;
         }
         std::copy_n(replies.front().begin(), std::min(replies.front().size(), report.size()),

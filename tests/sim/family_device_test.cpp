@@ -45,9 +45,10 @@ TEST(FamilyDevice, WritesNeedAnErasedFlashAndReportsTheAnnouncedLength) {
     EXPECT_EQ(family.devices()[0]->flash()[0x2200], 0x00);
     // The boot loader's reports are 40 bytes long; no other length passes either way.
     std::array<std::uint8_t, 64> longReport{0x03, 0x7E, 0x5A, 0x02, 0x04};
-    EXPECT_FALSE(family.hid().SetOutputReport(session.sessionHandle, longReport));
+    SystemError error;
+    EXPECT_FALSE(family.hid().SetOutputReport(session.sessionHandle, longReport, error));
     longReport[0] = 0x01;
-    EXPECT_FALSE(family.hid().GetInputReport(session.sessionHandle, longReport));
+    EXPECT_FALSE(family.hid().GetInputReport(session.sessionHandle, longReport, error));
 }
 
 TEST(FamilyDevice, HandlesGoStaleWhenTheDeviceReenumerates) {

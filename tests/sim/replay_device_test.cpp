@@ -43,11 +43,15 @@ protected:
         const std::vector<BusEntry> entries = bus.Enumerate(kHidClassGuid);
         return entries.empty() ? DeviceHandle{} : bus.Open(entries.front().devicePath);
     }
-    bool Send(std::vector<std::uint8_t> report) { return hid.SetOutputReport(handle, report); }
+    bool Send(std::vector<std::uint8_t> report) {
+        SystemError error;
+        return hid.SetOutputReport(handle, report, error);
+    }
     std::optional<std::vector<std::uint8_t>> Read(std::size_t length) {
         std::vector<std::uint8_t> report(length, 0);
         report[0] = 0x01;
-        return hid.GetInputReport(handle, report) ? std::optional(report) : std::nullopt;
+        SystemError error;
+        return hid.GetInputReport(handle, report, error) ? std::optional(report) : std::nullopt;
     }
 
     VirtualClock clock;

@@ -112,7 +112,7 @@ public:
             opened = linux_hid::HidrawNode{fd, interface ? interface->release : std::nullopt, node};
         }
         if (code != 0) {
-            error.code = static_cast<std::uint32_t>(code);
+            error = DescribeSystemError(static_cast<std::uint32_t>(code));
             return {};
         }
         return DeviceHandle{

@@ -19,12 +19,13 @@ using linux_hid::HidrawNode;
 using UsbPtr = std::shared_ptr<usbfs::UsbInterface>;
 
 // A failed report transfer goes to the debug trace; an old kernel is named as such.
-bool Reported(const char* request, int error, bool hidraw) {
-    if (error == 0) {
+bool Reported(const char* request, int code, bool hidraw, SystemError& error) {
+    if (code == 0) {
         return true;
     }
-    std::string line = std::string(request) + " failed: " + std::strerror(error);
-    if (hidraw && hidraw::IsMissingReportIoctl(error)) {
+    error = DescribeSystemError(static_cast<std::uint32_t>(code));
+    std::string line = std::string(request) + " failed: " + error.text;
+    if (hidraw && hidraw::IsMissingReportIoctl(code)) {
         line += " (this kernel lacks the report ioctls: Linux " +
                 std::string(hidraw::kReportIoctlsKernel) + " or newer is needed)";
     }
@@ -67,20 +68,22 @@ public:
         return true;
     }
 
-    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                         SystemError& error) override {
         if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
-            return Reported("SET_REPORT", (*usb)->SetOutputReport(report), false);
+            return Reported("SET_REPORT", (*usb)->SetOutputReport(report), false, error);
         }
         const int fd = std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd;
-        return Reported("HIDIOCSOUTPUT", hidraw::SetOutputReport(fd, report), true);
+        return Reported("HIDIOCSOUTPUT", hidraw::SetOutputReport(fd, report), true, error);
     }
 
-    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                        SystemError& error) override {
         if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
-            return Reported("GET_REPORT", (*usb)->GetInputReport(report), false);
+            return Reported("GET_REPORT", (*usb)->GetInputReport(report), false, error);
         }
         const int fd = std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd;
-        return Reported("HIDIOCGINPUT", hidraw::GetInputReport(fd, report), true);
+        return Reported("HIDIOCGINPUT", hidraw::GetInputReport(fd, report), true, error);
     }
 };
 

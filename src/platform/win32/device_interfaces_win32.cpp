@@ -116,7 +116,7 @@ public:
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            error.code = ::GetLastError();
+            error = DescribeSystemError(::GetLastError());
             return {};
         }
         return DeviceHandle{reinterpret_cast<std::uintptr_t>(handle)};

@@ -18,6 +18,14 @@ HANDLE ToHandle(DeviceHandle handle) {
     return reinterpret_cast<HANDLE>(handle.value);
 }
 
+// A transfer's result, with the thread's last error when it failed.
+bool Reported(BOOLEAN done, SystemError& error) {
+    if (!done) {
+        error = DescribeSystemError(::GetLastError());
+    }
+    return done != FALSE;
+}
+
 class Win32HidClass final : public HidClass {
 public:
     Guid HidGuid() override {
@@ -60,15 +68,20 @@ public:
         return true;
     }
 
-    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report) override {
+    bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                         SystemError& error) override {
         // The driver takes a non-const buffer but only reads it.
-        return ::HidD_SetOutputReport(ToHandle(handle), const_cast<std::uint8_t*>(report.data()),
-                                      static_cast<ULONG>(report.size())) != FALSE;
+        return Reported(
+            ::HidD_SetOutputReport(ToHandle(handle), const_cast<std::uint8_t*>(report.data()),
+                                   static_cast<ULONG>(report.size())),
+            error);
     }
 
-    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report) override {
-        return ::HidD_GetInputReport(ToHandle(handle), report.data(),
-                                     static_cast<ULONG>(report.size())) != FALSE;
+    bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
+                        SystemError& error) override {
+        return Reported(::HidD_GetInputReport(ToHandle(handle), report.data(),
+                                              static_cast<ULONG>(report.size())),
+                        error);
     }
 };
 

@@ -1,0 +1,168 @@
+#include "update/update_job.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "discovery/device_scan.h"
+#include "protocol/family.h"
+#include "update/status_text.h"
+
+namespace torvane {
+namespace {
+
+constexpr const char* kHandleFailed = "QM Device create handle failed!";
+constexpr const char* kGateRefused = "This version don't support update";
+
+}  // namespace
+
+UpdateJob::UpdateJob(ListedDevice entry, std::string file, UpdatePolicy policy, UpdateSeams seams,
+                     UpdateObserver& observer, WindowHandle window)
+    : entry_(std::move(entry)),
+      file_(std::move(file)),
+      policy_(policy),
+      seams_(seams),
+      observer_(observer),
+      window_(window) {}
+
+std::optional<UpdateOutcome> UpdateJob::Decline(
+    const FirmwareReading& reading, const std::optional<FirmwareVersion>& imageVersion) {
+    UpdateOutcome outcome;
+    outcome.location = entry_.location;
+    outcome.bootLoader = reading.bootLoader;
+    outcome.before = outcome.after = reading.version;
+    outcome.stage = JobStage::kReading;
+    if (reading.major && *reading.major < family::kMinUpdatableMajor) {
+        outcome.result = JobResult::kRefused;
+        outcome.status = kGateRefused;
+        outcome.cause = reading.version ? "its version " + reading.version->Text() +
+                                              " is older than the boot loader protocol"
+                                        : "it did not answer its version query";
+        observer_.ShowMessage(kGateRefused);
+        return outcome;
+    }
+    if (reading.bootLoader || !imageVersion || !reading.version) {
+        return std::nullopt;
+    }
+    const bool current = policy_.skipCurrent && *reading.version == *imageVersion;
+    if (current || (policy_.noDowngrade && *reading.version > *imageVersion)) {
+        outcome.result = JobResult::kSkipped;
+        outcome.stage = JobStage::kLoading;
+        outcome.status = current ? "already current" : "newer than the image";
+        return outcome;
+    }
+    return std::nullopt;
+}
+
+UpdateOutcome UpdateJob::Run() {
+    UpdateOutcome outcome;
+    outcome.location = entry_.location;
+    UpdateRun run(entry_, prior_ && prior_->reading.bootLoader ? 1 : 0,
+                  prior_ && prior_->reading.version, seams_, observer_, window_);
+    if (!run.Open()) {
+        outcome.status = kHandleFailed;
+        outcome.cause = run.cause();
+        Verify(outcome, false, std::nullopt);
+        return outcome;
+    }
+    const FirmwareReading reading = prior_ ? prior_->reading : run.Read();
+    const Identity identity = prior_ ? prior_->identity : run.identity();
+    outcome.bootLoader = reading.bootLoader;
+    outcome.before = reading.bootLoader ? std::nullopt : reading.version;
+    if (!prior_) {
+        if (std::optional<UpdateOutcome> declined = Decline(reading, std::nullopt);
+            declined && declined->result == JobResult::kRefused) {
+            return *declined;
+        }
+    }
+
+    outcome.stage = JobStage::kLoading;
+    const ImageFile file = OpenImageFile(file_);
+    if (!file) {
+        outcome.result = JobResult::kRefused;
+        outcome.status = "FW File Load error!";
+        outcome.cause = file_ + ": " + std::strerror(errno);
+        observer_.OnStatus(outcome.status, -1);
+        run.Close();
+        Verify(outcome, false, std::nullopt);
+        return outcome;
+    }
+    const std::uint32_t start = seams_.clock.TickCount();
+    ImageTable image;
+    HexLoadError error;
+    if (!LoadHexImage(file.get(), LoadRules{reading.bootLoader ? 1 : 0, identity}, image, &error)) {
+        outcome.result = JobResult::kRefused;
+        outcome.status = "File Parse error!";
+        outcome.cause = file_ + ": " + error.Describe();
+        observer_.OnStatus(outcome.status, -1);
+        run.Close();
+        Verify(outcome, false, std::nullopt);
+        return outcome;
+    }
+    observer_.OnStatus(ParsedStatus(start, seams_.clock.TickCount()), -1);
+    const std::optional<FirmwareVersion> imageVersion = ImageVersion(image);
+    if (std::optional<UpdateOutcome> skipped = Decline(reading, imageVersion)) {
+        return *skipped;
+    }
+
+    const RunResult result = run.Update(image, start);
+    outcome.stage = run.stage();
+    outcome.status = result == RunResult::kHandleFailed ? kHandleFailed : run.status();
+    outcome.cause = run.cause();
+    outcome.result = result == RunResult::kRefused ? JobResult::kRefused : JobResult::kFailed;
+    run.Close();
+    Verify(outcome, result == RunResult::kSucceeded, imageVersion);
+    return outcome;
+}
+
+void UpdateJob::Verify(UpdateOutcome& outcome, bool written,
+                       const std::optional<FirmwareVersion>& want) {
+    observer_.OnClosing();
+    DeviceTable table;
+    for (int scan = 0; scan < family::kClosingScans; ++scan) {
+        table = ScanDevices(seams_.interfaces, seams_.hid, observer_);
+        observer_.OnScan(table);
+        seams_.clock.Sleep(family::kScanIntervalMs);
+    }
+    // The device is known by its port; one without a location path by its place in the
+    // enumeration, which only a device updated alone keeps.
+    const ListedDevice* back = nullptr;
+    for (const ListedDevice& row : table) {
+        if (row.location == entry_.location &&
+            (!entry_.location.empty() || row.index == entry_.index)) {
+            back = &row;
+            break;
+        }
+    }
+    FirmwareReading reading;
+    bool answered = false;
+    if (back != nullptr) {
+        DeviceSession session(seams_.hid, seams_.clock, observer_);
+        if (const std::unique_ptr<CUsbDevice> device = OpenListedDevice(
+                *back, seams_.interfaces, seams_.hid, observer_, window_, session)) {
+            reading = ReadFirmwareVersion(session);
+            answered = true;
+        }
+    }
+    if (answered) {
+        outcome.after = reading.version;
+    }
+    if (!written) {
+        return;
+    }
+    outcome.stage = JobStage::kVerifying;
+    const std::string where = entry_.location.empty() ? "" : " at " + entry_.location;
+    if (!answered || reading.bootLoader) {
+        outcome.cause = "the device did not come back in its application" + where +
+                        (answered ? " (its boot loader is still there)" : "");
+    } else if (!reading.version) {
+        outcome.cause = "it came back but did not answer its version query";
+    } else if (want && *reading.version != *want) {
+        outcome.cause =
+            "it came back with version " + reading.version->Text() + ", not " + want->Text();
+    } else {
+        outcome.result = JobResult::kPassed;
+        outcome.cause.clear();
+    }
+}
+
+}  // namespace torvane

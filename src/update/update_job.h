@@ -1,0 +1,56 @@
+// One device's update from its list entry to a verified outcome: read the device, the gate, load
+// the image under the device's rules, the policy, the run, the closing scans and the read-back at
+// the device's port. Every front end updates a device through one of these.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "discovery/device_reading.h"
+#include "discovery/device_table.h"
+#include "update/update_outcome.h"
+#include "update/update_run.h"
+
+namespace torvane {
+
+// What a station asks beyond the update: an application that already runs the image's version,
+// or a newer one, is left as it is.
+struct UpdatePolicy {
+    bool skipCurrent = false;
+    bool noDowngrade = false;
+};
+
+// A read of the device made before the job, as the dialog makes one when an entry is selected.
+struct PriorReading {
+    FirmwareReading reading;
+    Identity identity;
+};
+
+class UpdateJob {
+public:
+    UpdateJob(ListedDevice entry, std::string file, UpdatePolicy policy, UpdateSeams seams,
+              UpdateObserver& observer, WindowHandle window = {});
+
+    // Takes the device as prior read it instead of reading it again.
+    void UsePriorReading(const PriorReading& prior) { prior_ = prior; }
+
+    // The whole road; on its thread, once.
+    UpdateOutcome Run();
+
+private:
+    // Refuses the device at the gate or leaves it to the policy; the outcome, or nullopt to go on.
+    std::optional<UpdateOutcome> Decline(const FirmwareReading& reading,
+                                         const std::optional<FirmwareVersion>& imageVersion);
+    // The closing scans, the read-back at the device's port and the verdict on outcome.
+    void Verify(UpdateOutcome& outcome, bool written, const std::optional<FirmwareVersion>& want);
+
+    ListedDevice entry_;
+    std::string file_;
+    UpdatePolicy policy_;
+    UpdateSeams seams_;
+    UpdateObserver& observer_;
+    WindowHandle window_;
+    std::optional<PriorReading> prior_;
+};
+
+}  // namespace torvane
