@@ -81,8 +81,11 @@ int RunUpdate(CTorvaneDlg& dialog, TerminalView& view, const std::string& file, 
     const std::string version = outcome.after ? outcome.after->Text() : "-";
     std::string text;
     if (!ok) {
-        text = "update failed: " + outcome.status + "\n" +
-               (outcome.cause.empty() ? "" : outcome.cause + "\n");
+        // A device that was written but did not come back verified ended on a success text.
+        text = "update failed: " +
+               (outcome.stage == JobStage::kVerifying ? "the image was written, but not verified"
+                                                      : outcome.status) +
+               "\n" + (outcome.cause.empty() ? "" : outcome.cause + "\n");
     }
     view.Emit(text + "version: " + version,
               JsonText(nlohmann::json{{"event", "result"},

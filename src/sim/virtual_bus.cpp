@@ -153,12 +153,24 @@ bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
     });
 }
 
+namespace {
+
+// A report the function refused: the device left the bus with it, or it stalled the request.
+bool Refused(SimFunction& function, const SimInterface& shown, std::uint32_t now,
+             SystemError& error) {
+    const std::optional<SimInterface> after = function.Interface(now);
+    error.code = after && after->generation == shown.generation ? kErrorGenFailure
+                                                                : kErrorDeviceNotConnected;
+    return false;
+}
+
+}  // namespace
+
 bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
                                  SystemError& error) {
-    const bool sent =
-        Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
-            return function.OutputReport(now, report) ||
-                   (error = SimError(kErrorGenFailure), false);
+    const bool sent = Serve(
+        handle, error, [&](SimFunction& function, const SimInterface& shown, std::uint32_t now) {
+            return function.OutputReport(now, report) || Refused(function, shown, now, error);
         });
     if (!sent) {
         error = SimError(error.code);
@@ -168,9 +180,9 @@ bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8
 
 bool VirtualBus::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
                                 SystemError& error) {
-    const bool received =
-        Serve(handle, error, [&](SimFunction& function, const SimInterface&, std::uint32_t now) {
-            return function.InputReport(now, report) || (error = SimError(kErrorGenFailure), false);
+    const bool received = Serve(
+        handle, error, [&](SimFunction& function, const SimInterface& shown, std::uint32_t now) {
+            return function.InputReport(now, report) || Refused(function, shown, now, error);
         });
     if (!received) {
         error = SimError(error.code);

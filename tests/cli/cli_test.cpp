@@ -112,14 +112,43 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
 
 TEST(Cli, ListsAndReadsVersions) {
     const CliRun list =
-        Cli({"--simulate=qmx-s,tzn:boot:bootversion=2.0.1,qmx-c:fail=nolocation", "list"});
+        Cli({"--simulate=qmx-s,tzn:boot:bootversion=2.0.1,qmx-c:fail=nolocation,"
+             "qmx-c:boot:fail=noversion",
+             "list"});
     EXPECT_EQ(list.status, kExitOk);
     EXPECT_EQ(list.out,
               "0  QMX-S  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)  3.1.0\n"
               "1  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  2.0.1\n"
-              "2  QMX-C  location unknown  3.1.0\n");
+              "2  QMX-C  location unknown  3.1.0\n"
+              "3  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)  no answer\n");
     const CliRun json = Cli({"--json", "--simulate=tzn:version=4.5.6", "version", "--device", "0"});
     EXPECT_EQ(json.out, "{\"device\":0,\"event\":\"version\",\"version\":\"4.5.6\"}\n");
+    const CliRun silent =
+        Cli({"--json", "--simulate=tzn:boot:fail=noversion", "version", "--device", "0"});
+    EXPECT_EQ(silent.out, "{\"device\":0,\"event\":\"version\",\"version\":null}\n");
+}
+
+// A device written but not verified fails every command that updates, with the cause.
+TEST(Cli, AnUpdateThatIsNotVerifiedFailsInEveryCommand) {
+    test::TempFile image(test::QmxCImage(4));
+    const std::string path = image.path().string();
+    const std::vector<std::vector<std::string>> commands{
+        {"update", path}, {"update", path, "--all"}, {"station", path, "--count", "1"}};
+    for (const auto& [fault, cause] :
+         {std::pair{"norun", "the device did not come back in its application"},
+          std::pair{"oldversion", "it came back with version 3.1.0, not 3.2.0"}}) {
+        for (std::vector<std::string> args : commands) {
+            args.insert(args.begin(),
+                        {std::string("--simulate=qmx-c:fail=") + fault, "--virtual-time"});
+            const CliRun run = Cli(args);
+            EXPECT_EQ(run.status, kExitFailed) << testing::PrintToString(args);
+            EXPECT_NE(run.out.find(cause), std::string::npos) << run.out;
+        }
+    }
+    const CliRun json =
+        Cli({"--json", "--simulate=qmx-c:fail=erase", "--virtual-time", "update", path});
+    EXPECT_NE(json.out.find("\"cause\":\"no confirmation after 10 polls\""), std::string::npos)
+        << json.out;
 }
 
 // --version is printed alone wherever it stands; usage errors exit with two.
