@@ -5,6 +5,7 @@
 #include "app/torvane_dlg.h"
 #include "discovery/device_reading.h"
 #include "discovery/device_scan.h"
+#include "protocol/fixed_texts.h"
 
 namespace torvane {
 namespace {
@@ -52,7 +53,7 @@ void CTorvaneDlg::SelectDevice() {
         OpenListedDevice(listed[static_cast<std::size_t>(selection)], interfaces_, hid_, view_,
                          view_.MainWindow(), session);
     if (!device) {
-        view_.ShowMessage("QM Device create handle failed!\n");
+        view_.ShowMessage(texts::kHandleFailed);
         return;
     }
     const FirmwareReading reading = ReadFirmwareVersion(session);

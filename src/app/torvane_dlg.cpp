@@ -1,6 +1,7 @@
 #include "app/torvane_dlg.h"
 
 #include "protocol/family.h"
+#include "protocol/fixed_texts.h"
 #include "usb/text_error.h"
 
 namespace torvane {
@@ -85,7 +86,7 @@ void CTorvaneDlg::OnBnClickedUpdate() {
     if (pathStatusText.compare(n - 3, 3, "hex") == 0) {
         StartUpdate(pathStatusText);
     } else {
-        pathStatusText += " is not right!";
+        pathStatusText += texts::kNotRight;
         view_.ShowTexts(pathStatusText, versionText);
         Refuse(pathStatusText, "the firmware file's name does not end in hex");
     }
@@ -93,8 +94,8 @@ void CTorvaneDlg::OnBnClickedUpdate() {
 
 void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusText itself*/) {
     if (session.bootMode == 0 && firmwareMajor < family::kMinUpdatableMajor) {
-        view_.ShowMessage("This version don't support update");
-        Refuse("This version don't support update",
+        view_.ShowMessage(texts::kVersionRefused);
+        Refuse(texts::kVersionRefused,
                "version " + versionText + " is older than the boot loader protocol");
         return;
     }
@@ -103,8 +104,9 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
     }
     const int selection = view_.Selection();
     if (selection < 0 || selection >= static_cast<int>(listed.size())) {
-        view_.ShowMessage("QM Device create handle failed!\n");
-        Refuse("QM Device create handle failed!", "no device is selected");
+        view_.ShowMessage(texts::kHandleFailed);
+        Refuse(std::string(texts::kHandleFailed, std::string_view(texts::kHandleFailed).size() - 1),
+               "no device is selected");
         return;
     }
     // Set here, before the worker exists, so that a second click finds it set.

@@ -1,6 +1,7 @@
 // The update worker on its thread: the selected entry's update job, with the file the status
 // line names, then back to idle.
 #include "app/torvane_dlg.h"
+#include "protocol/fixed_texts.h"
 #include "usb/text_error.h"
 
 namespace torvane {
@@ -49,7 +50,7 @@ void CTorvaneDlg::UpdateWorker() {
             job.UsePriorReading({selectionReading, session.deviceIdentity});
             lastOutcome = job.Run();
         } else {
-            view_.ShowMessage("QM Device create handle failed!\n");
+            view_.ShowMessage(texts::kHandleFailed);
         }
     } catch (const TextError& error) {
         view_.ShowMessage(error.text());

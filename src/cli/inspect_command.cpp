@@ -11,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "firmware/hex_image.h"
 #include "protocol/family.h"
+#include "protocol/fixed_texts.h"
 #include "protocol/write_order.h"
 
 namespace torvane::cli {
@@ -94,13 +95,13 @@ int RunInspect(const std::string& path, const std::optional<std::string>& identi
     }
     const ImageFile file = OpenImageFile(path);
     if (!file) {
-        err << "FW File Load error!\n" << path << ": " << std::strerror(errno) << '\n';
+        err << texts::kFileLoadError << '\n' << path << ": " << std::strerror(errno) << '\n';
         return kExitFailed;
     }
     ImageTable table;
     HexLoadError error;
     if (!LoadHexImage(file.get(), rules, table, &error)) {
-        err << "File Parse error!\n" << path << ": " << error.Describe() << '\n';
+        err << texts::kFileParseError << '\n' << path << ": " << error.Describe() << '\n';
         return kExitFailed;
     }
     PrintImage(table, out);

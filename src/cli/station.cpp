@@ -23,6 +23,7 @@
 #include "discovery/device_scan.h"
 #include "firmware/hex_image.h"
 #include "protocol/family.h"
+#include "protocol/fixed_texts.h"
 
 namespace torvane::cli {
 namespace {
@@ -315,14 +316,16 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
     {
         const ImageFile file = OpenImageFile(options.file);
         if (!file) {
-            err << "FW File Load error!\n" << options.file << ": " << std::strerror(errno) << '\n';
+            err << texts::kFileLoadError << '\n'
+                << options.file << ": " << std::strerror(errno) << '\n';
             return kExitFailed;
         }
         // Checked as a boot loader checks it: each application checks its identity itself.
         ImageTable image;
         HexLoadError error;
         if (!LoadHexImage(file.get(), LoadRules{}, image, &error)) {
-            err << "File Parse error!\n" << options.file << ": " << error.Describe() << '\n';
+            err << texts::kFileParseError << '\n'
+                << options.file << ": " << error.Describe() << '\n';
             return kExitFailed;
         }
         imageVersion = ImageVersion(image);

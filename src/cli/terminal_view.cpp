@@ -3,18 +3,18 @@
 #include <cstdio>
 
 #include "cli/json_text.h"
+#include "protocol/fixed_texts.h"
 
 namespace torvane::cli {
 namespace {
 
-constexpr const char* kProgressPrefix = "Erase successfully, downloading ";
 constexpr int kBarWidth = 30;
 
 // The percentage of a progress text, or -1 for any other status.
 int ProgressOf(const std::string& status) {
     int percent = -1;
-    if (status.rfind(kProgressPrefix, 0) == 0 &&
-        std::sscanf(status.c_str() + std::char_traits<char>::length(kProgressPrefix), "%d",
+    if (status.rfind(texts::kProgressPrefix, 0) == 0 &&
+        std::sscanf(status.c_str() + std::char_traits<char>::length(texts::kProgressPrefix), "%d",
                     &percent) != 1) {
         percent = -1;
     }

@@ -1,4 +1,5 @@
 #include "protocol/device_session.h"
+#include "protocol/fixed_texts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -93,7 +94,7 @@ bool DeviceSession::EraseFirmware() {
         Failed("no confirmation after " + std::to_string(family::kErasePolls) + " polls");
     }
     // Shown after the lock is left, so that a modal message never holds up another exchange.
-    messages_.ShowMessage("FirmWare erase failure");
+    messages_.ShowMessage(texts::kEraseFailure);
     return false;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "protocol/fixed_texts.h"
 
 namespace torvane {
 
@@ -17,8 +18,7 @@ int FormatStatus(char (&buffer)[kStatusBufferSize], const char* format, ...) {
 
 std::string ParsedStatus(std::uint32_t start, std::uint32_t now) {
     char text[kStatusBufferSize];
-    FormatStatus(text, "FW Parse successfully, cost time %.1f second",
-                 ElapsedMs(start, now) / 1000.0);
+    FormatStatus(text, texts::kParsedFormat, ElapsedMs(start, now) / 1000.0);
     return text;
 }
 

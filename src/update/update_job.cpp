@@ -5,13 +5,15 @@
 
 #include "discovery/device_scan.h"
 #include "protocol/family.h"
+#include "protocol/fixed_texts.h"
 #include "update/status_text.h"
 
 namespace torvane {
 namespace {
 
-constexpr const char* kHandleFailed = "QM Device create handle failed!";
-constexpr const char* kGateRefused = "This version don't support update";
+// The handle's message box, as a status text.
+const std::string kHandleFailed(texts::kHandleFailed,
+                                std::string_view(texts::kHandleFailed).size() - 1);
 
 }  // namespace
 
@@ -33,11 +35,11 @@ std::optional<UpdateOutcome> UpdateJob::Decline(
     outcome.stage = JobStage::kReading;
     if (reading.major && *reading.major < family::kMinUpdatableMajor) {
         outcome.result = JobResult::kRefused;
-        outcome.status = kGateRefused;
+        outcome.status = texts::kVersionRefused;
         outcome.cause = reading.version ? "its version " + reading.version->Text() +
                                               " is older than the boot loader protocol"
                                         : "it did not answer its version query";
-        observer_.ShowMessage(kGateRefused);
+        observer_.ShowMessage(texts::kVersionRefused);
         return outcome;
     }
     if (reading.bootLoader || !imageVersion || !reading.version) {
@@ -79,7 +81,7 @@ UpdateOutcome UpdateJob::Run() {
     const ImageFile file = OpenImageFile(file_);
     if (!file) {
         outcome.result = JobResult::kRefused;
-        outcome.status = "FW File Load error!";
+        outcome.status = texts::kFileLoadError;
         outcome.cause = file_ + ": " + std::strerror(errno);
         observer_.OnStatus(outcome.status, -1);
         run.Close();
@@ -91,7 +93,7 @@ UpdateOutcome UpdateJob::Run() {
     HexLoadError error;
     if (!LoadHexImage(file.get(), LoadRules{reading.bootLoader ? 1 : 0, identity}, image, &error)) {
         outcome.result = JobResult::kRefused;
-        outcome.status = "File Parse error!";
+        outcome.status = texts::kFileParseError;
         outcome.cause = file_ + ": " + error.Describe();
         observer_.OnStatus(outcome.status, -1);
         run.Close();

@@ -4,6 +4,7 @@
 
 #include "discovery/device_scan.h"
 #include "protocol/family.h"
+#include "protocol/fixed_texts.h"
 #include "protocol/write_order.h"
 #include "update/status_text.h"
 
@@ -39,7 +40,7 @@ bool UpdateRun::Open() {
     device_ = OpenListedDevice(entry_, seams_.interfaces, seams_.hid, observer_, window_, session_,
                                &cause_);
     if (!device_) {
-        observer_.ShowMessage("QM Device create handle failed!\n");
+        observer_.ShowMessage(texts::kHandleFailed);
         return false;
     }
     location_ = device_->LocationPath();
@@ -83,13 +84,13 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
     // After the switch the boot loader is found by its port alone: without one, nothing is sent.
     stage_ = JobStage::kSwitching;
     if (session_.bootMode == 0 && location_.empty()) {
-        return Fail(RunResult::kRefused, kLocationUnknown,
+        return Fail(RunResult::kRefused, texts::kLocationUnknown,
                     "the device has no location path: after the switch to its boot loader it "
                     "could not be found again");
     }
     // A boot loader that answered none of its version queries may not be one: it is not erased.
     if (session_.bootMode != 0 && !versionAnswered_) {
-        return Fail(RunResult::kRefused, kBootLoaderSilent,
+        return Fail(RunResult::kRefused, texts::kBootLoaderSilent,
                     "the boot loader answered none of its version queries");
     }
     if (session_.bootMode == 0) {
@@ -97,7 +98,7 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
         DeviceTable table;
         const int found = FindBootLoader(table);
         if (found < 0) {
-            return Fail(RunResult::kFailed, "Bootloader not found!",
+            return Fail(RunResult::kFailed, texts::kBootLoaderNotFound,
                         "no boot loader at " + location_ + " within " +
                             std::to_string(family::kBootLoaderSearchAttempts) + " scans");
         }
@@ -107,22 +108,22 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
         device_ = OpenListedDevice(table[static_cast<std::size_t>(found)], seams_.interfaces,
                                    seams_.hid, observer_, window_, session_, &cause_);
         if (!device_) {
-            observer_.ShowMessage("QM Device create handle failed!\n");
+            observer_.ShowMessage(texts::kHandleFailed);
             return RunResult::kHandleFailed;
         }
     }
 
     stage_ = JobStage::kErasing;
     if (!session_.EraseFirmware()) {
-        return Fail(RunResult::kFailed, "Erase failed!", session_.failure());
+        return Fail(RunResult::kFailed, texts::kEraseFailed, session_.failure());
     }
     stage_ = JobStage::kWriting;
     if (!WriteImage(image)) {
-        return Fail(RunResult::kFailed, "Write FW error!", cause_);
+        return Fail(RunResult::kFailed, texts::kWriteError, cause_);
     }
     stage_ = JobStage::kStarting;
     char text[kStatusBufferSize];
-    FormatStatus(text, "FW update successfully, cost time %.1f second", SecondsSince(start));
+    FormatStatus(text, texts::kUpdatedFormat, SecondsSince(start));
     SetStatus(text);
     const bool started = session_.RunFirmware();
     seams_.clock.Sleep(family::kRunWaitMs);
@@ -145,7 +146,7 @@ bool UpdateRun::WriteImage(const ImageTable& image) {
             return false;
         }
         if (step.progressPercent >= 0) {
-            FormatStatus(text, "Erase successfully, downloading %d%%...", step.progressPercent);
+            FormatStatus(text, texts::kProgressFormat, step.progressPercent);
             SetStatus(text, step.progressPercent);
         }
     }

@@ -46,10 +46,6 @@ enum class RunResult {
     kHandleFailed,  // a handle could not be opened; the message was told
 };
 
-// The status texts of a run refused before anything is sent to the device.
-inline constexpr const char* kLocationUnknown = "Device location unknown, update refused!";
-inline constexpr const char* kBootLoaderSilent = "Bootloader does not answer, not erased!";
-
 class UpdateRun {
 public:
     // bootMode: whether the device was read as its boot loader; versionAnswered: whether it

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/fake_view.h"
+#include "protocol/fixed_texts.h"
 #include "protocol/report_log.h"
 #include "sim/device_list_grammar.h"
 #include "sim/simulated_family.h"
@@ -139,8 +140,8 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
         {"qmx-c:fail=unplug@2", "Write FW error!", 1, Unplugged},
         {"qmx-c:fail=noreturn", "Bootloader not found!", 0, Away},
         {"qmx-c:fail=otherport", "Bootloader not found!", 0, BootLoader},
-        {"qmx-c:fail=nolocation", kLocationUnknown, 0, Application},
-        {"qmx-c:boot:fail=noversion", kBootLoaderSilent, 0, BootLoader},
+        {"qmx-c:fail=nolocation", texts::kLocationUnknown, 0, Application},
+        {"qmx-c:boot:fail=noversion", texts::kBootLoaderSilent, 0, BootLoader},
         // Major version 3 is the first the gate lets through; the others update a 3.1.0.
         {"qmx-c:version=2.9.9", nullptr, 0, Application, "This version don't support update"},
         {"qmx-c", "File Parse error!", 0, Application, nullptr,
@@ -189,7 +190,7 @@ TEST_F(UpdateRunTest, LocationPathsTooLongToHoldAreNone) {
     Start({FamilyDeviceConfig::ForModel(0x1F02, port + "1"), other});
     test::TempFile file(test::QmxCImage(10));
     Update(file.path().string());
-    EXPECT_EQ(view.statuses.back(), kLocationUnknown);
+    EXPECT_EQ(view.statuses.back(), texts::kLocationUnknown);
     EXPECT_EQ(device(0).eraseCount() + device(1).eraseCount(), 0);
     EXPECT_EQ(device(0).mode(), sim::FamilyDevice::Mode::Application);
     EXPECT_TRUE(Idle());
