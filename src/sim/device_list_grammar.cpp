@@ -42,6 +42,8 @@ constexpr SwitchedFault kSwitchedFaults[] = {
     {"noreturn", &FamilyFaults::bootLoaderNeverAppears},
     {"nolocation", &FamilyFaults::noLocationPath},
     {"noversion", &FamilyFaults::bootVersionUnanswered},
+    {"norun", &FamilyFaults::runIgnored},
+    {"oldversion", &FamilyFaults::versionKeptAfterRun},
 };
 
 std::string DefaultLocation(int port) {
@@ -262,7 +264,7 @@ private:
         }
         return Fail("unknown fault '" + std::string(key) +
                     "'; faults are erase, echo@K, noreturn, otherport, unplug@K, nolocation, "
-                    "noversion");
+                    "noversion, norun, oldversion");
     }
 
     bool Fail(std::string reason) {
@@ -406,6 +408,8 @@ const char* DeviceListGrammar() {
            "        | fail=unplug@K        the device is pulled during write K (from 0)\n"
            "        | fail=nolocation      the system gives it no location path\n"
            "        | fail=noversion       its boot loader answers no version query\n"
+           "        | fail=norun           its boot loader ignores the run command\n"
+           "        | fail=oldversion      after the run its application keeps its old version\n"
            "        | plug=TIME[/TIME]...  plugged in at these times (500ms, 2s, ...); off the\n"
            "                               bus before the first unless pulled out earlier\n"
            "        | unplug=TIME[/TIME]...  pulled out at these times; plug-ins and pull-outs\n"

@@ -211,7 +211,7 @@ void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uin
         reply_ = Reply::EraseStatus;
     } else if (IsCommand(command, subcommand, family::kWriteRecord)) {
         Write(now, report);
-    } else if (IsCommand(command, subcommand, family::kRun)) {
+    } else if (IsCommand(command, subcommand, family::kRun) && !config_.faults.runIgnored) {
         AdoptImage();
         appIntact_ = true;
         Leave(now, config_.restartMs, Mode::Application);
@@ -258,7 +258,7 @@ void FamilyDevice::AdoptImage() {
         std::copy_n(record, family::kIdentitySize, config_.identity.begin());
     }
     const auto version = record + family::kImageVersionOffset;
-    if (!blank(version, family::kImageVersionSize)) {
+    if (!blank(version, family::kImageVersionSize) && !config_.faults.versionKeptAfterRun) {
         std::copy_n(version, family::kImageVersionSize, config_.appVersion.begin());
     }
 }

@@ -24,6 +24,8 @@ struct FamilyFaults {
     int unplugAtRecord = -1;              // the device is pulled during write number k (from 0)
     bool noLocationPath = false;          // the system gives its interface no location path
     bool bootVersionUnanswered = false;   // the boot loader answers no version query
+    bool runIgnored = false;              // the boot loader ignores the run command
+    bool versionKeptAfterRun = false;     // the application comes back with its old version
 };
 
 struct ReplaySource;

@@ -17,7 +17,8 @@ auto Fields(const FamilyDeviceConfig& c) {
                     c.startInBootLoader, c.faults.eraseNeverConfirmed, c.faults.wrongEchoAtRecord,
                     c.faults.bootLoaderNeverAppears, c.faults.returnLocationPath,
                     c.faults.unplugAtRecord, c.faults.noLocationPath,
-                    c.faults.bootVersionUnanswered, c.plugMs, c.unplugMs);
+                    c.faults.bootVersionUnanswered, c.faults.runIgnored,
+                    c.faults.versionKeptAfterRun, c.plugMs, c.unplugMs);
 }
 
 TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
@@ -41,7 +42,8 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
          }},
         {"qmx-s,tzn:location=#(" + std::string(253, 'P'), 1, 0x1F10,
          [](auto& c) { c.locationPath = "#(" + std::string(253, 'P'); }},
-        {"qmx-s:fail=erase:fail=echo@4:fail=unplug@0:fail=noreturn:fail=nolocation:fail=noversion",
+        {"qmx-s:fail=erase:fail=echo@4:fail=unplug@0:fail=noreturn:fail=nolocation:fail=noversion:"
+         "fail=norun:fail=oldversion",
          0, 0x1F01,
          [](auto& c) {
              c.faults.eraseNeverConfirmed = true;
@@ -49,6 +51,7 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
              c.faults.wrongEchoAtRecord = 4;
              c.faults.unplugAtRecord = 0;
              c.faults.noLocationPath = c.faults.bootVersionUnanswered = true;
+             c.faults.runIgnored = c.faults.versionKeptAfterRun = true;
          }},
         {"qmx-c:plug=0ms/2s:unplug=1s/86400s", 0, 0x1F02,
          [](auto& c) {
@@ -88,7 +91,7 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
          "device 0: 'bootversion=01.0.2' is not bootversion=A.B.C, each 0-9"},
         {"qmx-s:fail=erase@1",
          "device 0: unknown fault 'fail=erase@1'; faults are erase, echo@K, noreturn, otherport, "
-         "unplug@K, nolocation, noversion"},
+         "unplug@K, nolocation, noversion, norun, oldversion"},
         {"qmx-s:fail=echo@2147483648",
          "device 0: 'fail=echo@2147483648' needs a write number K from 0"},
         {"qmx-s:plug=2s/2000ms", "device 0: 'plug=2s/2000ms' " + kTimes},
