@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
+#include <span>
 #include <sstream>
 
 #include "firmware/hex_image.h"
-#include "protocol/device_session.h"
 #include "protocol/family.h"
+#include "protocol/report_codec.h"
 #include "protocol/report_log.h"
 
 namespace torvane {
@@ -54,13 +54,9 @@ std::optional<T> Parse(const std::string& text, int base) {
     return value;
 }
 
-bool IsCommand(const LoggedReport& report, family::Command command) {
-    return report.out && report.bytes.size() > 4 && report.bytes[3] == command.command &&
-           report.bytes[4] == command.subcommand;
-}
-
-bool IsReply(const LoggedReport& report, std::uint8_t code) {
-    return !report.out && report.bytes.size() > 3 && report.bytes[3] == code;
+// The command of a report the host sent; None for a device's answer.
+family::CommandKind CommandOf(const LoggedReport& report) {
+    return report.out ? family::CommandOf(report.bytes) : family::CommandKind::None;
 }
 
 // words: "MS DEVICE VVVV:PPPP IN n OUT m".
@@ -104,14 +100,13 @@ std::optional<std::vector<std::uint8_t>> ReportBytes(const std::vector<std::stri
 // DEVICE lines; 0 when none does.
 std::uint16_t ModelOfIdentity(const std::vector<LoggedReport>& reports) {
     for (const LoggedReport& report : reports) {
-        if (IsReply(report, family::kAppVersionReply) &&
-            report.bytes.size() >= family::kAppIdentityOffset + family::kIdentitySize) {
+        const auto reply = report.out ? std::nullopt : family::DecodeAppVersionReply(report.bytes);
+        if (reply) {
             // The model's name, the first four identity bytes, is what tells.
             for (const family::Model& model : family::kModels) {
                 const auto identity = family::ModelIdentity(model.productId);
                 if (model.productId != family::kBootLoaderProductId &&
-                    std::equal(identity.begin(), identity.begin() + 4,
-                               report.bytes.begin() + family::kAppIdentityOffset)) {
+                    std::equal(identity.begin(), identity.begin() + 4, reply->identity.begin())) {
                     return model.productId;
                 }
             }
@@ -122,14 +117,10 @@ std::uint16_t ModelOfIdentity(const std::vector<LoggedReport>& reports) {
 }
 
 bool IsBootLoaderCommand(const LoggedReport& report) {
-    for (const family::Command command :
-         {family::kEraseStart, family::kEraseStatus, family::kWriteRecord, family::kRun,
-          family::kBootVersion}) {
-        if (IsCommand(report, command)) {
-            return true;
-        }
-    }
-    return false;
+    using enum family::CommandKind;
+    const family::CommandKind command = CommandOf(report);
+    return command == EraseStart || command == EraseStatus || command == WriteRecord ||
+           command == Run || command == BootVersion;
 }
 
 // A log without DEVICE lines: a new appearance wherever a report's length differs from the
@@ -182,13 +173,6 @@ bool SplitByLength(std::vector<LoggedReport> reports, LoggedSession& session, st
         }
     }
     return true;
-}
-
-// The version of an application's version reply, as the version display shows it.
-std::string VersionOf(const std::vector<std::uint8_t>& reply) {
-    std::array<std::uint8_t, 4> version{};
-    std::copy_n(reply.begin() + family::kAppVersionOffset, version.size(), version.begin());
-    return VersionText(version);
 }
 
 }  // namespace
@@ -296,77 +280,88 @@ LogSummary Summarize(const LoggedSession& session) {
     };
     int polls = 0;
     for (std::size_t i = 0; i < reports.size(); ++i) {
+        using enum family::CommandKind;
         const LoggedReport& report = *reports[i];
         const LoggedReport* reply =
             i + 1 < reports.size() && !reports[i + 1]->out ? reports[i + 1] : nullptr;
-        if (IsCommand(report, family::kAppVersion) && reply != nullptr &&
-            IsReply(*reply, family::kAppVersionReply) &&
-            reply->bytes.size() >= family::kAppIdentityOffset + family::kIdentitySize) {
-            const LogSummary::Version version{reply->line, VersionOf(reply->bytes)};
-            if (summary.runLine) {
-                summary.versionAfter = version;
-            } else if (!summary.versionBefore) {
-                summary.versionBefore = version;
-                summary.identity.emplace();
-                std::copy_n(reply->bytes.begin() + family::kAppIdentityOffset,
-                            family::kIdentitySize, summary.identity->begin());
+        const std::span<const std::uint8_t> answer =
+            reply != nullptr ? std::span(reply->bytes) : std::span<const std::uint8_t>();
+        switch (CommandOf(report)) {
+            case AppVersion:
+                if (const auto fields = family::DecodeAppVersionReply(answer)) {
+                    const LogSummary::Version version{reply->line, VersionText(fields->version)};
+                    if (summary.runLine) {
+                        summary.versionAfter = version;
+                    } else if (!summary.versionBefore) {
+                        summary.versionBefore = version;
+                        summary.identity = fields->identity;
+                    }
+                }
+                break;
+            case BootVersion:
+                if (const auto digits = family::DecodeBootVersionReply(answer)) {
+                    summary.bootVersion = LogSummary::Version{
+                        reply->line,
+                        std::string{(*digits)[0], '.', (*digits)[1], '.', (*digits)[2]}};
+                }
+                break;
+            case EnterDownload:
+                summary.switchLine = summary.switchLine.value_or(report.line);
+                break;
+            case EraseStart:
+                summary.eraseLine = report.line;
+                summary.eraseConfirmed = false;
+                polls = 0;
+                break;
+            case EraseStatus: {
+                if (!summary.eraseLine || summary.eraseConfirmed) {
+                    break;
+                }
+                ++polls;
+                const family::EraseStatusReply status = family::DecodeEraseStatusReply(answer);
+                if (status.replyCode && status.done) {
+                    summary.eraseConfirmed = true;
+                } else if (status.replyCode || status.done) {
+                    failed(reply->line, "the erase failed: its status reply confirms only half");
+                } else if (polls == family::kErasePolls) {
+                    failed(report.line, "the erase was not confirmed in " +
+                                            std::to_string(family::kErasePolls) + " polls");
+                }
+                break;
             }
-        } else if (IsCommand(report, family::kBootVersion) && reply != nullptr &&
-                   IsReply(*reply, family::kBootVersionReply) &&
-                   reply->bytes.size() >= family::kBootVersionOffset + 3) {
-            const auto* digits = reply->bytes.data() + family::kBootVersionOffset;
-            summary.bootVersion =
-                LogSummary::Version{reply->line, std::string{static_cast<char>(digits[0]), '.',
-                                                             static_cast<char>(digits[1]), '.',
-                                                             static_cast<char>(digits[2])}};
-        } else if (IsCommand(report, family::kEnterDownload)) {
-            summary.switchLine = summary.switchLine.value_or(report.line);
-        } else if (IsCommand(report, family::kEraseStart)) {
-            summary.eraseLine = report.line;
-            summary.eraseConfirmed = false;
-            polls = 0;
-        } else if (IsCommand(report, family::kEraseStatus) && summary.eraseLine &&
-                   !summary.eraseConfirmed) {
-            ++polls;
-            const bool code = reply != nullptr && reply->bytes.size() > 4 &&
-                              reply->bytes[3] == family::kEraseStatusReply;
-            const bool done = reply != nullptr && reply->bytes.size() > 4 &&
-                              reply->bytes[4] == family::kEraseDone;
-            if (code && done) {
-                summary.eraseConfirmed = true;
-            } else if (code || done) {
-                failed(reply->line, "the erase failed: its status reply confirms only half");
-            } else if (polls == family::kErasePolls) {
-                failed(report.line, "the erase was not confirmed in " +
-                                        std::to_string(family::kErasePolls) + " polls");
+            case WriteRecord: {
+                const std::optional<ImageRecord> record = family::RecordOf(report.bytes);
+                if (!record) {
+                    break;
+                }
+                const std::string at = "the record at 0x" + HexDigits(record->Address(), 4);
+                if (reply == nullptr) {
+                    failed(report.line, at + " got no echo");
+                    break;
+                }
+                std::array<std::uint8_t, family::kBootReportSize> expected{};
+                family::BuildWriteEcho(expected, *record);
+                const std::size_t size = std::min(answer.size(), expected.size());
+                const std::size_t differs = static_cast<std::size_t>(
+                    std::mismatch(expected.begin(), expected.begin() + size, answer.begin()).first -
+                    expected.begin());
+                if (differs == expected.size()) {
+                    ++summary.recordsWritten;
+                } else if (differs < size) {
+                    failed(reply->line, "the echo of " + at + " is wrong at byte " +
+                                            std::to_string(differs) + ": 0x" +
+                                            HexDigits(answer[differs], 2) + " for 0x" +
+                                            HexDigits(expected[differs], 2));
+                } else {
+                    failed(reply->line, "the echo of " + at + " is short");
+                }
+                break;
             }
-        } else if (IsCommand(report, family::kWriteRecord) &&
-                   report.bytes.size() >= family::kHeaderSize + sizeof(ImageRecord)) {
-            ImageRecord record;
-            std::memcpy(&record, report.bytes.data() + family::kHeaderSize, sizeof record);
-            const std::string at = "the record at 0x" + HexDigits(record.Address(), 4);
-            const auto expected = WriteEcho(record);
-            if (reply == nullptr) {
-                failed(report.line, at + " got no echo");
-                continue;
-            }
-            const std::size_t size = std::min(reply->bytes.size(), expected.size());
-            const std::size_t differs = static_cast<std::size_t>(
-                std::mismatch(expected.begin(), expected.begin() + size, reply->bytes.begin())
-                    .first -
-                expected.begin());
-            if (differs == expected.size()) {
-                ++summary.recordsWritten;
-            } else if (differs < size) {
-                failed(reply->line, "the echo of " + at + " is wrong at byte " +
-                                        std::to_string(differs) + ": 0x" +
-                                        HexDigits(reply->bytes[differs], 2) + " for 0x" +
-                                        HexDigits(expected[differs], 2));
-            } else {
-                failed(reply->line, "the echo of " + at + " is short");
-            }
-        } else if (IsCommand(report, family::kRun)) {
-            summary.runLine = report.line;
+            case Run:
+                summary.runLine = report.line;
+                break;
+            default:
+                break;
         }
     }
     const bool switched = std::any_of(
