@@ -15,9 +15,9 @@ std::uint16_t ModelOfIdentity(const std::vector<LoggedReport>& reports) {
         if (reply) {
             // The model's name, the first four identity bytes, is what tells.
             for (const family::Model& model : family::kModels) {
-                const auto identity = family::ModelIdentity(model.productId);
                 if (model.productId != family::kBootLoaderProductId &&
-                    std::equal(identity.begin(), identity.begin() + 4, reply->identity.begin())) {
+                    std::equal(model.identity.begin(), model.identity.begin() + 4,
+                               reply->identity.begin())) {
                     return model.productId;
                 }
             }

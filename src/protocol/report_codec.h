@@ -42,7 +42,7 @@ std::optional<ImageRecord> RecordOf(std::span<const std::uint8_t> report);
 // An application's version reply: its version bytes and its identity.
 struct AppVersionReply {
     std::array<std::uint8_t, 4> version{};
-    std::array<std::uint8_t, kIdentitySize> identity{};
+    Identity identity{};
 };
 
 // An erase status reply: its two bytes, each of which a busy answer leaves out.

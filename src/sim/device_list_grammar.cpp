@@ -1,29 +1,33 @@
 #include "sim/device_list_grammar.h"
 
-#include <array>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <span>
 #include <utility>
 
+#include "protocol/family.h"
 #include "sim/device_keys.h"
 #include "sim/replay_device.h"
 
 namespace torvane::sim {
 namespace {
 
-struct ModelName {
-    std::string_view name;
-    std::uint16_t productId;
-};
-
-constexpr std::array<ModelName, 3> kModelNames{{
-    {"qmx-s", 0x1F01},
-    {"qmx-c", 0x1F02},
-    {"tzn", 0x1F10},
-}};
+// The application model that name names: its list text in lower case.
+const family::Model* ModelNamed(std::string_view name) {
+    const auto lowerCase = [](char listed, char named) {
+        return std::tolower(static_cast<unsigned char>(listed)) == named;
+    };
+    for (const family::Model& model : family::kModels) {
+        if (model.productId != family::kBootLoaderProductId &&
+            std::ranges::equal(model.listText, name, lowerCase)) {
+            return &model;
+        }
+    }
+    return nullptr;
+}
 
 // replay:FILE, FILE running to the entry's end, so that a Windows path's drive keeps its ':'.
 constexpr std::string_view kReplayPrefix = "replay:";
@@ -62,19 +66,17 @@ std::optional<FamilyDeviceConfig> ParseDevice(std::string_view text, int index,
         return ParseReplay(text.substr(kReplayPrefix.size()), index, reason);
     }
     const std::vector<std::string_view> parts = Split(text, ':');
-    for (const ModelName& model : kModelNames) {
-        if (model.name != parts[0]) {
-            continue;
-        }
-        FamilyDeviceConfig config =
-            FamilyDeviceConfig::ForModel(model.productId, DefaultLocation(index + 1));
-        if (!ReadDeviceKeys(std::span(parts).subspan(1), index, config, reason)) {
-            return std::nullopt;
-        }
-        return config;
+    const family::Model* model = ModelNamed(parts[0]);
+    if (model == nullptr) {
+        reason = "unknown model '" + std::string(parts[0]) + "'; models are qmx-s, qmx-c, tzn";
+        return std::nullopt;
     }
-    reason = "unknown model '" + std::string(parts[0]) + "'; models are qmx-s, qmx-c, tzn";
-    return std::nullopt;
+    FamilyDeviceConfig config =
+        FamilyDeviceConfig::ForModel(model->productId, DefaultLocation(index + 1));
+    if (!ReadDeviceKeys(std::span(parts).subspan(1), index, config, reason)) {
+        return std::nullopt;
+    }
+    return config;
 }
 
 // The reason when two devices would show at one port, counting the ports that fail=otherport
