@@ -10,9 +10,9 @@
 
 #include "cli/cli_options.h"
 #include "cli/json_text.h"
+#include "cli/replay_summary.h"
 #include "protocol/family.h"
 #include "protocol/report_log.h"
-#include "protocol/report_log_reader.h"
 
 namespace torvane::cli {
 namespace {

@@ -2,6 +2,7 @@
 // Every front end, the engine and the simulator take them from here.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -15,30 +16,57 @@ namespace torvane::family {
 inline constexpr std::uint16_t kVendorId = TORVANE_FAMILY_VENDOR_ID;
 inline constexpr std::uint16_t kBootLoaderProductId = 0x1F00;
 
+// The identity is seven bytes: the model's name in the first four, then 03 00 and the product
+// ID's low byte.
+inline constexpr std::size_t kIdentitySize = 7;
+using Identity = std::array<std::uint8_t, kIdentitySize>;
+
 struct Model {
     std::uint16_t productId;
-    std::string_view listText;
+    std::string_view listText;  // the device list's text
+    // What the model's application reports and its images carry at 0x2100 (the simulated
+    // family's too); none for the boot loader.
+    Identity identity;
+    std::string_view identityName;  // the name the identity begins with; empty for the boot loader
 };
 
-// Tested in this order; the last entry is any model running its boot loader.
+// The last entry is any model running its boot loader.
 inline constexpr std::array<Model, 4> kModels{{
-    {0x1F01, "QMX-S"},
-    {0x1F02, "QMX-C"},
-    {0x1F10, "TZN"},
-    {kBootLoaderProductId, "Z51-Arud"},
+    {0x1F01, "QMX-S", {'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01}, "QMXS"},
+    {0x1F02, "QMX-C", {'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02}, "QMXC"},
+    {0x1F10, "TZN", {'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10}, "TZN"},
+    {kBootLoaderProductId, "Z51-Arud", {}, {}},
 }};
+
+static_assert(std::all_of(kModels.begin(), kModels.end(),
+                          [](const Model& model) {
+                              return std::equal(model.identityName.begin(),
+                                                model.identityName.end(), model.identity.begin());
+                          }),
+              "each identity begins with its name");
+
+// The model with this product ID, or the one with this list text; nullptr when none has it.
+constexpr const Model* FindModel(std::uint16_t productId) {
+    const auto model = std::find_if(kModels.begin(), kModels.end(),
+                                    [&](const Model& m) { return m.productId == productId; });
+    return model == kModels.end() ? nullptr : &*model;
+}
+constexpr const Model* FindModelByListText(std::string_view listText) {
+    const auto model = std::find_if(kModels.begin(), kModels.end(),
+                                    [&](const Model& m) { return m.listText == listText; });
+    return model == kModels.end() ? nullptr : &*model;
+}
 
 // The list text of a family device, or an empty view for any other device.
 constexpr std::string_view ListText(std::uint16_t vendorId, std::uint16_t productId) {
-    if (vendorId != kVendorId) {
-        return {};
-    }
-    for (const Model& model : kModels) {
-        if (model.productId == productId) {
-            return model.listText;
-        }
-    }
-    return {};
+    const Model* model = vendorId == kVendorId ? FindModel(productId) : nullptr;
+    return model != nullptr ? model->listText : std::string_view();
+}
+
+// The identity bytes of the model with this application product ID; none for any other.
+constexpr Identity ModelIdentity(std::uint16_t productId) {
+    const Model* model = FindModel(productId);
+    return model != nullptr ? model->identity : Identity{};
 }
 
 // Report framing: ID, two preamble bytes, command (or reply code), subcommand (or status).
@@ -79,25 +107,8 @@ inline constexpr std::uint8_t kFollowUpVersionMajor = 6;
 inline constexpr std::size_t kBootVersionOffset = 13;  // three ASCII digits
 inline constexpr std::size_t kAppVersionOffset = 4;    // four version bytes
 inline constexpr std::size_t kAppIdentityOffset = 8;   // seven identity bytes
-inline constexpr std::size_t kIdentitySize = 7;
 inline constexpr std::size_t kWriteEchoAddressOffset = 6;
 inline constexpr std::size_t kWriteEchoDataOffset = 8;
-
-// The identity bytes that each model's application reports and that its images carry at 0x2100
-// (the simulated family's too): the model's name in the first four, then 03 00 and the product
-// ID's low byte. None for any other product ID.
-constexpr std::array<std::uint8_t, kIdentitySize> ModelIdentity(std::uint16_t productId) {
-    switch (productId) {
-        case 0x1F01:
-            return {'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01};
-        case 0x1F02:
-            return {'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02};
-        case 0x1F10:
-            return {'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10};
-        default:
-            return {};
-    }
-}
 
 // Waits of the report exchange, in milliseconds, and retry counts.
 inline constexpr std::uint32_t kEnterDownloadWaitMs = 1000;

@@ -1,8 +1,92 @@
 #include "protocol/report_log.h"
 
-#include <string>
+#include <charconv>
+#include <sstream>
+
+#include "protocol/old_report_log.h"
 
 namespace torvane {
+namespace {
+
+// A report longer than any the family could announce is damage, not a report; so is a line
+// longer than the longest line of such reports.
+constexpr std::size_t kMaxReportBytes = 1024;
+constexpr std::size_t kMaxLineLength = 64 + 3 * kMaxReportBytes;
+
+// The next line of in without its end, in line; false at the end of in. A line longer than
+// kMaxLineLength is cut there and longLine set, so that no file makes the reader hold more.
+bool NextLine(std::istream& in, std::string& line, bool& longLine) {
+    line.clear();
+    for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+        if (c == '\n') {
+            return true;
+        }
+        if (line.size() == kMaxLineLength) {
+            longLine = true;
+            return true;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    return !line.empty();
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream stream(line);
+    std::vector<std::string> words;
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+template <typename T>
+std::optional<T> Parse(const std::string& text, int base) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// words: "MS DEVICE VVVV:PPPP IN n OUT m".
+std::optional<LoggedDevice> DeviceLine(const std::vector<std::string>& words) {
+    if (words.size() != 7 || words[2].size() != 9 || words[2][4] != ':' || words[3] != "IN" ||
+        words[5] != "OUT") {
+        return std::nullopt;
+    }
+    const auto vendor = Parse<std::uint16_t>(words[2].substr(0, 4), 16);
+    const auto product = Parse<std::uint16_t>(words[2].substr(5), 16);
+    const auto in = Parse<std::uint16_t>(words[4], 10);
+    const auto out = Parse<std::uint16_t>(words[6], 10);
+    if (!vendor || !product || !in || !out || *in > kMaxReportBytes || *out > kMaxReportBytes) {
+        return std::nullopt;
+    }
+    LoggedDevice device;
+    device.vendorId = *vendor;
+    device.productId = *product;
+    device.caps.inputReportByteLength = *in;
+    device.caps.outputReportByteLength = *out;
+    return device;
+}
+
+// words: "MS OUT|IN XX XX ...".
+std::optional<std::vector<std::uint8_t>> ReportBytes(const std::vector<std::string>& words) {
+    if (words.size() < 3 || words.size() - 2 > kMaxReportBytes) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        const auto byte = words[i].size() == 2 ? Parse<std::uint8_t>(words[i], 16) : std::nullopt;
+        if (!byte) {
+            return std::nullopt;
+        }
+        bytes.push_back(*byte);
+    }
+    return bytes;
+}
+
+}  // namespace
 
 std::string DevicePath(std::string pattern, std::size_t index) {
     const std::string digits = std::to_string(index);
@@ -86,6 +170,84 @@ void ReportLog::Write(const char* direction, std::span<const std::uint8_t> repor
         line += " " + HexBytes(report);
     }
     out_ << line + "\n" << std::flush;
+}
+
+std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error) {
+    LoggedSession session;
+    std::vector<LoggedReport> reports;  // of a log without DEVICE lines
+    bool deviceLines = false;
+    std::uint32_t lastMs = 0;
+    std::string line;
+    std::size_t number = 0;
+    const auto fail = [&](const std::string& why) {
+        error = "line " + std::to_string(number) + ": " + why;
+        return std::nullopt;
+    };
+    for (bool longLine = false; NextLine(in, line, longLine);) {
+        ++number;
+        if (longLine) {
+            return fail("longer than " + std::to_string(kMaxLineLength) +
+                        " characters, more than a report log line holds");
+        }
+        const std::vector<std::string> words = Words(line);
+        if (words.empty()) {
+            continue;
+        }
+        const std::optional<std::uint32_t> ms =
+            words[0].size() <= 10 ? Parse<std::uint32_t>(words[0], 10) : std::nullopt;
+        if (!ms || words.size() < 2) {
+            return fail("not a line of a report log: '" + line.substr(0, 60) + "'");
+        }
+        if (*ms < lastMs) {
+            return fail("the time goes back, from " + std::to_string(lastMs) + " ms to " +
+                        std::to_string(*ms) + " ms");
+        }
+        lastMs = *ms;
+        if (words[1] == "DEVICE") {
+            std::optional<LoggedDevice> device = DeviceLine(words);
+            if (!device) {
+                return fail("expected DEVICE VVVV:PPPP IN n OUT m: '" + line.substr(0, 60) + "'");
+            }
+            if (!reports.empty()) {
+                return fail("a DEVICE line after reports without one");
+            }
+            deviceLines = true;
+            device->line = number;
+            device->ms = *ms;
+            // The device opened again without leaving the bus is the same appearance.
+            if (session.devices.empty() || session.devices.back().productId != device->productId) {
+                session.devices.push_back(std::move(*device));
+            } else {
+                session.devices.back().caps = device->caps;
+            }
+            continue;
+        }
+        if (words[1] != "OUT" && words[1] != "IN") {
+            return fail("expected DEVICE, OUT or IN after the time: '" + line.substr(0, 60) + "'");
+        }
+        std::optional<std::vector<std::uint8_t>> bytes = ReportBytes(words);
+        if (!bytes) {
+            return fail("a report is 1 to " + std::to_string(kMaxReportBytes) +
+                        " bytes, each two hex digits: '" + line.substr(0, 60) + "'");
+        }
+        LoggedReport report{number, *ms, words[1] == "OUT", std::move(*bytes)};
+        if (deviceLines) {
+            session.devices.back().reports.push_back(std::move(report));
+        } else {
+            reports.push_back(std::move(report));
+        }
+    }
+    session.lines = number;
+    if (!deviceLines) {
+        if (reports.empty()) {
+            error = "the log holds no reports";
+            return std::nullopt;
+        }
+        if (!SplitOldLog(std::move(reports), session, error)) {
+            return std::nullopt;
+        }
+    }
+    return session;
 }
 
 }  // namespace torvane

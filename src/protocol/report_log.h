@@ -1,16 +1,22 @@
-// A HID class that writes every report that crosses it to a log, in front of any backend.
-// One line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in hex; and each
-// time a device is opened, a line that names it: "MS DEVICE VVVV:PPPP IN n OUT m", its vendor and
-// product IDs and its input and output report lengths.
+// The report log, written and read back. A HID class in front of any backend writes every report
+// that crosses it, one line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in
+// hex; and each time a device is opened, a line that names it: "MS DEVICE VVVV:PPPP IN n OUT m",
+// its vendor and product IDs and its input and output report lengths. The reader gives the
+// reports back in order, grouped by the device that exchanged them.
 #pragma once
 
+#include <cstdint>
+#include <istream>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/hid_class.h"
+#include "protocol/report_codec.h"
 
 namespace torvane {
 
@@ -45,5 +51,37 @@ private:
     std::ostream& out_;
     std::uint32_t start_;
 };
+
+struct LoggedReport {
+    std::size_t line = 0;  // from 1
+    std::uint32_t ms = 0;
+    bool out = false;  // OUT: the host sent it; IN: the device answered it
+    std::vector<std::uint8_t> bytes;
+
+    // The command the host sent; None for a device's answer.
+    family::CommandKind Command() const {
+        return out ? family::CommandOf(bytes) : family::CommandKind::None;
+    }
+};
+
+// The reports of one appearance of the device on the bus: its application, or its boot loader,
+// from the time it enumerated until it left.
+struct LoggedDevice {
+    std::size_t line = 0;  // the DEVICE line, or the first report when the log has none
+    std::uint32_t ms = 0;  // the time of that line
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    HidCaps caps;
+    std::vector<LoggedReport> reports;
+};
+
+struct LoggedSession {
+    std::vector<LoggedDevice> devices;  // in the order they appeared; never empty
+    std::size_t lines = 0;
+};
+
+// The log in `in`, or nullopt and "line N: why" in error. A log written before the DEVICE lines
+// were logged is split as SplitOldLog splits it.
+std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error);
 
 }  // namespace torvane

@@ -2,16 +2,9 @@
 
 #include <algorithm>
 
-#include "protocol/family.h"
+#include "protocol/report_codec.h"
 
 namespace torvane::sim {
-namespace {
-
-bool IsCommand(std::uint8_t command, std::uint8_t subcommand, family::Command expected) {
-    return command == expected.command && subcommand == expected.subcommand;
-}
-
-}  // namespace
 
 FamilyDeviceConfig FamilyDeviceConfig::ForModel(std::uint16_t productId, std::string locationPath) {
     FamilyDeviceConfig config;
@@ -142,12 +135,7 @@ std::optional<SimInterface> FamilyDevice::Interface(std::uint32_t now) {
     return shown;
 }
 
-void FamilyDevice::SetReply(std::uint32_t readyAt, std::initializer_list<std::uint8_t> header) {
-    replyBytes_.fill(0);
-    replyBytes_[0] = family::kInputReportId;
-    replyBytes_[1] = family::kPreamble0;
-    replyBytes_[2] = family::kPreamble1;
-    std::copy(header.begin(), header.end(), replyBytes_.begin() + 3);
+void FamilyDevice::ReplyAt(std::uint32_t readyAt) {
     replyAt_ = readyAt;
     reply_ = Reply::Ready;
 }
@@ -158,72 +146,79 @@ bool FamilyDevice::OutputReport(std::uint32_t now, std::span<const std::uint8_t>
         report.size() != Caps().outputReportByteLength) {
         return false;
     }
-    if (report.size() < family::kHeaderSize || report[0] != family::kOutputReportId ||
-        report[1] != family::kPreamble0 || report[2] != family::kPreamble1) {
+    if (!family::Framed(report)) {
         return true;  // not ours to answer; a real device drops it too
     }
     if (mode_ == Mode::Application) {
-        ApplicationCommand(now, report[3], report[4]);
+        ApplicationCommand(now, report);
     } else {
         BootLoaderCommand(now, report);
     }
     return mode_ != Mode::Unplugged;
 }
 
-void FamilyDevice::ApplicationCommand(std::uint32_t now, std::uint8_t command,
-                                      std::uint8_t subcommand) {
-    if (IsCommand(command, subcommand, family::kAppVersion)) {
-        SetReply(now, {family::kAppVersionReply});
-        std::copy(config_.appVersion.begin(), config_.appVersion.end(),
-                  replyBytes_.begin() + family::kAppVersionOffset);
-        std::copy(config_.identity.begin(), config_.identity.end(),
-                  replyBytes_.begin() + family::kAppIdentityOffset);
-    } else if (IsCommand(command, subcommand, family::kAppVersionFollowUp)) {
-        // Taken without an answer.
-    } else if (command == family::kEnterDownload.command) {
-        const FamilyFaults& faults = config_.faults;
-        if (!faults.returnLocationPath.empty()) {
-            location_ = faults.returnLocationPath;
+void FamilyDevice::ApplicationCommand(std::uint32_t now, std::span<const std::uint8_t> report) {
+    using enum family::CommandKind;
+    switch (family::CommandOf(report)) {
+        case AppVersion:
+            family::BuildAppVersionReply(replyBytes_, {config_.appVersion, config_.identity});
+            ReplyAt(now);
+            return;
+        case EnterDownload: {
+            const FamilyFaults& faults = config_.faults;
+            if (!faults.returnLocationPath.empty()) {
+                location_ = faults.returnLocationPath;
+            }
+            Leave(now, config_.switchMs,
+                  faults.bootLoaderNeverAppears ? Mode::Away : Mode::BootLoader);
+            return;
         }
-        Leave(now, config_.switchMs, faults.bootLoaderNeverAppears ? Mode::Away : Mode::BootLoader);
+        default:
+            return;  // the version follow-up is taken without an answer, as is any other
     }
 }
 
 void FamilyDevice::BootLoaderCommand(std::uint32_t now, std::span<const std::uint8_t> report) {
-    const std::uint8_t command = report[3];
-    const std::uint8_t subcommand = report[4];
-    if (IsCommand(command, subcommand, family::kBootVersion)) {
-        if (config_.faults.bootVersionUnanswered) {
+    using enum family::CommandKind;
+    switch (family::CommandOf(report)) {
+        case BootVersion:
+            if (config_.faults.bootVersionUnanswered) {
+                reply_ = Reply::None;
+                return;
+            }
+            family::BuildBootVersionReply(replyBytes_, config_.bootVersion);
+            ReplyAt(now);
+            return;
+        case EraseStart:
+            ++erases_;
+            erasing_ = true;
+            appIntact_ = false;
+            eraseDoneAt_ = now + config_.eraseMs;
+            std::fill(flash_.begin(), flash_.end(), std::uint8_t{0xFF});
             reply_ = Reply::None;
             return;
-        }
-        SetReply(now, {family::kBootVersionReply});
-        std::copy(config_.bootVersion.begin(), config_.bootVersion.end(),
-                  replyBytes_.begin() + family::kBootVersionOffset);
-    } else if (IsCommand(command, subcommand, family::kEraseStart)) {
-        ++erases_;
-        erasing_ = true;
-        appIntact_ = false;
-        eraseDoneAt_ = now + config_.eraseMs;
-        std::fill(flash_.begin(), flash_.end(), std::uint8_t{0xFF});
-        reply_ = Reply::None;
-    } else if (IsCommand(command, subcommand, family::kEraseStatus)) {
-        reply_ = Reply::EraseStatus;
-    } else if (IsCommand(command, subcommand, family::kWriteRecord)) {
-        Write(now, report);
-    } else if (IsCommand(command, subcommand, family::kRun) && !config_.faults.runIgnored) {
-        AdoptImage();
-        appIntact_ = true;
-        Leave(now, config_.restartMs, Mode::Application);
+        case EraseStatus:
+            reply_ = Reply::EraseStatus;
+            return;
+        case WriteRecord:
+            Write(now, family::RecordOf(report));
+            return;
+        case Run:
+            if (!config_.faults.runIgnored) {
+                AdoptImage();
+                appIntact_ = true;
+                Leave(now, config_.restartMs, Mode::Application);
+            }
+            return;
+        default:
+            return;
     }
 }
 
-void FamilyDevice::Write(std::uint32_t now, std::span<const std::uint8_t> report) {
+void FamilyDevice::Write(std::uint32_t now, const std::optional<ImageRecord>& record) {
     reply_ = Reply::None;
-    // A record needs the header, address, length and 32 data bytes; the flash is busy while
-    // an erase runs.
-    constexpr std::size_t kRecordEnd = family::kHeaderSize + 3 + 32;
-    if (report.size() < kRecordEnd || (erasing_ && !Reached(now, eraseDoneAt_))) {
+    // The flash is busy while an erase runs.
+    if (!record || (erasing_ && !Reached(now, eraseDoneAt_))) {
         return;
     }
     const int index = writes_++;
@@ -231,21 +226,21 @@ void FamilyDevice::Write(std::uint32_t now, std::span<const std::uint8_t> report
         mode_ = Mode::Unplugged;
         return;
     }
-    const std::size_t address = report[5] | static_cast<std::size_t>(report[6]) << 8;
-    const std::size_t length = std::min<std::size_t>(report[7], 32);
-    SetReply(now + config_.echoMs,
-             {family::kWriteEchoReply, family::kWriteEchoStatus, 0x00, report[5], report[6]});
-    for (std::size_t i = 0; i < length; ++i) {
-        // Programming only clears bits; what was not erased reads back wrong in the echo.
-        // Bytes past the end of the flash are not stored and echo as zero.
-        if (address + i < kFlashSize) {
-            flash_[address + i] &= report[8 + i];
-            replyBytes_[family::kWriteEchoDataOffset + i] = flash_[address + i];
-        }
+    // Programming only clears bits; what was not erased reads back wrong in the echo. Bytes past
+    // the end of the flash are not stored and echo as zero.
+    ImageRecord echoed = *record;
+    echoed.data.fill(0);
+    const std::size_t address = record->Address();
+    const std::size_t length = std::min<std::size_t>(record->length, kRecordDataSize);
+    for (std::size_t i = 0; i < length && address + i < kFlashSize; ++i) {
+        flash_[address + i] &= record->data[i];
+        echoed.data[i] = flash_[address + i];
     }
+    family::BuildWriteEcho(replyBytes_, echoed);
     if (index == config_.faults.wrongEchoAtRecord) {
         replyBytes_[family::kWriteEchoDataOffset] ^= 0x01;
     }
+    ReplyAt(now + config_.echoMs);
 }
 
 void FamilyDevice::AdoptImage() {
@@ -273,15 +268,9 @@ bool FamilyDevice::InputReport(std::uint32_t now, std::span<std::uint8_t> report
     std::fill(report.begin(), report.end(), std::uint8_t{0});
     report[0] = family::kInputReportId;
     if (reply_ == Reply::EraseStatus) {
-        const bool done =
-            erasing_ && Reached(now, eraseDoneAt_) && !config_.faults.eraseNeverConfirmed;
-        // Busy answers carry neither the status reply code nor the done flag.
-        SetReply(now, {});
-        if (done) {
-            replyBytes_[3] = family::kEraseStatusReply;
-            replyBytes_[4] = family::kEraseDone;
-        }
-        reply_ = Reply::EraseStatus;
+        family::BuildEraseStatusReply(replyBytes_, erasing_ && Reached(now, eraseDoneAt_) &&
+                                                       !config_.faults.eraseNeverConfirmed);
+        replyAt_ = now;
     }
     if (reply_ != Reply::None && Reached(now, replyAt_)) {
         std::copy_n(replyBytes_.begin(), std::min(report.size(), replyBytes_.size()),

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/image_record.h"
 #include "sim/sim_function.h"
 
 namespace torvane::sim {
@@ -94,10 +95,11 @@ private:
     void Advance(std::uint32_t now);
     void FollowSchedule(std::uint32_t now);
     void Leave(std::uint32_t now, std::uint32_t awayMs, Mode next);
-    void SetReply(std::uint32_t readyAt, std::initializer_list<std::uint8_t> header);
-    void ApplicationCommand(std::uint32_t now, std::uint8_t command, std::uint8_t subcommand);
+    // The reply built in replyBytes_ can be read from readyAt on.
+    void ReplyAt(std::uint32_t readyAt);
+    void ApplicationCommand(std::uint32_t now, std::span<const std::uint8_t> report);
     void BootLoaderCommand(std::uint32_t now, std::span<const std::uint8_t> report);
-    void Write(std::uint32_t now, std::span<const std::uint8_t> report);
+    void Write(std::uint32_t now, const std::optional<ImageRecord>& record);
     void AdoptImage();
     const HidCaps& Caps() const;
 

@@ -1,10 +1,9 @@
 #include "sim/replay_device.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "firmware/image_record.h"
 #include "protocol/family.h"
+#include "protocol/report_codec.h"
 #include "protocol/report_log.h"
 #include "sim/family_device.h"
 
@@ -110,17 +109,12 @@ bool ReplayDevice::OutputReport(std::uint32_t now, std::span<const std::uint8_t>
              " (they differ from byte " + std::to_string(at) + ")");
         return false;
     }
-    if (report.size() > 4 && report[3] == family::kEraseStart.command &&
-        report[4] == family::kEraseStart.subcommand) {
+    if (family::CommandOf(report) == family::CommandKind::EraseStart) {
         std::fill(flash_.begin(), flash_.end(), std::uint8_t{0xFF});
-    } else if (report.size() >= family::kHeaderSize + sizeof(ImageRecord) &&
-               report[3] == family::kWriteRecord.command &&
-               report[4] == family::kWriteRecord.subcommand) {
-        ImageRecord record;
-        std::memcpy(&record, report.data() + family::kHeaderSize, sizeof record);
-        const std::size_t n = std::min<std::size_t>(record.length, kRecordDataSize);
-        const std::size_t room = flash_.size() - record.Address();
-        std::copy_n(record.data.begin(), std::min(n, room), flash_.begin() + record.Address());
+    } else if (const std::optional<ImageRecord> record = family::RecordOf(report)) {
+        const std::size_t n = std::min<std::size_t>(record->length, kRecordDataSize);
+        const std::size_t room = flash_.size() - record->Address();
+        std::copy_n(record->data.begin(), std::min(n, room), flash_.begin() + record->Address());
     }
     ++report_;
     lastReportAt_ = now;

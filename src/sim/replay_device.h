@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/report_log_reader.h"
+#include "protocol/report_log.h"
 #include "sim/sim_function.h"
 
 namespace torvane::sim {

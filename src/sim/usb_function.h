@@ -79,6 +79,8 @@ private:
         std::uint8_t address;
         std::uint8_t type;          // bits 0 and 1 of bmAttributes
         std::uint32_t packetBytes;  // bytes per service interval
+
+        bool Isochronous() const { return type == 1; }
     };
     struct Answer {
         bool ok = true;

@@ -24,6 +24,9 @@ class RequestBlock;
 
 class CUsbDevice {
 public:
+    // Configurations past the second are not fetched.
+    static constexpr std::size_t kConfigSlots = 2;
+
     // Registers for interface notifications when notifyWindow is given; opens list index 0 at
     // once when openFirst is set. Messages about bad descriptor tables go to messages.
     CUsbDevice(DeviceInterfaces& system, MessageSink& messages, WindowHandle notifyWindow,
@@ -118,9 +121,9 @@ public:
     std::uint32_t bytesReturned = 0;
     std::array<std::uint8_t, 18> deviceDescriptor{};
     // Blocks by configuration index; an empty block stands for none.
-    std::array<std::vector<std::uint8_t>, 2> configDescriptors;
+    std::array<std::vector<std::uint8_t>, kConfigSlots> configDescriptors;
     std::vector<std::uint8_t> bosDescriptorBlock;
-    std::array<std::unique_ptr<CUsbConfiguration>, 2> configurations;
+    std::array<std::unique_ptr<CUsbConfiguration>, kConfigSlots> configurations;
     WindowHandle notifyWindow;
     DeviceHandle deviceHandle;
     NotificationHandle interfaceNotification;

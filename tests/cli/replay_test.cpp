@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
+#include "cli/replay_summary.h"
 #include "support/cli_files.h"
 #include "support/run_cli.h"
+#include "support/update_log.h"
 
 namespace torvane::cli {
 namespace {
@@ -70,6 +72,36 @@ TEST(Replay, ADamagedLogIsRefusedWithItsLine) {
     const CliRun check = RunCliWith({"replay-check", path});
     EXPECT_EQ(check.status, kExitFailed);
     EXPECT_EQ(check.err, "torvane-cli: '" + path + "' is not a whole report log: " + why + "\n");
+}
+
+TEST(ReplaySummary, TellsVersionsRecordsAndTheEnd) {
+    std::string error;
+    // The whole update's summary is proven by the replay check of the real kernel's log.
+    const LogSummary done = Summarize(*test::Read(test::UpdateLog(true), error));
+    ASSERT_TRUE(done.versionBefore);
+    EXPECT_EQ(
+        std::tuple(done.versionBefore->line, done.switchLine, done.recordsWritten, done.durationMs),
+        std::tuple(3u, 4u, 1u, 8000u));
+
+    // The echo pads with 0x00; one padding byte off fails the record.
+    const LogSummary wrong = Summarize(*test::Read(test::UpdateLog(true, "00 00 20 AA 01"), error));
+    EXPECT_EQ(wrong.recordsWritten, 0u);
+    EXPECT_EQ(wrong.firstFailure,
+              "line 10: the echo of the record at 0x2000 is wrong at byte 9: 0x01 for 0x00");
+
+    // Cut after the write: half-written.
+    std::string cut = test::UpdateLog(true);
+    cut = cut.substr(0, cut.find("3611 OUT"));
+    EXPECT_EQ(Summarize(*test::Read(cut, error)).end,
+              "the log ends after 1 records, before the run command: the device was left "
+              "half-written");
+
+    // An erase status with only one of its bytes fails the erase.
+    std::string half = test::UpdateLog(true);
+    half.replace(half.find("3600 IN 01 7E 5A 02 01"), 22, "3600 IN 01 7E 5A 02 00");
+    const LogSummary erase = Summarize(*test::Read(half, error));
+    EXPECT_FALSE(erase.eraseConfirmed);
+    EXPECT_EQ(erase.firstFailure, "line 8: the erase failed: its status reply confirms only half");
 }
 
 }  // namespace

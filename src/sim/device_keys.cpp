@@ -1,0 +1,281 @@
+#include "sim/device_keys.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace torvane::sim {
+namespace {
+
+// A location path longer than this is cut when a device is opened, and then names no port.
+constexpr std::size_t kMaxLocationLength = 255;
+
+// The other port of fail=otherport lies this many ports past the device's own default one.
+constexpr int kOtherPortDistance = 8;
+
+// The faults that only switch something on, by their names in fail=NAME.
+struct SwitchedFault {
+    std::string_view name;
+    bool FamilyFaults::*on;
+};
+constexpr SwitchedFault kSwitchedFaults[] = {
+    {"erase", &FamilyFaults::eraseNeverConfirmed},
+    {"noreturn", &FamilyFaults::bootLoaderNeverAppears},
+    {"nolocation", &FamilyFaults::noLocationPath},
+    {"noversion", &FamilyFaults::bootVersionUnanswered},
+    {"norun", &FamilyFaults::runIgnored},
+    {"oldversion", &FamilyFaults::versionKeptAfterRun},
+};
+
+// A decimal number of digits only, at most max.
+std::optional<unsigned> Number(std::string_view text, unsigned max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A.B.C with each part at most max.
+std::optional<std::array<unsigned, 3>> Triple(std::string_view text, unsigned max) {
+    const std::vector<std::string_view> parts = Split(text, '.');
+    if (parts.size() != 3) {
+        return std::nullopt;
+    }
+    std::array<unsigned, 3> values{};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::optional<unsigned> value = Number(parts[i], max);
+        if (!value) {
+            return std::nullopt;
+        }
+        values[i] = *value;
+    }
+    return values;
+}
+
+std::optional<std::array<std::uint8_t, 7>> Identity(std::string_view text) {
+    std::array<std::uint8_t, 7> bytes{};
+    if (text.size() != 2 * bytes.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char* first = text.data() + 2 * i;
+        const auto [end, ec] = std::from_chars(first, first + 2, bytes[i], 16);
+        if (ec != std::errc{} || end != first + 2) {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+// The latest time a plug schedule may name: a day, far inside the tick counter's half range.
+constexpr unsigned kMaxScheduleMs = 86'400'000;
+
+// TIME[/TIME]..., each TIME a whole number of ms or s ("500ms", "2s"), in increasing order.
+std::optional<std::vector<std::uint32_t>> Schedule(std::string_view text) {
+    std::vector<std::uint32_t> times;
+    for (std::string_view part : Split(text, '/')) {
+        unsigned scale = 1;
+        if (part.size() > 2 && part.substr(part.size() - 2) == "ms") {
+            part.remove_suffix(2);
+        } else if (part.size() > 1 && part.back() == 's') {
+            part.remove_suffix(1);
+            scale = 1000;
+        } else {
+            return std::nullopt;
+        }
+        const std::optional<unsigned> value = Number(part, kMaxScheduleMs / scale);
+        if (!value || (!times.empty() && *value * scale <= times.back())) {
+            return std::nullopt;
+        }
+        times.push_back(*value * scale);
+    }
+    return times;
+}
+
+// The reason when a device's plug-ins and pull-outs do not take turns; empty when they do.
+std::string NotAlternating(const FamilyDeviceConfig& config) {
+    std::vector<std::pair<std::uint32_t, bool>> changes;  // time, plug-in
+    for (const std::uint32_t t : config.plugMs) {
+        changes.emplace_back(t, true);
+    }
+    for (const std::uint32_t t : config.unplugMs) {
+        changes.emplace_back(t, false);
+    }
+    std::sort(changes.begin(), changes.end());
+    for (std::size_t i = 1; i < changes.size(); ++i) {
+        if (changes[i].first == changes[i - 1].first) {
+            return "plugged in and pulled out at the same time, " +
+                   std::to_string(changes[i].first) + " ms";
+        }
+        if (changes[i].second == changes[i - 1].second) {
+            return std::string("two ") + (changes[i].second ? "plug-ins" : "pull-outs") +
+                   " without a " + (changes[i].second ? "pull-out" : "plug-in") +
+                   " between them, at " + std::to_string(changes[i].first) + " ms";
+        }
+    }
+    return {};
+}
+
+// Reads one device's text into config; false and the reason (without the device number).
+class DeviceParser {
+public:
+    DeviceParser(FamilyDeviceConfig& config, int index, std::string& reason)
+        : config_(config), index_(index), reason_(reason) {}
+
+    bool Key(std::string_view key) {
+        const std::size_t equals = key.find('=');
+        const std::string_view name = key.substr(0, equals);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view{} : key.substr(equals + 1);
+        const bool afterLocation = std::exchange(afterLocation_, name == "location");
+        const bool known = name == "boot" || name == "version" || name == "identity" ||
+                           name == "bootversion" || name == "location" || name == "fail" ||
+                           name == "plug" || name == "unplug";
+        if (!known) {
+            return Fail("unknown key '" + std::string(key) + "'" +
+                        (afterLocation ? " (location TEXT cannot contain ':')" : ""));
+        }
+        // Each key once; each kind of fault once.
+        const std::string_view what = name == "fail" ? key.substr(0, key.find('@')) : name;
+        for (std::string_view earlier : seen_) {
+            if (earlier == what) {
+                return Fail("'" + std::string(what) + "' is given twice");
+            }
+        }
+        seen_.push_back(what);
+        if (name == "boot") {
+            if (equals != std::string_view::npos) {
+                return Fail("'boot' takes no value: '" + std::string(key) + "'");
+            }
+            config_.startInBootLoader = true;
+            return true;
+        }
+        if (value.empty()) {
+            return Fail("'" + std::string(name) + "' needs a value");
+        }
+        if (name == "version") {
+            const auto version = Triple(value, 255);
+            if (!version) {
+                return Fail("'" + std::string(key) + "' is not version=A.B.C, each 0-255");
+            }
+            config_.appVersion = {static_cast<std::uint8_t>((*version)[0]),
+                                  static_cast<std::uint8_t>((*version)[1]),
+                                  static_cast<std::uint8_t>((*version)[2]), 0};
+        } else if (name == "identity") {
+            const auto identity = Identity(value);
+            if (!identity) {
+                return Fail("'" + std::string(key) + "' is not identity= with 14 hex digits");
+            }
+            config_.identity = *identity;
+        } else if (name == "bootversion") {
+            const auto version = Triple(value, 9);
+            if (!version || value.size() != 5) {
+                return Fail("'" + std::string(key) + "' is not bootversion=A.B.C, each 0-9");
+            }
+            for (std::size_t i = 0; i < 3; ++i) {
+                config_.bootVersion[i] = static_cast<char>('0' + (*version)[i]);
+            }
+        } else if (name == "location") {
+            if (value.size() > kMaxLocationLength) {
+                return Fail("'location' is longer than " + std::to_string(kMaxLocationLength) +
+                            " characters");
+            }
+            config_.locationPath = value;
+        } else if (name == "plug" || name == "unplug") {
+            auto times = Schedule(value);
+            if (!times) {
+                return Fail("'" + std::string(key) +
+                            "' is not TIME[/TIME]..., each TIME a whole number of ms or s "
+                            "(at most a day), in increasing order");
+            }
+            (name == "plug" ? config_.plugMs : config_.unplugMs) = std::move(*times);
+        } else {
+            return Fault(key, value);
+        }
+        return true;
+    }
+
+private:
+    bool Fault(std::string_view key, std::string_view value) {
+        FamilyFaults& faults = config_.faults;
+        const std::size_t at = value.find('@');
+        const std::string_view kind = value.substr(0, at);
+        if (at == std::string_view::npos) {
+            for (const SwitchedFault& fault : kSwitchedFaults) {
+                if (kind == fault.name) {
+                    faults.*fault.on = true;
+                    return true;
+                }
+            }
+            if (kind == "otherport") {
+                faults.returnLocationPath = DefaultLocation(index_ + 1 + kOtherPortDistance);
+                return true;
+            }
+        } else if (kind == "echo" || kind == "unplug") {
+            const std::optional<unsigned> record = Number(value.substr(at + 1), INT_MAX);
+            if (!record) {
+                return Fail("'" + std::string(key) + "' needs a write number K from 0");
+            }
+            (kind == "echo" ? faults.wrongEchoAtRecord : faults.unplugAtRecord) =
+                static_cast<int>(*record);
+            return true;
+        }
+        return Fail("unknown fault '" + std::string(key) +
+                    "'; faults are erase, echo@K, noreturn, otherport, unplug@K, nolocation, "
+                    "noversion, norun, oldversion");
+    }
+
+    bool Fail(std::string reason) {
+        reason_ = std::move(reason);
+        return false;
+    }
+
+    FamilyDeviceConfig& config_;
+    int index_;
+    std::string& reason_;
+    std::vector<std::string_view> seen_;
+    bool afterLocation_ = false;
+};
+
+}  // namespace
+
+std::string DefaultLocation(int port) {
+    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) + ")";
+}
+
+// The parts of text between separators; n separators give n + 1 parts, empty ones included.
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+bool ReadDeviceKeys(std::span<const std::string_view> keys, int index, FamilyDeviceConfig& config,
+                    std::string& reason) {
+    DeviceParser parser(config, index, reason);
+    for (const std::string_view key : keys) {
+        if (!parser.Key(key)) {
+            return false;
+        }
+    }
+    reason = NotAlternating(config);
+    return reason.empty();
+}
+
+}  // namespace torvane::sim

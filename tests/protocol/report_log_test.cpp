@@ -1,0 +1,63 @@
+#include "protocol/report_log.h"
+
+#include <gtest/gtest.h>
+
+#include "support/update_log.h"
+
+namespace torvane {
+namespace {
+
+using test::Read;
+using test::UpdateLog;
+
+// Each appearance as its time, product, report lengths and number of reports.
+TEST(ReportLogReader, FindsEachAppearanceWithOrWithoutDeviceLines) {
+    using Appearance =
+        std::tuple<std::uint32_t, std::uint16_t, std::uint16_t, std::uint16_t, std::size_t>;
+    for (const bool deviceLines : {true, false}) {
+        std::string error;
+        const auto session = Read(UpdateLog(deviceLines), error);
+        ASSERT_TRUE(session) << error;
+        std::vector<Appearance> devices;
+        for (const LoggedDevice& device : session->devices) {
+            devices.emplace_back(device.ms, device.productId, device.caps.inputReportByteLength,
+                                 device.caps.outputReportByteLength, device.reports.size());
+        }
+        EXPECT_EQ(devices, (std::vector<Appearance>{{0, 0x1F02, 64, 64, 3},
+                                                    {1800, 0x1F00, 40, 40, 6},
+                                                    {8000, 0x1F02, 64, 64, 2}}))
+            << deviceLines;
+    }
+}
+
+TEST(ReportLogReader, DamageIsNamedWithItsLine) {
+    const std::string good = "0 DEVICE 3A7D:1F02 IN 64 OUT 64\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {good + "x OUT 03\n", "line 2: not a line of a report log: 'x OUT 03'"},
+        {good + "5 OUT 03\n4 IN 01\n", "line 3: the time goes back, from 5 ms to 4 ms"},
+        {good + "5 OUT 03 7G\n",
+         "line 2: a report is 1 to 1024 bytes, each two hex digits: '5 OUT 03 7G'"},
+        {good + "5 OUT\n", "line 2: a report is 1 to 1024 bytes, each two hex digits: '5 OUT'"},
+        {good + "5 SENT 03\n", "line 2: expected DEVICE, OUT or IN after the time: '5 SENT 03'"},
+        {"0 DEVICE 3A7D:1F02 IN 64\n",
+         "line 1: expected DEVICE VVVV:PPPP IN n OUT m: '0 DEVICE 3A7D:1F02 IN 64'"},
+        {"0 OUT 03\n" + good, "line 2: a DEVICE line after reports without one"},
+        {"99999999999 OUT 03\n", "line 1: not a line of a report log: '99999999999 OUT 03'"},
+        {"\n\n", "the log holds no reports"},
+        // No line makes the reader hold more than a report log line can be.
+        {std::string(1 << 20, '1'),
+         "line 1: longer than 3136 characters, more than a report log line holds"},
+        // Without DEVICE lines the model comes from the identity bytes only.
+        {"0 OUT 03 7E 5A 02 04\n0 IN 01 7E 5A 04 03 01 00 00 41 42 43 44 03 00 02\n",
+         "line 1: the log names no device (it has no DEVICE lines) and the identity bytes it "
+         "holds name no model"},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::string error;
+        EXPECT_FALSE(Read(text, error)) << text;
+        EXPECT_EQ(error, expected) << text;
+    }
+}
+
+}  // namespace
+}  // namespace torvane
