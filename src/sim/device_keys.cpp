@@ -220,18 +220,20 @@ private:
                 faults.returnLocationPath = DefaultLocation(index_ + 1 + kOtherPortDistance);
                 return true;
             }
-        } else if (kind == "echo" || kind == "unplug") {
-            const std::optional<unsigned> record = Number(value.substr(at + 1), INT_MAX);
-            if (!record) {
-                return Fail("'" + std::string(key) + "' needs a write number K from 0");
+        } else if (kind == "echo" || kind == "unplug" || kind == "denied") {
+            const std::optional<unsigned> number = Number(value.substr(at + 1), INT_MAX);
+            if (!number) {
+                return Fail("'" + std::string(key) + "' needs a" +
+                            (kind == "denied" ? "n open" : " write") + " number K from 0");
             }
-            (kind == "echo" ? faults.wrongEchoAtRecord : faults.unplugAtRecord) =
-                static_cast<int>(*record);
+            (kind == "echo"     ? faults.wrongEchoAtRecord
+             : kind == "unplug" ? faults.unplugAtRecord
+                                : faults.deniedOpen) = static_cast<int>(*number);
             return true;
         }
         return Fail("unknown fault '" + std::string(key) +
                     "'; faults are erase, echo@K, noreturn, otherport, unplug@K, nolocation, "
-                    "noversion, norun, oldversion");
+                    "noversion, norun, oldversion, denied@K");
     }
 
     bool Fail(std::string reason) {

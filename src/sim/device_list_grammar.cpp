@@ -151,6 +151,7 @@ const char* DeviceListGrammar() {
            "        | fail=noversion       its boot loader answers no version query\n"
            "        | fail=norun           its boot loader ignores the run command\n"
            "        | fail=oldversion      after the run its application keeps its old version\n"
+           "        | fail=denied@K        open K of its interface (from 0) is refused\n"
            "        | plug=TIME[/TIME]...  plugged in at these times (500ms, 2s, ...); off the\n"
            "                               bus before the first unless pulled out earlier\n"
            "        | unplug=TIME[/TIME]...  pulled out at these times; plug-ins and pull-outs\n"

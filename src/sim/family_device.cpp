@@ -119,6 +119,10 @@ void FamilyDevice::Leave(std::uint32_t now, std::uint32_t awayMs, Mode next) {
     erasing_ = false;
 }
 
+bool FamilyDevice::Open() {
+    return opens_++ != config_.faults.deniedOpen;
+}
+
 std::optional<SimInterface> FamilyDevice::Interface(std::uint32_t now) {
     Advance(now);
     if (mode_ != Mode::Application && mode_ != Mode::BootLoader) {

@@ -27,6 +27,7 @@ struct FamilyFaults {
     bool bootVersionUnanswered = false;   // the boot loader answers no version query
     bool runIgnored = false;              // the boot loader ignores the run command
     bool versionKeptAfterRun = false;     // the application comes back with its old version
+    int deniedOpen = -1;                  // open number k (from 0) of its interface is refused
 };
 
 struct ReplaySource;
@@ -70,6 +71,7 @@ public:
     std::optional<SimInterface> Interface(std::uint32_t now) override;
     bool OutputReport(std::uint32_t now, std::span<const std::uint8_t> report) override;
     bool InputReport(std::uint32_t now, std::span<std::uint8_t> report) override;
+    bool Open() override;
 
     // Pulls the device off the bus, as a user pulling its cable, until its schedule plugs it in
     // again; from any thread.
@@ -117,6 +119,7 @@ private:
     std::uint32_t eraseDoneAt_ = 0;
     int erases_ = 0;
     int writes_ = 0;
+    int opens_ = 0;
     bool appIntact_;                      // no erase since the application last started
     std::vector<std::uint32_t> changes_;  // the schedule's times, in order; each toggles
     std::size_t nextChange_ = 0;

@@ -26,11 +26,7 @@ std::optional<std::vector<InterfaceEntry>> SimDeviceInterfaces::Enumerate(const 
 }
 
 DeviceHandle SimDeviceInterfaces::Open(const std::string& devicePath, SystemError& error) {
-    const DeviceHandle handle = bus_.Open(devicePath);
-    if (!handle) {
-        error = SimError(kErrorFileNotFound);
-    }
-    return handle;
+    return bus_.Open(devicePath, error);
 }
 
 bool SimDeviceInterfaces::Close(DeviceHandle handle, SystemError& error) {

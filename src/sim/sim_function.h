@@ -51,6 +51,8 @@ public:
     virtual ~SimFunction() = default;
     // The interface at time now, or nullopt while the function is off the bus.
     virtual std::optional<SimInterface> Interface(std::uint32_t now) = 0;
+    // An open of the interface shown; false when the system refuses it (access denied).
+    virtual bool Open() { return true; }
     // One output report from the host, report[0] the report ID; false when refused (the
     // default: the function takes no reports).
     virtual bool OutputReport(std::uint32_t /*now*/, std::span<const std::uint8_t> /*report*/) {

@@ -78,18 +78,22 @@ std::shared_ptr<SimFunction> VirtualBus::Port(std::string_view devicePath, std::
     return ports_[port];
 }
 
-DeviceHandle VirtualBus::Open(std::string_view devicePath) {
+DeviceHandle VirtualBus::Open(std::string_view devicePath, SystemError& error) {
     std::size_t port = 0;
     const std::shared_ptr<SimFunction> function = Port(devicePath, port);
+    error = SimError(kErrorFileNotFound);
     if (!function) {
         return {};
     }
     std::optional<SimInterface> shown;
+    bool opened = false;
     {
         std::lock_guard lock(function->mutex());
         shown = function->Interface(clock_.TickCount());
+        opened = shown && DevicePath(port, *shown) == devicePath && function->Open();
     }
-    if (!shown || DevicePath(port, *shown) != devicePath) {
+    if (!opened) {
+        error = SimError(shown ? kErrorAccessDenied : kErrorFileNotFound);
         return {};
     }
     std::lock_guard lock(mutex_);

@@ -43,8 +43,9 @@ public:
     // The interfaces of classGuid present now, in port order.
     std::vector<BusEntry> Enumerate(const Guid& classGuid);
 
-    // Opens the present interface with this device path; an empty handle when there is none.
-    DeviceHandle Open(std::string_view devicePath);
+    // Opens the present interface with this device path; an empty handle and the system's error
+    // when there is none or its function refuses the open.
+    DeviceHandle Open(std::string_view devicePath, SystemError& error);
     // False for a handle that is not open.
     bool Close(DeviceHandle handle);
 

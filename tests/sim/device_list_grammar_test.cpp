@@ -91,7 +91,7 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
          "device 0: 'bootversion=01.0.2' is not bootversion=A.B.C, each 0-9"},
         {"qmx-s:fail=erase@1",
          "device 0: unknown fault 'fail=erase@1'; faults are erase, echo@K, noreturn, otherport, "
-         "unplug@K, nolocation, noversion, norun, oldversion"},
+         "unplug@K, nolocation, noversion, norun, oldversion, denied@K"},
         {"qmx-s:fail=echo@2147483648",
          "device 0: 'fail=echo@2147483648' needs a write number K from 0"},
         {"qmx-s:plug=2s/2000ms", "device 0: 'plug=2s/2000ms' " + kTimes},

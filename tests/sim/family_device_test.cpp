@@ -21,7 +21,8 @@ constexpr const char* kPort = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
 void Open(SimulatedFamily& simulated, DeviceSession& session) {
     const std::vector<BusEntry> entries = simulated.bus().Enumerate(kHidClassGuid);
     ASSERT_EQ(entries.size(), 1u);
-    session.sessionHandle = simulated.bus().Open(entries[0].devicePath);
+    SystemError error;
+    session.sessionHandle = simulated.bus().Open(entries[0].devicePath, error);
     ASSERT_TRUE(simulated.hid().GetAttributes(session.sessionHandle, session.sessionAttributes));
     ASSERT_TRUE(simulated.hid().GetCaps(session.sessionHandle, session.sessionCaps));
     session.bootMode = session.sessionAttributes.productId == family::kBootLoaderProductId;
@@ -69,7 +70,8 @@ TEST(FamilyDevice, HandlesGoStaleWhenTheDeviceReenumerates) {
     EXPECT_TRUE(family.hid().GetAttributes(session.sessionHandle, attributes));
     EXPECT_TRUE(family.bus().Close(application));
     EXPECT_FALSE(family.bus().Close(application));
-    EXPECT_FALSE(family.bus().Open(applicationPath));  // that interface is gone
+    SystemError error;
+    EXPECT_FALSE(family.bus().Open(applicationPath, error));  // that interface is gone
 }
 
 // The host's tick counter over real time in steps of 16 ms, as GetTickCount moves on Windows.

@@ -41,7 +41,8 @@ protected:
 
     DeviceHandle Open() {
         const std::vector<BusEntry> entries = bus.Enumerate(kHidClassGuid);
-        return entries.empty() ? DeviceHandle{} : bus.Open(entries.front().devicePath);
+        SystemError error;
+        return entries.empty() ? DeviceHandle{} : bus.Open(entries.front().devicePath, error);
     }
     bool Send(std::vector<std::uint8_t> report) {
         SystemError error;

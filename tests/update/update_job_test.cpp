@@ -85,6 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
              "record 1 (0x2200): the echo differs at byte 8 (0x00, not 0x01)", "1.0.2"},
         Case{"qmx-c:fail=erase", 0, JobResult::kFailed, JobStage::kErasing, "Erase failed!",
              "no confirmation after 10 polls", "1.0.2"},
+        // The scan opens the device twice; the job's open is refused.
+        Case{"qmx-c:fail=denied@3", 0, JobResult::kFailed, JobStage::kOpening,
+             "QM Device create handle failed!", "cannot open @ (Access is denied)", "3.1.0"},
         Case{"qmx-c:fail=noreturn", 0, JobResult::kFailed, JobStage::kSwitching,
              "Bootloader not found!", "no boot loader at @ within 50 scans", "-"},
         Case{"qmx-c:version=2.9.9", 0, JobResult::kRefused, JobStage::kReading,
