@@ -36,6 +36,8 @@ public:
     DeviceInterfaces& interfaces() { return *interfaces_; }
     // The HID class with the report log in front, when there is one.
     HidClass& hid() { return log_ ? *log_ : *hid_; }
+    // The report log; nullptr when reports are not logged.
+    ReportLog* log() { return log_.get(); }
     // The HID class without it, for runs that keep logs of their own.
     HidClass& deviceHid() { return *hid_; }
     Clock& clock() { return *clock_; }

@@ -86,6 +86,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             status = RunVersion(dialog, view, options.device);
         } else {
             status = RunUpdate(dialog, view, options.file, SingleDevice(options));
+            if (system->log() != nullptr && dialog.lastOutcome &&
+                !dialog.lastOutcome->cause.empty()) {
+                system->log()->NoteCause(dialog.lastOutcome->cause);
+            }
         }
     }
     // A replay that stopped, or that the program left before its end, fails the command,

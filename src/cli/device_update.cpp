@@ -30,6 +30,9 @@ void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::stri
         UpdateJob job(update.entry, file, policy,
                       {system.interfaces(), *update.hid, system.clock()}, *update.observer);
         update.outcome = job.Run();
+        if (update.log && !update.outcome.cause.empty()) {
+            update.log->NoteCause(update.outcome.cause);
+        }
     } catch (const TextError& error) {
         update.observer->ShowMessage(error.text());
         update.outcome.status = error.text();

@@ -72,7 +72,8 @@ int RunReplayCheck(const std::string& path, std::ostream& out, std::ostream& err
                          {"runLine", JsonLine(summary.runLine)},
                          {"versionAfter", JsonVersion(summary.versionAfter)},
                          {"firstFailure", summary.firstFailure},
-                         {"end", summary.end}})
+                         {"end", summary.end},
+                         {"cause", session->cause}})
             << '\n';
         return kExitOk;
     }
@@ -104,6 +105,9 @@ int RunReplayCheck(const std::string& path, std::ostream& out, std::ostream& err
     out << "first failure: " << (summary.firstFailure.empty() ? "none" : summary.firstFailure)
         << '\n';
     out << "end: " << summary.end << '\n';
+    if (!session->cause.empty()) {
+        out << "cause: " << session->cause << '\n';
+    }
     return kExitOk;
 }
 

@@ -1,5 +1,6 @@
 #include "protocol/report_log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -164,6 +165,14 @@ bool ReportLog::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> repo
     return received;
 }
 
+void ReportLog::NoteCause(std::string_view cause) {
+    std::string text(cause);
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    out_ << std::to_string(ElapsedMs(start_, clock_.TickCount())) + " CAUSE " + text + "\n"
+         << std::flush;
+}
+
 void ReportLog::Write(const char* direction, std::span<const std::uint8_t> report) {
     std::string line = std::to_string(ElapsedMs(start_, clock_.TickCount())) + " " + direction;
     if (!report.empty()) {
@@ -222,8 +231,13 @@ std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error)
             }
             continue;
         }
+        if (words[1] == "CAUSE") {
+            session.cause = line.substr(line.find("CAUSE") + 6);
+            continue;
+        }
         if (words[1] != "OUT" && words[1] != "IN") {
-            return fail("expected DEVICE, OUT or IN after the time: '" + line.substr(0, 60) + "'");
+            return fail("expected DEVICE, CAUSE, OUT or IN after the time: '" + line.substr(0, 60) +
+                        "'");
         }
         std::optional<std::vector<std::uint8_t>> bytes = ReportBytes(words);
         if (!bytes) {

@@ -1,8 +1,9 @@
 // The report log, written and read back. A HID class in front of any backend writes every report
 // that crosses it, one line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in
 // hex; and each time a device is opened, a line that names it: "MS DEVICE VVVV:PPPP IN n OUT m",
-// its vendor and product IDs and its input and output report lengths. The reader gives the
-// reports back in order, grouped by the device that exchanged them.
+// its vendor and product IDs and its input and output report lengths; and where an update failed,
+// "MS CAUSE text", why. The reader gives the reports back in order, grouped by the device that
+// exchanged them.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,9 @@ public:
     bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
                         SystemError& error) override;
 
+    // Writes why an update failed, on one line.
+    void NoteCause(std::string_view cause);
+
 private:
     void Write(const char* direction, std::span<const std::uint8_t> report);
 
@@ -78,6 +82,7 @@ struct LoggedDevice {
 struct LoggedSession {
     std::vector<LoggedDevice> devices;  // in the order they appeared; never empty
     std::size_t lines = 0;
+    std::string cause;  // the last CAUSE line's text
 };
 
 // The log in `in`, or nullopt and "line N: why" in error. A log written before the DEVICE lines
