@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "firmware/image_layout.h"
+
 #ifndef TORVANE_FAMILY_VENDOR_ID
 #error "TORVANE_FAMILY_VENDOR_ID comes from the build (CMake cache variable)"
 #endif
@@ -79,7 +81,8 @@ inline constexpr std::uint8_t kFollowUpVersionMajor = 6;
 inline constexpr std::size_t kBootVersionOffset = 13;  // three ASCII digits
 inline constexpr std::size_t kAppVersionOffset = 4;    // four version bytes
 inline constexpr std::size_t kAppIdentityOffset = 8;   // seven identity bytes
-inline constexpr std::size_t kIdentitySize = 7;
+// The identity an application reports is the one its image carries.
+using image::kIdentitySize;
 inline constexpr std::size_t kWriteEchoAddressOffset = 6;
 inline constexpr std::size_t kWriteEchoDataOffset = 8;
 
@@ -114,12 +117,11 @@ inline constexpr std::uint32_t kScanIntervalMs = 200;
 inline constexpr std::uint32_t kRunWaitMs = 2000;
 inline constexpr int kClosingScans = 15;
 
-// The image: the record written last, and the record carrying identity (bytes 0-6) and version
-// (bytes 7-10).
-inline constexpr std::uint16_t kStartRecordAddress = 0x2000;
-inline constexpr std::uint16_t kIdentityRecordAddress = 0x2100;
-inline constexpr std::size_t kImageVersionOffset = 7;
-inline constexpr std::size_t kImageVersionSize = 4;
+// The image's layout, as the family's devices read it.
+using image::kIdentityRecordAddress;
+using image::kImageVersionOffset;
+using image::kImageVersionSize;
+using image::kStartRecordAddress;
 
 // An application below this major version may not be updated.
 inline constexpr std::uint8_t kMinUpdatableMajor = 3;
