@@ -2,11 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/device_system.h"
 #include "app/torvane_dlg.h"
 #include "cli/cli_options.h"
 #include "cli/device_commands.h"
 #include "cli/json_text.h"
+#include "system/device_system.h"
 #if TORVANE_DOCTOR
 #include "cli/doctor_command.h"
 #endif

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/device_system.h"
 #include "cli/device_board.h"
 #include "discovery/device_table.h"
 #include "firmware/image_record.h"
 #include "protocol/report_log.h"
+#include "system/device_system.h"
 
 namespace torvane::cli {
 

@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/device_system.h"
 #include "platform/linux/interface_access.h"
 #include "protocol/family.h"
 #include "qt/main_window.h"
+#include "system/device_system.h"
 
 namespace torvane::qt {
 namespace {

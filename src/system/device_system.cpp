@@ -1,4 +1,4 @@
-#include "app/device_system.h"
+#include "system/device_system.h"
 
 #include <cerrno>
 #include <cstring>
