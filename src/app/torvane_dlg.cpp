@@ -116,21 +116,18 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
     });
 }
 
-std::intptr_t CTorvaneDlg::OnUpdateNotify(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
-    switch (wParam) {
-        case kNotifyRefresh:
+void CTorvaneDlg::OnUpdateNotify(UpdateNotice notice) {
+    switch (notice) {
+        case UpdateNotice::kRefresh:
             view_.ShowTexts(pathStatusText, versionText);
             break;
-        case kNotifyReselect:
+        case UpdateNotice::kReselect:
             Guarded([this] { SelectDevice(); });
             break;
-        case kNotifyRescan:
+        case UpdateNotice::kRescan:
             Guarded([this] { ScanAndSelectFirst(); });
             break;
-        default:
-            break;
     }
-    return 0;
 }
 
 }  // namespace torvane

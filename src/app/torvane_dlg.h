@@ -21,12 +21,6 @@
 
 namespace torvane {
 
-// The private message the worker sends the dialog, and its codes.
-inline constexpr std::uint32_t kWmUpdateNotify = 10001;
-inline constexpr std::uintptr_t kNotifyRefresh = 296;
-inline constexpr std::uintptr_t kNotifyReselect = 10002;
-inline constexpr std::uintptr_t kNotifyRescan = 10003;
-
 class CTorvaneDlg {
 public:
     CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock);
@@ -42,7 +36,7 @@ public:
     void OnBnClickedUpdate();
     // The update gate, then the worker (at most one at a time).
     void StartUpdate(std::string path);
-    std::intptr_t OnUpdateNotify(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnUpdateNotify(UpdateNotice notice);
     // False while an update worker runs: the dialog must stay until it has ended.
     bool CanClose() const { return !workerRunning_; }
     // Blocks until the worker has ended; for a caller that is not the user interface thread.
@@ -81,7 +75,7 @@ private:
     void ShowTable(DeviceTable table);
     // Assigns a status text and shows it.
     void SetStatus(const std::string& text);
-    void Notify(std::uintptr_t code) { view_.SendUpdateNotify(code); }
+    void Notify(UpdateNotice notice) { view_.SendUpdateNotify(notice); }
     // The run from the file to the started firmware; false when it ended on a failed handle.
     bool RunUpdate(UpdateRun& run);
     void ClosingSequence();

@@ -21,7 +21,7 @@ public:
     }
     void OnFound(int row) override {
         dialog_.view_.Select(row);
-        dialog_.Notify(kNotifyRefresh);
+        dialog_.Notify(UpdateNotice::kRefresh);
     }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         dialog_.view_.ShowMessage(text, caption);
@@ -33,12 +33,12 @@ private:
 
 void CTorvaneDlg::SetStatus(const std::string& text) {
     pathStatusText = text;
-    Notify(kNotifyRefresh);
+    Notify(UpdateNotice::kRefresh);
 }
 
 int CTorvaneDlg::UpdateWorker() {
     // updateBusy was set by StartUpdate before this thread began.
-    Notify(kNotifyRefresh);
+    Notify(UpdateNotice::kRefresh);
     bool opened = false;
     try {
         RunObserver observer(*this);
@@ -94,7 +94,7 @@ void CTorvaneDlg::ClosingSequence() {
     view_.Focus(Control::Scan);
     view_.Enable(Control::Update, true);
     view_.Focus(Control::Update);
-    Notify(kNotifyRescan);
+    Notify(UpdateNotice::kRescan);
 }
 
 }  // namespace torvane
