@@ -5,20 +5,16 @@
 #include "app/torvane_dlg.h"
 #include "cli/cli_options.h"
 #include "cli/device_commands.h"
-#include "cli/json_text.h"
-#include "system/device_system.h"
-#if TORVANE_DOCTOR
 #include "cli/doctor_command.h"
-#endif
 #include "cli/inspect_command.h"
+#include "cli/json_text.h"
 #include "cli/replay_check_command.h"
 #include "cli/station.h"
 #include "cli/terminal_view.h"
 #include "cli/update_many.h"
+#include "platform/device_access.h"
+#include "system/device_system.h"
 #include "usb/text_error.h"
-#if TORVANE_TRANSPORT_OPTION
-#include "platform/linux/hid_interfaces.h"
-#endif
 
 namespace torvane::cli {
 
@@ -27,23 +23,18 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (const auto status = ParseCliOptions(argc, argv, options, out, err)) {
         return *status;
     }
-#if TORVANE_TRANSPORT_OPTION
-    using linux_hid::TransportPreference;
-    linux_hid::SetTransportPreference(options.transport == "usb"      ? TransportPreference::kUsb
-                                      : options.transport == "hidraw" ? TransportPreference::kHidraw
-                                                                      : TransportPreference::kAuto);
-#endif
+    SetTransportPreference(options.transport == "usb"      ? TransportPreference::kUsb
+                           : options.transport == "hidraw" ? TransportPreference::kHidraw
+                                                           : TransportPreference::kAuto);
     if (options.command == "inspect") {
         return RunInspect(options.file, options.identity, out, err);
     }
     if (options.command == "replay-check") {
         return RunReplayCheck(options.file, out, err, options.json);
     }
-#if TORVANE_DOCTOR
     if (options.command == "doctor") {
         return RunDoctor(out, options.json);
     }
-#endif
     std::string error;
     const std::unique_ptr<DeviceSystem> system =
         DeviceSystem::Create(options.simulate, options.virtualTime, error);
@@ -74,14 +65,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         dialog.OnInitDialog();
         if (options.command == "list") {
             status = RunList(dialog, view);
-#if TORVANE_DOCTOR
             if (!options.simulate) {
                 if (const std::optional<std::string> hint = DoctorHint()) {
                     view.Emit("hint: " + *hint,
                               JsonText(nlohmann::json{{"event", "hint"}, {"text", *hint}}));
                 }
             }
-#endif
         } else if (options.command == "version") {
             status = RunVersion(dialog, view, options.device);
         } else {
