@@ -1,7 +1,6 @@
 #include "app/torvane_dlg.h"
 
 #include "protocol/family.h"
-#include "usb/text_error.h"
 
 namespace torvane {
 
@@ -19,16 +18,6 @@ void CTorvaneDlg::WaitForWorker() {
     }
 }
 
-template <typename Handler>
-void CTorvaneDlg::Guarded(Handler handler) {
-    // A device that refuses to close ends the handler with its message, never the program.
-    try {
-        handler();
-    } catch (const TextError& error) {
-        view_.ShowMessage(error.text());
-    }
-}
-
 void CTorvaneDlg::ScanAndSelectFirst() {
     ScanDevices();
     view_.Select(0);
@@ -40,7 +29,7 @@ bool CTorvaneDlg::OnInitDialog() {
     session.sessionHandle = {};
     deviceSupported = 0;
     session.bootMode = 0;
-    Guarded([this] { ScanAndSelectFirst(); });
+    ScanAndSelectFirst();
     return true;
 }
 
@@ -49,10 +38,8 @@ void CTorvaneDlg::OnCbnSelchangeDevices() {
     if (workerRunning_) {
         return;
     }
-    Guarded([this] {
-        SelectDevice();
-        view_.ShowTexts(pathStatusText, versionText);
-    });
+    SelectDevice();
+    view_.ShowTexts(pathStatusText, versionText);
 }
 
 void CTorvaneDlg::OnBnClickedScan() {
@@ -61,7 +48,7 @@ void CTorvaneDlg::OnBnClickedScan() {
     if (workerRunning_) {
         return;
     }
-    Guarded([this] { ScanAndSelectFirst(); });
+    ScanAndSelectFirst();
 }
 
 void CTorvaneDlg::OnBnClickedUpdate() {
@@ -122,10 +109,10 @@ void CTorvaneDlg::OnUpdateNotify(UpdateNotice notice) {
             view_.ShowTexts(pathStatusText, versionText);
             break;
         case UpdateNotice::kReselect:
-            Guarded([this] { SelectDevice(); });
+            SelectDevice();
             break;
         case UpdateNotice::kRescan:
-            Guarded([this] { ScanAndSelectFirst(); });
+            ScanAndSelectFirst();
             break;
     }
 }

@@ -67,8 +67,6 @@ public:
 private:
     class RunObserver;
 
-    template <typename Handler>
-    void Guarded(Handler handler);
     // Rescans, selects entry 0, reads it and shows the texts.
     void ScanAndSelectFirst();
     // Shows table in the list and keeps it as the device table.

@@ -14,7 +14,6 @@
 #include "cli/update_many.h"
 #include "platform/device_access.h"
 #include "system/device_system.h"
-#include "usb/text_error.h"
 
 namespace torvane::cli {
 
@@ -50,14 +49,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
     int status = kExitOk;
     if (ManyDevices(options)) {
-        try {
-            status = options.command == "station"
-                         ? RunStation(*system, options, out, err, terminal)
-                         : RunUpdateMany(*system, options, out, err, terminal);
-        } catch (const TextError& failure) {
-            err << failure.text() << '\n';
-            status = kExitFailed;
-        }
+        status = options.command == "station" ? RunStation(*system, options, out, err, terminal)
+                                              : RunUpdateMany(*system, options, out, err, terminal);
     } else {
         TerminalView view(out, err, terminal, options.json);
         CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
