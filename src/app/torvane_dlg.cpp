@@ -2,7 +2,6 @@
 
 #include "protocol/family.h"
 #include "protocol/fixed_texts.h"
-#include "usb/text_error.h"
 
 namespace torvane {
 
@@ -20,16 +19,6 @@ void CTorvaneDlg::WaitForWorker() {
     }
 }
 
-template <typename Handler>
-void CTorvaneDlg::Guarded(Handler handler) {
-    // A device that refuses to close ends the handler with its message, never the program.
-    try {
-        handler();
-    } catch (const TextError& error) {
-        view_.ShowMessage(error.text());
-    }
-}
-
 void CTorvaneDlg::ScanAndSelectFirst() {
     ScanDevices();
     view_.Select(0);
@@ -41,7 +30,7 @@ bool CTorvaneDlg::OnInitDialog() {
     session.sessionHandle = {};
     deviceSupported = 0;
     session.bootMode = 0;
-    Guarded([this] { ScanAndSelectFirst(); });
+    ScanAndSelectFirst();
     return true;
 }
 
@@ -50,10 +39,8 @@ void CTorvaneDlg::OnCbnSelchangeDevices() {
     if (workerRunning_) {
         return;
     }
-    Guarded([this] {
-        SelectDevice();
-        view_.ShowTexts(pathStatusText, versionText);
-    });
+    SelectDevice();
+    view_.ShowTexts(pathStatusText, versionText);
 }
 
 void CTorvaneDlg::OnBnClickedScan() {
@@ -62,7 +49,7 @@ void CTorvaneDlg::OnBnClickedScan() {
     if (workerRunning_) {
         return;
     }
-    Guarded([this] { ScanAndSelectFirst(); });
+    ScanAndSelectFirst();
 }
 
 void CTorvaneDlg::OnBnClickedUpdate() {
@@ -133,21 +120,18 @@ void CTorvaneDlg::Refuse(std::string status, std::string cause) {
     lastOutcome = std::move(refused);
 }
 
-std::intptr_t CTorvaneDlg::OnUpdateNotify(std::uintptr_t wParam, std::intptr_t /*lParam*/) {
-    switch (wParam) {
-        case kNotifyRefresh:
+void CTorvaneDlg::OnUpdateNotify(UpdateNotice notice) {
+    switch (notice) {
+        case UpdateNotice::kRefresh:
             view_.ShowTexts(pathStatusText, versionText);
             break;
-        case kNotifyReselect:
-            Guarded([this] { SelectDevice(); });
+        case UpdateNotice::kReselect:
+            SelectDevice();
             break;
-        case kNotifyRescan:
-            Guarded([this] { ScanAndSelectFirst(); });
-            break;
-        default:
+        case UpdateNotice::kRescan:
+            ScanAndSelectFirst();
             break;
     }
-    return 0;
 }
 
 }  // namespace torvane

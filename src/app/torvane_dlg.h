@@ -23,12 +23,6 @@
 
 namespace torvane {
 
-// The private message the worker sends the dialog, and its codes.
-inline constexpr std::uint32_t kWmUpdateNotify = 10001;
-inline constexpr std::uintptr_t kNotifyRefresh = 296;
-inline constexpr std::uintptr_t kNotifyReselect = 10002;
-inline constexpr std::uintptr_t kNotifyRescan = 10003;
-
 class CTorvaneDlg {
 public:
     CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock);
@@ -44,7 +38,7 @@ public:
     void OnBnClickedUpdate();
     // The update gate, then the worker (at most one at a time).
     void StartUpdate(std::string path);
-    std::intptr_t OnUpdateNotify(std::uintptr_t wParam, std::intptr_t lParam);
+    void OnUpdateNotify(UpdateNotice notice);
     // False while an update worker runs: the dialog must stay until it has ended.
     bool CanClose() const { return !workerRunning_; }
     // Blocks until the worker has ended; for a caller that is not the user interface thread.
@@ -74,15 +68,13 @@ public:
 private:
     class RunObserver;
 
-    template <typename Handler>
-    void Guarded(Handler handler);
     // Rescans, selects entry 0, reads it and shows the texts.
     void ScanAndSelectFirst();
     // Shows table in the list and keeps it as the device table.
     void ShowTable(DeviceTable table);
     // Assigns a status text and shows it.
     void SetStatus(const std::string& text);
-    void Notify(std::uintptr_t code) { view_.SendUpdateNotify(code); }
+    void Notify(UpdateNotice notice) { view_.SendUpdateNotify(notice); }
     // Keeps why an update was not started as its outcome.
     void Refuse(std::string status, std::string cause);
     // What follows the job's closing scans: the list back at its first entry, the buttons back.

@@ -1,7 +1,6 @@
 // What the dialog's state and handlers drive: the window on Windows, the terminal, a test.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -10,8 +9,12 @@
 
 namespace torvane {
 
-// The controls the engine enables and focuses, by their dialog IDs.
-enum class Control { DeviceList = 1003, Scan = 1006, Update = 1007 };
+// The controls the engine enables and focuses.
+enum class Control { DeviceList, Scan, Update };
+
+// What the update worker asks of the user interface thread: show the texts again, read the
+// selected entry again, or scan and select the first entry.
+enum class UpdateNotice { kRefresh, kReselect, kRescan };
 
 class TorvaneView : public MessageSink {
 public:
@@ -32,9 +35,9 @@ public:
     // Asks for the firmware file; nullopt when the user cancels.
     virtual std::optional<std::string> ChooseFirmwareFile() = 0;
 
-    // Hands the update notification code to the dialog's OnUpdateNotify on the user interface
-    // thread and returns once it has been handled.
-    virtual void SendUpdateNotify(std::uintptr_t code) = 0;
+    // Hands the notice to the dialog's OnUpdateNotify on the user interface thread and returns
+    // once it has been handled.
+    virtual void SendUpdateNotify(UpdateNotice notice) = 0;
 
     // The window that device-change notifications go to; none unless the view has one.
     virtual WindowHandle MainWindow() { return {}; }

@@ -2,7 +2,6 @@
 // line names, then back to idle.
 #include "app/torvane_dlg.h"
 #include "protocol/fixed_texts.h"
-#include "usb/text_error.h"
 
 namespace torvane {
 
@@ -19,7 +18,7 @@ public:
     }
     void OnFound(int row) override {
         dialog_.view_.Select(row);
-        dialog_.Notify(kNotifyRefresh);
+        dialog_.Notify(UpdateNotice::kRefresh);
     }
     void OnClosing() override { dialog_.updateBusy = false; }
     void ShowMessage(const std::string& text, const std::string& caption) override {
@@ -32,28 +31,24 @@ private:
 
 void CTorvaneDlg::SetStatus(const std::string& text) {
     pathStatusText = text;
-    Notify(kNotifyRefresh);
+    Notify(UpdateNotice::kRefresh);
 }
 
 void CTorvaneDlg::UpdateWorker() {
     // updateBusy was set by StartUpdate before this thread began.
-    Notify(kNotifyRefresh);
+    Notify(UpdateNotice::kRefresh);
     lastOutcome.reset();
-    try {
-        RunObserver observer(*this);
-        const int selection = view_.Selection();
-        if (selection >= 0 && selection < static_cast<int>(listed.size())) {
-            // Every job opens the selected entry afresh; a handle from an earlier read may be
-            // gone. The device was read when it was selected: the job takes that read.
-            UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, {},
-                          {interfaces_, hid_, clock_}, observer, view_.MainWindow());
-            job.UsePriorReading({selectionReading, session.deviceIdentity});
-            lastOutcome = job.Run();
-        } else {
-            view_.ShowMessage(texts::kHandleFailed);
-        }
-    } catch (const TextError& error) {
-        view_.ShowMessage(error.text());
+    RunObserver observer(*this);
+    const int selection = view_.Selection();
+    if (selection >= 0 && selection < static_cast<int>(listed.size())) {
+        // Every job opens the selected entry afresh; a handle from an earlier read may be gone.
+        // The device was read when it was selected: the job takes that read.
+        UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, {},
+                      {interfaces_, hid_, clock_}, observer, view_.MainWindow());
+        job.UsePriorReading({selectionReading, session.deviceIdentity});
+        lastOutcome = job.Run();
+    } else {
+        view_.ShowMessage(texts::kHandleFailed);
     }
     ClosingSequence();
 }
@@ -66,7 +61,7 @@ void CTorvaneDlg::ClosingSequence() {
     view_.Focus(Control::Scan);
     view_.Enable(Control::Update, true);
     view_.Focus(Control::Update);
-    Notify(kNotifyRescan);
+    Notify(UpdateNotice::kRescan);
 }
 
 }  // namespace torvane

@@ -2,23 +2,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/device_system.h"
 #include "app/torvane_dlg.h"
 #include "cli/cli_options.h"
 #include "cli/device_commands.h"
-#include "cli/json_text.h"
-#if TORVANE_DOCTOR
 #include "cli/doctor_command.h"
-#endif
 #include "cli/inspect_command.h"
+#include "cli/json_text.h"
 #include "cli/replay_check_command.h"
 #include "cli/station.h"
 #include "cli/terminal_view.h"
 #include "cli/update_many.h"
-#include "usb/text_error.h"
-#if TORVANE_TRANSPORT_OPTION
-#include "platform/linux/hid_interfaces.h"
-#endif
+#include "platform/device_access.h"
+#include "system/device_system.h"
 
 namespace torvane::cli {
 
@@ -27,23 +22,18 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     if (const auto status = ParseCliOptions(argc, argv, options, out, err)) {
         return *status;
     }
-#if TORVANE_TRANSPORT_OPTION
-    using linux_hid::TransportPreference;
-    linux_hid::SetTransportPreference(options.transport == "usb"      ? TransportPreference::kUsb
-                                      : options.transport == "hidraw" ? TransportPreference::kHidraw
-                                                                      : TransportPreference::kAuto);
-#endif
+    SetTransportPreference(options.transport == "usb"      ? TransportPreference::kUsb
+                           : options.transport == "hidraw" ? TransportPreference::kHidraw
+                                                           : TransportPreference::kAuto);
     if (options.command == "inspect") {
         return RunInspect(options.file, options.identity, out, err);
     }
     if (options.command == "replay-check") {
         return RunReplayCheck(options.file, out, err, options.json);
     }
-#if TORVANE_DOCTOR
     if (options.command == "doctor") {
         return RunDoctor(out, options.json);
     }
-#endif
     std::string error;
     const std::unique_ptr<DeviceSystem> system =
         DeviceSystem::Create(options.simulate, options.virtualTime, error);
@@ -59,14 +49,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
     int status = kExitOk;
     if (ManyDevices(options)) {
-        try {
-            status = options.command == "station"
-                         ? RunStation(*system, options, out, err, terminal)
-                         : RunUpdateMany(*system, options, out, err, terminal);
-        } catch (const TextError& failure) {
-            err << failure.text() << '\n';
-            status = kExitFailed;
-        }
+        status = options.command == "station" ? RunStation(*system, options, out, err, terminal)
+                                              : RunUpdateMany(*system, options, out, err, terminal);
     } else {
         TerminalView view(out, err, terminal, options.json);
         CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
@@ -74,14 +58,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         dialog.OnInitDialog();
         if (options.command == "list") {
             status = RunList(dialog, view);
-#if TORVANE_DOCTOR
             if (!options.simulate) {
                 if (const std::optional<std::string> hint = DoctorHint()) {
                     view.Emit("hint: " + *hint,
                               JsonText(nlohmann::json{{"event", "hint"}, {"text", *hint}}));
                 }
             }
-#endif
         } else if (options.command == "version") {
             status = RunVersion(dialog, view, options.device);
         } else {

@@ -1,7 +1,5 @@
 #include "cli/device_update.h"
 
-#include "usb/text_error.h"
-
 namespace torvane::cli {
 
 bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard& board,
@@ -26,17 +24,11 @@ bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard
 
 void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::string& file,
                      const UpdatePolicy& policy) {
-    try {
-        UpdateJob job(update.entry, file, policy,
-                      {system.interfaces(), *update.hid, system.clock()}, *update.observer);
-        update.outcome = job.Run();
-        if (update.log && !update.outcome.cause.empty()) {
-            update.log->NoteCause(update.outcome.cause);
-        }
-    } catch (const TextError& error) {
-        update.observer->ShowMessage(error.text());
-        update.outcome.status = error.text();
-        update.outcome.cause = error.text();
+    UpdateJob job(update.entry, file, policy, {system.interfaces(), *update.hid, system.clock()},
+                  *update.observer);
+    update.outcome = job.Run();
+    if (update.log && !update.outcome.cause.empty()) {
+        update.log->NoteCause(update.outcome.cause);
     }
 }
 

@@ -7,10 +7,10 @@
 #include <ostream>
 #include <string>
 
-#include "app/device_system.h"
 #include "cli/device_board.h"
 #include "discovery/device_table.h"
 #include "protocol/report_log.h"
+#include "system/device_system.h"
 #include "update/update_job.h"
 
 namespace torvane::cli {

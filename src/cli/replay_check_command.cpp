@@ -54,7 +54,7 @@ int RunReplayCheck(const std::string& path, std::ostream& out, std::ostream& err
         appearances.push_back(std::string(family::ListText(device.vendorId, device.productId)) +
                               " at " + At(device.line));
     }
-    const std::string identity = summary.identity ? HexBytes(*summary.identity) : "";
+    const std::string identity = summary.identity ? HexBytes(summary.identity->bytes) : "";
     if (json) {
         out << JsonText({{"event", "replay-check"},
                          {"log", path},

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "firmware/firmware_version.h"
 #include "protocol/report_log.h"
 
 namespace torvane::cli {
@@ -18,7 +19,7 @@ struct LogSummary {
     };
     std::string model;                     // "QMX-C"; "Z51-Arud" for a boot loader throughout
     std::optional<Version> versionBefore;  // the first application version reply
-    std::optional<std::array<std::uint8_t, 7>> identity;
+    std::optional<Identity> identity;
     std::optional<Version> bootVersion;
     std::optional<std::size_t> switchLine;  // the enter-download report
     std::optional<std::size_t> eraseLine;   // the erase command

@@ -5,8 +5,8 @@
 
 #include <ostream>
 
-#include "app/device_system.h"
 #include "cli/cli_options.h"
+#include "system/device_system.h"
 
 namespace torvane::cli {
 

@@ -29,7 +29,7 @@ public:
     void Focus(Control) override {}
     std::optional<std::string> ChooseFirmwareFile() override { return file_; }
     // The caller's thread stands in for the user interface thread, which waits for the worker.
-    void SendUpdateNotify(std::uintptr_t code) override { dialog_->OnUpdateNotify(code, 0); }
+    void SendUpdateNotify(UpdateNotice notice) override { dialog_->OnUpdateNotify(notice); }
     void ShowMessage(const std::string& text, const std::string& caption = {}) override;
 
     // Writes a line of text, or the JSON event with its fields, to standard output.

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/device_system.h"
 #include "cli/cli_options.h"
 #include "discovery/device_table.h"
+#include "system/device_system.h"
 
 namespace torvane::cli {
 

@@ -22,7 +22,9 @@ DeviceTable ScanDevices(DeviceInterfaces& interfaces, HidClass& hid, MessageSink
         if (identified && !text.empty() && table.size() < kDeviceTableRows) {
             table.push_back({std::string(text), i, device.LocationPath(), hidGuid});
         }
-        device.CloseDevice();
+        if (!device.CloseDevice()) {
+            break;
+        }
     }
     return table;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "firmware/image_layout.h"
+
 namespace torvane {
 
 struct FirmwareVersion {
@@ -28,12 +30,10 @@ struct FirmwareVersion {
     friend auto operator<=>(const FirmwareVersion&, const FirmwareVersion&) = default;
 };
 
-inline constexpr std::size_t kIdentitySize = 7;
-
 // The seven identity bytes: the model's name in the first four, then 03 00 and the product ID's
 // low byte.
 struct Identity {
-    std::array<std::uint8_t, kIdentitySize> bytes{};
+    std::array<std::uint8_t, image::kIdentitySize> bytes{};
 
     friend bool operator==(const Identity&, const Identity&) = default;
     friend auto operator<=>(const Identity&, const Identity&) = default;

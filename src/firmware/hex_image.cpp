@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "protocol/family.h"
+#include "firmware/image_layout.h"
 
 namespace torvane {
 namespace {
@@ -200,7 +200,7 @@ std::int32_t ParseHexLine(const LoadRules& rules, std::string_view text, int n, 
         ++pair;
     } while (pos + 2 <= limit && stored < n);
 
-    if (rules.bootMode == 0 && record.Address() == family::kIdentityRecordAddress &&
+    if (rules.bootMode == 0 && record.Address() == image::kIdentityRecordAddress &&
         !std::equal(rules.deviceIdentity.bytes.begin(), rules.deviceIdentity.bytes.end(),
                     record.data.begin())) {
         return kIdentityMismatch;
@@ -269,7 +269,7 @@ bool LoadHexImage(std::FILE* stream, const LoadRules& rules, ImageTable& table,
 }
 
 std::optional<FirmwareVersion> ImageVersion(const ImageTable& table) {
-    constexpr std::size_t kFirst = family::kIdentityRecordAddress + family::kImageVersionOffset;
+    constexpr std::size_t kFirst = image::kIdentityRecordAddress + image::kImageVersionOffset;
     std::array<std::uint8_t, 4> version{};
     std::array<bool, 4> written{};
     const std::size_t count = std::min(

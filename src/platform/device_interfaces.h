@@ -85,9 +85,5 @@ public:
 
 // The device interfaces of this system.
 DeviceInterfaces& SystemDeviceInterfaces();
-// Readies the system's interfaces of a USB vendor before a program starts on them: where a
-// program killed while it held an interface can leave it without a driver (Linux), the HID
-// driver gets it back. A sentence for each interface acted on.
-std::vector<std::string> ReadySystemInterfaces(std::uint16_t vendorId);
 
 }  // namespace torvane

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "firmware/firmware_version.h"
+#include "firmware/image_layout.h"
+
 #ifndef TORVANE_FAMILY_VENDOR_ID
 #error "TORVANE_FAMILY_VENDOR_ID comes from the build (CMake cache variable)"
 #endif
@@ -16,10 +19,8 @@ namespace torvane::family {
 inline constexpr std::uint16_t kVendorId = TORVANE_FAMILY_VENDOR_ID;
 inline constexpr std::uint16_t kBootLoaderProductId = 0x1F00;
 
-// The identity is seven bytes: the model's name in the first four, then 03 00 and the product
-// ID's low byte.
-inline constexpr std::size_t kIdentitySize = 7;
-using Identity = std::array<std::uint8_t, kIdentitySize>;
+// The identity an application reports is the one its image carries.
+using image::kIdentitySize;
 
 struct Model {
     std::uint16_t productId;
@@ -32,16 +33,17 @@ struct Model {
 
 // The last entry is any model running its boot loader.
 inline constexpr std::array<Model, 4> kModels{{
-    {0x1F01, "QMX-S", {'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01}, "QMXS"},
-    {0x1F02, "QMX-C", {'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02}, "QMXC"},
-    {0x1F10, "TZN", {'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10}, "TZN"},
+    {0x1F01, "QMX-S", {{'Q', 'M', 'X', 'S', 0x03, 0x00, 0x01}}, "QMXS"},
+    {0x1F02, "QMX-C", {{'Q', 'M', 'X', 'C', 0x03, 0x00, 0x02}}, "QMXC"},
+    {0x1F10, "TZN", {{'T', 'Z', 'N', 0x00, 0x03, 0x00, 0x10}}, "TZN"},
     {kBootLoaderProductId, "Z51-Arud", {}, {}},
 }};
 
 static_assert(std::all_of(kModels.begin(), kModels.end(),
                           [](const Model& model) {
                               return std::equal(model.identityName.begin(),
-                                                model.identityName.end(), model.identity.begin());
+                                                model.identityName.end(),
+                                                model.identity.bytes.begin());
                           }),
               "each identity begins with its name");
 
@@ -125,12 +127,11 @@ inline constexpr std::uint32_t kScanIntervalMs = 200;
 inline constexpr std::uint32_t kRunWaitMs = 2000;
 inline constexpr int kClosingScans = 15;
 
-// The image: the record written last, and the record carrying identity (bytes 0-6) and version
-// (bytes 7-10).
-inline constexpr std::uint16_t kStartRecordAddress = 0x2000;
-inline constexpr std::uint16_t kIdentityRecordAddress = 0x2100;
-inline constexpr std::size_t kImageVersionOffset = 7;
-inline constexpr std::size_t kImageVersionSize = 4;
+// The image's layout, as the family's devices read it.
+using image::kIdentityRecordAddress;
+using image::kImageVersionOffset;
+using image::kImageVersionSize;
+using image::kStartRecordAddress;
 
 // An application below this major version may not be updated.
 inline constexpr std::uint8_t kMinUpdatableMajor = 3;

@@ -16,8 +16,8 @@ std::uint16_t ModelOfIdentity(const std::vector<LoggedReport>& reports) {
             // The model's name, the first four identity bytes, is what tells.
             for (const family::Model& model : family::kModels) {
                 if (model.productId != family::kBootLoaderProductId &&
-                    std::equal(model.identity.begin(), model.identity.begin() + 4,
-                               reply->identity.begin())) {
+                    std::equal(model.identity.bytes.begin(), model.identity.bytes.begin() + 4,
+                               reply->identity.bytes.begin())) {
                     return model.productId;
                 }
             }

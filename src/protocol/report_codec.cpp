@@ -72,7 +72,7 @@ std::optional<AppVersionReply> DecodeAppVersionReply(std::span<const std::uint8_
     }
     AppVersionReply fields;
     std::copy_n(report.begin() + kAppVersionOffset, fields.version.size(), fields.version.begin());
-    std::copy_n(report.begin() + kAppIdentityOffset, kIdentitySize, fields.identity.begin());
+    std::copy_n(report.begin() + kAppIdentityOffset, kIdentitySize, fields.identity.bytes.begin());
     return fields;
 }
 
@@ -95,7 +95,8 @@ EraseStatusReply DecodeEraseStatusReply(std::span<const std::uint8_t> report) {
 void BuildAppVersionReply(std::span<std::uint8_t> reply, const AppVersionReply& fields) {
     BeginReply(reply, kAppVersionReply);
     std::copy(fields.version.begin(), fields.version.end(), reply.begin() + kAppVersionOffset);
-    std::copy(fields.identity.begin(), fields.identity.end(), reply.begin() + kAppIdentityOffset);
+    std::copy(fields.identity.bytes.begin(), fields.identity.bytes.end(),
+              reply.begin() + kAppIdentityOffset);
 }
 
 void BuildBootVersionReply(std::span<std::uint8_t> reply, const std::array<char, 3>& digits) {

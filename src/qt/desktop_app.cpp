@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/device_system.h"
-#include "platform/linux/interface_access.h"
 #include "protocol/family.h"
 #include "qt/main_window.h"
+#include "system/access_findings.h"
+#include "system/device_system.h"
 
 namespace torvane::qt {
 namespace {
@@ -100,9 +100,8 @@ int RunDesktop(int argc, char** argv) {
     MainWindow window(system->interfaces(), system->hid(), system->clock());
     // On the system's devices, an empty status line says what keeps them from being used.
     if (!system->family()) {
-        window.SetAccessHint([] {
-            return linux_hid::UnusableInterfaceHint(family::kVendorId, family::kInputReportId);
-        });
+        window.SetAccessHint(
+            [] { return UnusableInterfaceHint(family::kVendorId, family::kInputReportId); });
     }
     // The window's modal loop is the program's life, as on Windows.
     window.OnInitDialog();

@@ -197,8 +197,8 @@ std::optional<std::string> MainWindow::OpenFileDialog() {
     return QFile::encodeName(path).toStdString();
 }
 
-void MainWindow::SendUpdateNotify(std::uintptr_t code) {
-    OnUiThread([&] { engine_.OnUpdateNotify(code, 0); });
+void MainWindow::SendUpdateNotify(UpdateNotice notice) {
+    OnUiThread([&] { engine_.OnUpdateNotify(notice); });
 }
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption) {

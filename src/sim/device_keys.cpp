@@ -61,8 +61,9 @@ std::optional<std::array<unsigned, 3>> Triple(std::string_view text, unsigned ma
     return values;
 }
 
-std::optional<std::array<std::uint8_t, 7>> Identity(std::string_view text) {
-    std::array<std::uint8_t, 7> bytes{};
+std::optional<Identity> ParseIdentity(std::string_view text) {
+    Identity identity;
+    auto& bytes = identity.bytes;
     if (text.size() != 2 * bytes.size()) {
         return std::nullopt;
     }
@@ -73,7 +74,7 @@ std::optional<std::array<std::uint8_t, 7>> Identity(std::string_view text) {
             return std::nullopt;
         }
     }
-    return bytes;
+    return identity;
 }
 
 // The latest time a plug schedule may name: a day, far inside the tick counter's half range.
@@ -171,7 +172,7 @@ public:
                                   static_cast<std::uint8_t>((*version)[1]),
                                   static_cast<std::uint8_t>((*version)[2]), 0};
         } else if (name == "identity") {
-            const auto identity = Identity(value);
+            const auto identity = ParseIdentity(value);
             if (!identity) {
                 return Fail("'" + std::string(key) + "' is not identity= with 14 hex digits");
             }

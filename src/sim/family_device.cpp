@@ -64,11 +64,6 @@ std::array<std::uint8_t, 4> FamilyDevice::appVersion() const {
     return config_.appVersion;
 }
 
-std::array<std::uint8_t, 7> FamilyDevice::identity() const {
-    std::lock_guard lock(mutex());
-    return config_.identity;
-}
-
 std::string FamilyDevice::locationPath() const {
     std::lock_guard lock(mutex());
     return location_;
@@ -254,7 +249,7 @@ void FamilyDevice::AdoptImage() {
                            [](std::uint8_t b) { return b == 0xFF; });
     };
     if (!blank(record, family::kIdentitySize)) {
-        std::copy_n(record, family::kIdentitySize, config_.identity.begin());
+        std::copy_n(record, family::kIdentitySize, config_.identity.bytes.begin());
     }
     const auto version = record + family::kImageVersionOffset;
     if (!blank(version, family::kImageVersionSize) && !config_.faults.versionKeptAfterRun) {

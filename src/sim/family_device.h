@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/firmware_version.h"
 #include "firmware/image_record.h"
 #include "sim/sim_function.h"
 
@@ -36,7 +37,7 @@ struct FamilyDeviceConfig {
     std::uint16_t productId = 0x1F01;  // the model, as its application enumerates
     std::string locationPath;
     std::array<std::uint8_t, 4> appVersion{3, 1, 0, 0};
-    std::array<std::uint8_t, 7> identity{};
+    Identity identity{};
     std::array<char, 3> bootVersion{'1', '0', '2'};
     bool startInBootLoader = false;
     HidCaps appCaps{0x0001, 0xFF00, 64, 64, 0};
@@ -85,7 +86,6 @@ public:
     Mode mode() const;
     std::vector<std::uint8_t> flash() const;
     std::array<std::uint8_t, 4> appVersion() const;
-    std::array<std::uint8_t, 7> identity() const;
     std::string locationPath() const;
     int eraseCount() const;
     int writeCount() const;

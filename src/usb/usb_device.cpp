@@ -33,10 +33,11 @@ CUsbDevice::CUsbDevice(DeviceInterfaces& system, MessageSink& messages, WindowHa
 }
 
 CUsbDevice::~CUsbDevice() {
-    try {
-        CloseDevice();
-    } catch (const TextError& error) {
-        DebugTrace("%s\n", error.text().c_str());
+    // The object goes whatever the system says: a refused close is traced, never shown.
+    if (const char* failure = CloseHandle()) {
+        DebugTrace("%s\n", failure);
+    } else {
+        ForgetDevice();
     }
     if (interfaceNotification) {
         SystemError error;
@@ -118,7 +119,9 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
         return false;
     }
     CopyCut(devicePath, *(*entries)[index].devicePath);
-    ReleaseHandle();
+    if (!ReleaseHandle()) {
+        return false;
+    }
     SystemError error;
     const DeviceHandle handle = system_.Open(devicePath.data(), error);
     if (!handle) {
@@ -131,8 +134,8 @@ bool CUsbDevice::OpenHandle(std::uint8_t index) {
 }
 
 bool CUsbDevice::OpenDevice(std::uint8_t index) {
-    if (deviceHandle) {
-        CloseDevice();
+    if (deviceHandle && !CloseDevice()) {
+        return false;
     }
     if (!OpenHandle(index)) {
         deviceHandle = {};
@@ -203,25 +206,41 @@ bool CUsbDevice::OpenDevice(std::uint8_t index) {
     return true;
 }
 
-void CUsbDevice::ReleaseHandle() {
+const char* CUsbDevice::CloseHandle() {
     if (!deviceHandle) {
-        return;
+        return nullptr;
     }
     SystemError error;
     if (handleNotification && !system_.UnregisterNotification(handleNotification, error)) {
         lastError = error.code;
-        throw TextError("Failed to close the handle notification handle.");
+        return "Failed to close the handle notification handle.";
     }
     if (!system_.Close(deviceHandle, error)) {
         lastError = error.code;
-        throw TextError("Failed to close handle to driver.");
+        return "Failed to close handle to driver.";
     }
     deviceHandle = {};
     handleNotification = {};
+    return nullptr;
 }
 
-void CUsbDevice::CloseDevice() {
-    ReleaseHandle();
+bool CUsbDevice::ReleaseHandle() {
+    if (const char* failure = CloseHandle()) {
+        messages_.ShowMessage(failure);
+        return false;
+    }
+    return true;
+}
+
+bool CUsbDevice::CloseDevice() {
+    if (!ReleaseHandle()) {
+        return false;
+    }
+    ForgetDevice();
+    return true;
+}
+
+void CUsbDevice::ForgetDevice() {
     locationPaths.fill('\0');
     locationInformation.fill('\0');
     deviceDescriptor.fill(0);

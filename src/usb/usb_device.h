@@ -28,7 +28,8 @@ public:
     static constexpr std::size_t kConfigSlots = 2;
 
     // Registers for interface notifications when notifyWindow is given; opens list index 0 at
-    // once when openFirst is set. Messages about bad descriptor tables go to messages.
+    // once when openFirst is set. Messages about bad descriptor tables and refused closes go to
+    // messages.
     CUsbDevice(DeviceInterfaces& system, MessageSink& messages, WindowHandle notifyWindow,
                Guid interfaceGuid, bool openFirst);
     // Closes the device; a failure on the way is sent to the debug trace, never thrown.
@@ -36,17 +37,18 @@ public:
     CUsbDevice(const CUsbDevice&) = delete;
     CUsbDevice& operator=(const CUsbDevice&) = delete;
 
-    // Enumeration, open and close. The close operations throw TextError when the system refuses.
+    // Enumeration, open and close. A close the system refuses is shown as a message and ends the
+    // operation there, the handle kept: the close operations return false, an open fails.
     // With a snapshot, counts and opens take the interfaces from it instead of asking the system
     // each time: a scan over n interfaces then enumerates once, not 4n times.
     void UseEnumeration(std::optional<std::vector<InterfaceEntry>> snapshot);
     std::uint8_t CountDevices();
     // Opens the interface at index in place of the handle held, which is closed on every way past
-    // the count (throwing as ReleaseHandle does); an index not counted changes nothing.
+    // the count; an index not counted changes nothing.
     bool OpenHandle(std::uint8_t index);
     bool OpenDevice(std::uint8_t index);
-    void CloseDevice();
-    void ReleaseHandle();
+    bool CloseDevice();
+    bool ReleaseHandle();
     bool RegisterInterfaceNotification(WindowHandle window);
 
     // Driver control channel and queries.
@@ -153,6 +155,11 @@ private:
     void QueryWord(std::uint32_t code, std::uint32_t& value);
     // Clears text and, on an open device, lets the driver fill it.
     void QueryText(std::uint32_t code, std::array<char, 256>& text);
+    // Closes the handle and its notification. The text of the step the system refused, the
+    // handle kept; nullptr once both are closed.
+    const char* CloseHandle();
+    // Forgets the closed device: its location, descriptors and what the open built.
+    void ForgetDevice();
     // Frees what the open built, after the handle is closed.
     void ReleaseObjects();
     CUsbConfiguration* SelectedConfiguration() const;

@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <array>
+#include <utility>
 #include <vector>
 
 #include "resource.h"
@@ -12,10 +14,25 @@ namespace {
 
 // Runs on the user interface thread: the focus belongs to that thread's windows.
 constexpr UINT kWmSetFocus = WM_APP + 1;
+// The private message the worker sends the dialog, with the notice's code in wParam.
+constexpr UINT kWmUpdateNotify = 10001;
+constexpr std::array<std::pair<UpdateNotice, WPARAM>, 3> kNoticeCodes{{
+    {UpdateNotice::kRefresh, 296},
+    {UpdateNotice::kReselect, 10002},
+    {UpdateNotice::kRescan, 10003},
+}};
 constexpr char kProgramName[] = "Torvane";
 
 int ControlId(Control control) {
-    return static_cast<int>(control);
+    switch (control) {
+        case Control::DeviceList:
+            return IDC_DEVICES;
+        case Control::Scan:
+            return IDC_SCAN;
+        case Control::Update:
+            return IDC_UPDATE;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -27,7 +44,7 @@ MainDialog::MainDialog(HINSTANCE instance, DeviceInterfaces& interfaces, HidClas
       engine_(*this, interfaces, hid, clock),
       chooser_([this] { return OpenFileDialog(); }) {}
 
-INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     switch (message) {
         case WM_INITDIALOG:
             OnInitDialog();
@@ -69,11 +86,16 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case kWmSetFocus:
             ::SetFocus(::GetDlgItem(hwnd(), static_cast<int>(wParam)));
             return TRUE;
-        default:
-            if (message == kWmUpdateNotify) {
-                ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, engine_.OnUpdateNotify(wParam, lParam));
-                return TRUE;
+        case kWmUpdateNotify:
+            // A code of no notice is answered as a handled one, and does nothing.
+            for (const auto& [notice, code] : kNoticeCodes) {
+                if (code == wParam) {
+                    engine_.OnUpdateNotify(notice);
+                }
             }
+            ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, 0);
+            return TRUE;
+        default:
             return FALSE;
     }
 }
@@ -177,8 +199,12 @@ std::optional<std::string> MainDialog::OpenFileDialog() {
     return std::string(path.data());
 }
 
-void MainDialog::SendUpdateNotify(std::uintptr_t code) {
-    ::SendMessageW(hwnd(), kWmUpdateNotify, code, 0);
+void MainDialog::SendUpdateNotify(UpdateNotice notice) {
+    for (const auto& [each, code] : kNoticeCodes) {
+        if (each == notice) {
+            ::SendMessageW(hwnd(), kWmUpdateNotify, code, 0);
+        }
+    }
 }
 
 void MainDialog::ShowMessage(const std::string& text, const std::string& caption) {

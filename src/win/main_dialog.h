@@ -36,7 +36,7 @@ public:
     void Enable(Control control, bool enabled) override;
     void Focus(Control control) override;
     std::optional<std::string> ChooseFirmwareFile() override;
-    void SendUpdateNotify(std::uintptr_t code) override;
+    void SendUpdateNotify(UpdateNotice notice) override;
     void ShowMessage(const std::string& text, const std::string& caption = {}) override;
     WindowHandle MainWindow() override;
 

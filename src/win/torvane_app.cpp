@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/device_system.h"
+#include "system/device_system.h"
 #include "win/main_dialog.h"
 
 namespace torvane::win {

@@ -35,7 +35,7 @@ public:
     void Enable(Control control, bool enabled) override { this->enabled[control] = enabled; }
     void Focus(Control control) override { focused = control; }
     std::optional<std::string> ChooseFirmwareFile() override { return file; }
-    void SendUpdateNotify(std::uintptr_t code) override { dialog->OnUpdateNotify(code, 0); }
+    void SendUpdateNotify(UpdateNotice notice) override { dialog->OnUpdateNotify(notice); }
     void ShowMessage(const std::string& text, const std::string& = {}) override {
         messages.push_back(text);
     }

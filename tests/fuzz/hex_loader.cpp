@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "firmware/hex_image.h"
+#include "firmware/image_layout.h"
 #include "fuzz_input.h"
-#include "protocol/family.h"
 
 namespace torvane::fuzz {
 namespace {
@@ -35,7 +35,7 @@ void CheckLoad(const std::uint8_t* data, std::size_t size, const LoadRules& rule
         const std::uint8_t high = record.addressHigh;
         Require(high == 0x00 || record.addressLow == 0x00 || (high >= 0x20 && high <= 0xEF),
                 "every record lies in the accepted ranges");
-        if (rules.bootMode == 0 && record.Address() == family::kIdentityRecordAddress) {
+        if (rules.bootMode == 0 && record.Address() == image::kIdentityRecordAddress) {
             Require(std::equal(kIdentity.bytes.begin(), kIdentity.bytes.end(), record.data.begin()),
                     "the identity record carries the application's identity");
         }

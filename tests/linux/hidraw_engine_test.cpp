@@ -5,9 +5,9 @@
 
 #include "cli/cli_options.h"
 #include "linux/hidraw_testbed.h"
-#include "platform/linux/interface_access.h"
 #include "protocol/family.h"
 #include "support/run_cli.h"
+#include "system/access_findings.h"
 
 namespace torvane {
 namespace {
@@ -43,7 +43,7 @@ TEST_F(HidrawCliTest, AnInterfaceLeftWithoutADriverIsGivenBackAndAClaimedOneIsBu
     EXPECT_EQ(doctor.status, cli::kExitFailed);
     EXPECT_EQ(doctor.out,
               "/dev/hidraw0  product 1f02  " + HidrawTestbed::IdPath(1) + "  hidraw  ok\n" + busy);
-    EXPECT_EQ(linux_hid::UnusableInterfaceHint(family::kVendorId, family::kInputReportId),
+    EXPECT_EQ(UnusableInterfaceHint(family::kVendorId, family::kInputReportId),
               "a device of the family was found but cannot be used (" + HidrawTestbed::UsbNode(2) +
                   ": busy: held by another program)");
 

@@ -33,7 +33,7 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
         {"tzn:version=0.255.007:identity=0a1B2c3D4e5F60", 0, 0x1F10,
          [](auto& c) {
              c.appVersion = {0, 255, 7, 0};
-             c.identity = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60};
+             c.identity = {{0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60}};
          }},
         {"qmx-s:boot:bootversion=2.0.9", 0, 0x1F01,
          [](auto& c) {

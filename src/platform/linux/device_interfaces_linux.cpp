@@ -12,7 +12,6 @@
 
 #include "platform/device_interfaces.h"
 #include "platform/linux/hid_interfaces.h"
-#include "platform/linux/interface_access.h"
 #include "platform/linux/open_interface.h"
 
 namespace torvane {
@@ -95,7 +94,7 @@ public:
         const std::optional<linux_hid::HidInterface> interface = InterfaceAt(devicePath);
         linux_hid::OpenInterface opened;
         int code = 0;
-        if (interface && linux_hid::ChooseTransport(*interface) == linux_hid::Transport::kUsb) {
+        if (interface && linux_hid::ChooseTransport(*interface) == Transport::kUsb) {
             auto usb =
                 usbfs::UsbInterface::Open(interface->usbNode, interface->interfaceNumber, code);
             if (usb) {
@@ -183,14 +182,6 @@ OpenInterface& ToInterface(DeviceHandle handle) {
 DeviceInterfaces& SystemDeviceInterfaces() {
     static LinuxDeviceInterfaces interfaces;
     return interfaces;
-}
-
-std::vector<std::string> ReadySystemInterfaces(std::uint16_t vendorId) {
-    std::vector<std::string> notes;
-    for (const linux_hid::GivenBack& given : linux_hid::GiveBackDriverless(vendorId)) {
-        notes.push_back(linux_hid::GiveBackNote(given));
-    }
-    return notes;
 }
 
 }  // namespace torvane

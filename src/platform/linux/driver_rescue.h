@@ -2,6 +2,8 @@
 // the program while they are claimed: the handler releases each registered interface through its
 // usbfs descriptor, asks the kernel to bind a driver to it again, restores the signal's previous
 // disposition and raises the signal again. Everything it touches is fixed-size and lock-free.
+// The device access seam's GiveBackDriverless, for interfaces a program killed by a signal it
+// could not handle left without a driver, is defined beside it.
 #pragma once
 
 #include <cstddef>

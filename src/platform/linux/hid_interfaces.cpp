@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <memory>
@@ -337,10 +338,6 @@ bool HasInterruptOut(std::span<const std::uint8_t> descriptors, std::uint8_t con
     return false;
 }
 
-void SetTransportPreference(TransportPreference chosen) {
-    preference = chosen;
-}
-
 Transport ChooseTransport(const HidInterface& interface) {
     if (interface.usbNode.empty()) {
         return Transport::kHidraw;
@@ -356,4 +353,39 @@ Transport ChooseTransport(const HidInterface& interface) {
     return interface.interruptOut ? Transport::kUsb : Transport::kHidraw;
 }
 
+std::vector<HidInterface> VendorInterfaces(std::uint16_t vendorId) {
+    std::vector<HidInterface> interfaces = ListHidInterfaces();
+    std::erase_if(interfaces, [vendorId](const HidInterface& interface) {
+        return interface.vendorId != vendorId;
+    });
+    return interfaces;
+}
+
+const std::string& NodeOf(const HidInterface& interface, Transport transport) {
+    if (transport == Transport::kUsb) {
+        return interface.usbNode;
+    }
+    return interface.hidrawNode.empty() ? interface.devicePath : interface.hidrawNode;
+}
+
+int OpenError(const std::string& node) {
+    if (node.empty()) {
+        return ENOENT;
+    }
+    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    ::close(fd);
+    return 0;
+}
+
 }  // namespace torvane::linux_hid
+
+namespace torvane {
+
+void SetTransportPreference(TransportPreference chosen) {
+    linux_hid::preference = chosen;
+}
+
+}  // namespace torvane

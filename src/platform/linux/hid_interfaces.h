@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/device_access.h"
 #include "platform/types.h"
 
 namespace torvane::linux_hid {
@@ -64,15 +65,16 @@ bool NaturalLess(std::string_view a, std::string_view b);
 bool HasInterruptOut(std::span<const std::uint8_t> descriptors, std::uint8_t configuration,
                      std::uint8_t interfaceNumber, std::uint8_t alternate);
 
-// How reports reach an interface: hidraw's report ioctls, or control transfers through usbfs.
-enum class Transport { kHidraw, kUsb };
-// auto: usbfs for an interface with an interrupt OUT endpoint (where hidraw would send output
-// reports over that endpoint), hidraw otherwise. A forced choice is for diagnosis.
-enum class TransportPreference { kAuto, kHidraw, kUsb };
-
-void SetTransportPreference(TransportPreference preference);
-// The transport Open uses for the interface under the current preference; an interface without
-// a USB device always uses hidraw.
+// The transport Open uses for the interface under the current preference (SetTransportPreference);
+// an interface without a USB device always uses hidraw.
 Transport ChooseTransport(const HidInterface& interface);
+
+// The HID interfaces of a USB vendor, in ListHidInterfaces' order.
+std::vector<HidInterface> VendorInterfaces(std::uint16_t vendorId);
+// The node a transport opens: the USB device node for usbfs, else the hidraw node (or, while
+// there is none, the interface's path).
+const std::string& NodeOf(const HidInterface& interface, Transport transport);
+// 0 when the node opens for reading and writing, else the errno.
+int OpenError(const std::string& node);
 
 }  // namespace torvane::linux_hid

@@ -261,10 +261,4 @@ DeviceInterfaces& SystemDeviceInterfaces() {
     return interfaces;
 }
 
-// Windows gives an interface back to its driver when the last handle goes, however the program
-// ended: there is nothing to ready.
-std::vector<std::string> ReadySystemInterfaces(std::uint16_t) {
-    return {};
-}
-
 }  // namespace torvane

@@ -1,12 +1,14 @@
-#include "app/device_system.h"
+#include "system/device_system.h"
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/device_access.h"
 #include "platform/hid_class.h"
 #include "protocol/family.h"
 #include "sim/device_list_grammar.h"
 #include "sim/sim_arrivals.h"
+#include "system/access_findings.h"
 
 namespace torvane {
 
@@ -36,7 +38,11 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
         system->interfaces_ = &system->family_->interfaces();
         system->hid_ = &system->family_->hid();
     } else {
-        system->notes_ = ReadySystemInterfaces(family::kVendorId);
+        // A program killed while it held an interface can leave it without a driver: the HID
+        // driver gets it back before this program starts on the devices.
+        for (const GivenBack& given : GiveBackDriverless(family::kVendorId)) {
+            system->notes_.push_back(GiveBackNote(given));
+        }
         system->interfaces_ = &SystemDeviceInterfaces();
         system->hid_ = &SystemHidClass();
     }

@@ -1,0 +1,73 @@
+// Access to this system's HID interfaces of a USB vendor: the transport they are opened with,
+// what keeps each of them from being used, and the give-back of interfaces that a program killed
+// while it held them left without a driver. Facts only: the front ends put them in words. A
+// system where nothing of this arises (Windows) has no transport to choose and lists nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torvane {
+
+// How reports reach an interface: the HID driver's node (hidraw), or control transfers through
+// the USB device node (usbfs).
+enum class Transport { kHidraw, kUsb };
+// kAuto: usbfs for an interface with an interrupt OUT endpoint (where hidraw would send output
+// reports over that endpoint), hidraw otherwise. A forced choice is for diagnosis.
+enum class TransportPreference { kAuto, kHidraw, kUsb };
+
+// The transport the system's device interfaces open interfaces with from now on; an interface
+// without a USB device always uses hidraw.
+void SetTransportPreference(TransportPreference preference);
+
+// What keeps an interface from being used.
+enum class AccessProblem {
+    kNone,
+    kBusy,            // another program claims the USB interface
+    kDriverless,      // no driver: a program was killed while it held the interface
+    kNoHidrawNode,    // the HID driver has let go of it
+    kDenied,          // the node refuses this user
+    kUnopened,        // the node does not open for reading and writing (error)
+    kUnreadableCaps,  // the report descriptor cannot be read (error)
+    kNoReportIoctls,  // the kernel lacks the report ioctls
+};
+
+struct InterfaceAccess {
+    std::string node;          // the node the transport opens
+    std::string usbInterface;  // its USB interface's sysfs name (1-2:1.0); empty without one
+    std::string usbNode;       // its USB device node; empty without a USB device
+    std::uint16_t productId = 0;
+    std::string locationPath;
+    Transport transport = Transport::kHidraw;
+    bool interruptOut = false;  // the interface's current setting has an interrupt OUT endpoint
+    AccessProblem problem = AccessProblem::kNone;
+    int error = 0;             // kUnopened, kUnreadableCaps: the system's error code
+    std::vector<int> holders;  // kBusy: the other processes that have the USB device node open
+    // kNoReportIoctls: the first kernel release with them, and the one running.
+    std::string neededRelease;
+    std::string runningRelease;
+
+    bool Usable() const { return problem == AccessProblem::kNone; }
+};
+
+// Each HID interface of the vendor, in the order the device interfaces list them, opened as its
+// transport would open it: a hidraw node also has its capabilities read and is asked for the
+// input report inputReportId, as the engine would; a USB device node is only opened (claiming the
+// interface would take it from its driver).
+std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint8_t inputReportId);
+// True when the node of some HID interface of the vendor does not open; cheaper than examining.
+bool SomeInterfaceUnopened(std::uint16_t vendorId);
+
+// A USB interface without a driver that the give-back asked the kernel to bind one to.
+struct GivenBack {
+    std::string usbInterface;  // its sysfs name
+    std::string usbNode;
+    int error = 0;  // 0 when a driver took it, else the system's error code
+};
+// Asks the kernel to bind a driver to each HID interface of the vendor that has none and that no
+// program claims, that one interface only; the kernel refuses one that is claimed meanwhile.
+// Returns each interface it asked for, after waiting up to a second for their nodes to open.
+std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId);
+
+}  // namespace torvane

@@ -1,0 +1,112 @@
+// Device access seam on sysfs, hidraw and usbfs: each HID interface of the vendor examined as its
+// transport opens it.
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "platform/device_access.h"
+#include "platform/linux/hid_interfaces.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/process_holders.h"
+
+namespace torvane {
+namespace {
+
+using linux_hid::HidInterface;
+
+std::string KernelRelease() {
+    utsname name{};
+    return ::uname(&name) == 0 ? name.release : "unknown";
+}
+
+void Unopened(InterfaceAccess& access, int error) {
+    access.problem =
+        error == EACCES || error == EPERM ? AccessProblem::kDenied : AccessProblem::kUnopened;
+    access.error = error;
+}
+
+// What the interface's driver tells: busy while another program claims it, a program killed
+// while it held it when there is none; false while the HID driver has it.
+bool DriverProblem(const HidInterface& interface, InterfaceAccess& access) {
+    if (interface.usbInterfacePath.empty()) {
+        return false;
+    }
+    if (interface.driver == "usbfs") {
+        access.problem = AccessProblem::kBusy;
+        access.holders = linux_hid::ProcessesHolding(interface.usbNode);
+        return true;
+    }
+    if (interface.driver.empty()) {
+        access.problem = AccessProblem::kDriverless;
+        return true;
+    }
+    return false;
+}
+
+void ExamineHidraw(const HidInterface& interface, std::uint8_t inputReportId,
+                   InterfaceAccess& access) {
+    if (interface.hidrawNode.empty()) {
+        access.problem = AccessProblem::kNoHidrawNode;
+        return;
+    }
+    const int fd = ::open(interface.hidrawNode.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        Unopened(access, errno);
+        return;
+    }
+    int capsError = 0;
+    if (const std::optional<HidCaps> caps = hidraw::ReadCaps(fd, capsError); !caps) {
+        access.problem = AccessProblem::kUnreadableCaps;
+        access.error = capsError;
+    } else if (caps->inputReportByteLength > 0) {
+        std::vector<std::uint8_t> report(caps->inputReportByteLength, 0);
+        report[0] = inputReportId;
+        if (hidraw::IsMissingReportIoctl(hidraw::GetInputReport(fd, report))) {
+            access.problem = AccessProblem::kNoReportIoctls;
+            access.neededRelease = hidraw::kReportIoctlsKernel;
+            access.runningRelease = KernelRelease();
+        }
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint8_t inputReportId) {
+    std::vector<InterfaceAccess> examined;
+    for (const HidInterface& interface : linux_hid::VendorInterfaces(vendorId)) {
+        InterfaceAccess& access = examined.emplace_back();
+        access.transport = linux_hid::ChooseTransport(interface);
+        access.node = linux_hid::NodeOf(interface, access.transport);
+        access.usbInterface =
+            interface.usbInterfacePath.substr(interface.usbInterfacePath.rfind('/') + 1);
+        access.usbNode = interface.usbNode;
+        access.productId = interface.productId;
+        access.locationPath = interface.locationPath;
+        access.interruptOut = interface.interruptOut;
+        if (DriverProblem(interface, access)) {
+            continue;
+        }
+        if (access.transport == Transport::kHidraw) {
+            ExamineHidraw(interface, inputReportId, access);
+        } else if (const int error = linux_hid::OpenError(interface.usbNode); error != 0) {
+            Unopened(access, error);
+        }
+    }
+    return examined;
+}
+
+bool SomeInterfaceUnopened(std::uint16_t vendorId) {
+    for (const HidInterface& interface : linux_hid::VendorInterfaces(vendorId)) {
+        if (linux_hid::OpenError(
+                linux_hid::NodeOf(interface, linux_hid::ChooseTransport(interface))) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace torvane

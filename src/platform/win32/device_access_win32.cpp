@@ -1,0 +1,22 @@
+// Device access seam on Windows: interfaces are opened through the HID driver, and Windows gives
+// an interface back to its driver when the last handle goes, however the program ended. There is
+// no transport to choose and nothing to give back; nothing is examined.
+#include "platform/device_access.h"
+
+namespace torvane {
+
+void SetTransportPreference(TransportPreference) {}
+
+std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t, std::uint8_t) {
+    return {};
+}
+
+bool SomeInterfaceUnopened(std::uint16_t) {
+    return false;
+}
+
+std::vector<GivenBack> GiveBackDriverless(std::uint16_t) {
+    return {};
+}
+
+}  // namespace torvane
