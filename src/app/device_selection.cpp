@@ -1,19 +1,12 @@
 // The dialog's device list and the read of its selected entry: supported or not, boot loader or
 // application, and its version.
-#include <array>
-
 #include "app/torvane_dlg.h"
 #include "discovery/device_reading.h"
 #include "discovery/device_scan.h"
+#include "protocol/family.h"
 #include "protocol/fixed_texts.h"
 
 namespace torvane {
-namespace {
-
-// List texts of supported devices contain one of these, tested in this order.
-constexpr std::array<std::string_view, 3> kSupportedNames{"QMX", "Z51-Arud", "TZN"};
-
-}  // namespace
 
 void CTorvaneDlg::ShowTable(DeviceTable table) {
     for (const ListedDevice& row : table) {
@@ -36,15 +29,10 @@ void CTorvaneDlg::SelectDevice() {
     const bool listedEntry = selection >= 0 && selection < static_cast<int>(listed.size());
     // No selection reads as an empty entry, and so as unsupported.
     const std::string text = listedEntry ? view_.DeviceText(selection) : std::string();
-    deviceSupported = 0;
+    // Supported: the list text of one of the family's models or of its boot loader.
+    deviceSupported = family::FindModelByListText(text) != nullptr ? 1 : 0;
     session.bootMode = 0;
     selectionReading = {};
-    for (const std::string_view name : kSupportedNames) {
-        if (text.find(name) != std::string::npos) {
-            deviceSupported = 1;
-            break;
-        }
-    }
     if (deviceSupported == 0) {
         view_.ShowTexts(pathStatusText, versionText);
         return;

@@ -44,23 +44,6 @@ std::optional<unsigned> Number(std::string_view text, unsigned max) {
     return value;
 }
 
-// A.B.C with each part at most max.
-std::optional<std::array<unsigned, 3>> Triple(std::string_view text, unsigned max) {
-    const std::vector<std::string_view> parts = Split(text, '.');
-    if (parts.size() != 3) {
-        return std::nullopt;
-    }
-    std::array<unsigned, 3> values{};
-    for (std::size_t i = 0; i < 3; ++i) {
-        const std::optional<unsigned> value = Number(parts[i], max);
-        if (!value) {
-            return std::nullopt;
-        }
-        values[i] = *value;
-    }
-    return values;
-}
-
 std::optional<Identity> ParseIdentity(std::string_view text) {
     Identity identity;
     auto& bytes = identity.bytes;
@@ -164,13 +147,13 @@ public:
             return Fail("'" + std::string(name) + "' needs a value");
         }
         if (name == "version") {
-            const auto version = Triple(value, 255);
+            const auto version = FirmwareVersion::Parse(value);
             if (!version) {
                 return Fail("'" + std::string(key) + "' is not version=A.B.C, each 0-255");
             }
-            config_.appVersion = {static_cast<std::uint8_t>((*version)[0]),
-                                  static_cast<std::uint8_t>((*version)[1]),
-                                  static_cast<std::uint8_t>((*version)[2]), 0};
+            config_.appVersion = {static_cast<std::uint8_t>(version->major),
+                                  static_cast<std::uint8_t>(version->minor),
+                                  static_cast<std::uint8_t>(version->patch), 0};
         } else if (name == "identity") {
             const auto identity = ParseIdentity(value);
             if (!identity) {
@@ -178,13 +161,14 @@ public:
             }
             config_.identity = *identity;
         } else if (name == "bootversion") {
-            const auto version = Triple(value, 9);
+            // Single digits: the boot loader answers with one ASCII digit each.
+            const auto version = FirmwareVersion::Parse(value);
             if (!version || value.size() != 5) {
                 return Fail("'" + std::string(key) + "' is not bootversion=A.B.C, each 0-9");
             }
-            for (std::size_t i = 0; i < 3; ++i) {
-                config_.bootVersion[i] = static_cast<char>('0' + (*version)[i]);
-            }
+            config_.bootVersion = {static_cast<char>('0' + version->major),
+                                   static_cast<char>('0' + version->minor),
+                                   static_cast<char>('0' + version->patch)};
         } else if (name == "location") {
             if (value.size() > kMaxLocationLength) {
                 return Fail("'location' is longer than " + std::to_string(kMaxLocationLength) +
