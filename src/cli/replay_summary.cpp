@@ -1,5 +1,6 @@
 #include "cli/replay_summary.h"
 
+#include <array>
 #include <algorithm>
 #include <span>
 
@@ -55,9 +56,12 @@ LogSummary Summarize(const LoggedSession& session) {
                 break;
             case BootVersion:
                 if (const auto digits = family::DecodeBootVersionReply(answer)) {
-                    summary.bootVersion = LogSummary::Version{
-                        reply->line,
-                        std::string{(*digits)[0], '.', (*digits)[1], '.', (*digits)[2]}};
+                    const std::array<std::uint8_t, 4> bytes{static_cast<std::uint8_t>((*digits)[0]),
+                                                            static_cast<std::uint8_t>((*digits)[1]),
+                                                            static_cast<std::uint8_t>((*digits)[2]),
+                                                            0};
+                    summary.bootVersion =
+                        LogSummary::Version{reply->line, FirmwareVersion::FromDigits(bytes).Text()};
                 }
                 break;
             case EnterDownload:
