@@ -1,7 +1,7 @@
 #include "cli/replay_summary.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <span>
 
 #include "firmware/hex_image.h"
