@@ -170,28 +170,30 @@ bool Refused(SimFunction& function, const SimInterface& shown, std::uint32_t now
 
 }  // namespace
 
-bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
-                                 SystemError& error) {
-    const bool sent = Serve(
+template <typename Report>
+bool VirtualBus::Transfer(DeviceHandle handle, SystemError& error, Report report) {
+    const bool done = Serve(
         handle, error, [&](SimFunction& function, const SimInterface& shown, std::uint32_t now) {
-            return function.OutputReport(now, report) || Refused(function, shown, now, error);
+            return report(function, now) || Refused(function, shown, now, error);
         });
-    if (!sent) {
+    if (!done) {
         error = SimError(error.code);
     }
-    return sent;
+    return done;
+}
+
+bool VirtualBus::SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
+                                 SystemError& error) {
+    return Transfer(handle, error, [&](SimFunction& function, std::uint32_t now) {
+        return function.OutputReport(now, report);
+    });
 }
 
 bool VirtualBus::GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
                                 SystemError& error) {
-    const bool received = Serve(
-        handle, error, [&](SimFunction& function, const SimInterface& shown, std::uint32_t now) {
-            return function.InputReport(now, report) || Refused(function, shown, now, error);
-        });
-    if (!received) {
-        error = SimError(error.code);
-    }
-    return received;
+    return Transfer(handle, error, [&](SimFunction& function, std::uint32_t now) {
+        return function.InputReport(now, report);
+    });
 }
 
 bool VirtualBus::IoControl(DeviceHandle handle, std::uint32_t code, std::span<std::uint8_t> input,

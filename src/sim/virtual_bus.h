@@ -91,6 +91,10 @@ private:
     // that lock, so that each function sees its time only move forward.
     template <typename Request>
     bool Serve(DeviceHandle handle, SystemError& error, Request request);
+    // A report served as Serve serves requests; a report the function refuses fails as the
+    // device's leaving or as a stall, with the error in the simulated system's words.
+    template <typename Report>
+    bool Transfer(DeviceHandle handle, SystemError& error, Report report);
 
     // More ports than a path's number may name: parsing stops before it can overflow.
     static constexpr std::size_t kMaxPorts = 1 << 20;
