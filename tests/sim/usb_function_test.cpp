@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/usb_fakes.h"
 #include "usb/little_endian.h"
-#include "usb/usb_test_support.h"
 
 namespace torvane::sim {
 namespace {

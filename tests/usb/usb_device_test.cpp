@@ -7,10 +7,10 @@
 #include "sim/usb_function.h"
 #include "sim/virtual_clock.h"
 #include "support/recording_messages.h"
+#include "support/usb_fakes.h"
 #include "usb/little_endian.h"
 #include "usb/request_block.h"
 #include "usb/usb_isoc_endpoint.h"
-#include "usb/usb_test_support.h"
 
 namespace torvane {
 namespace {

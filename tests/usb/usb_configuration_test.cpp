@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/usb_fakes.h"
 #include "usb/text_error.h"
 #include "usb/usb_bos_object.h"
 #include "usb/usb_configuration.h"
 #include "usb/usb_isoc_endpoint.h"
-#include "usb_test_support.h"
 
 namespace torvane {
 namespace {

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
-#include "linux/hidraw_testbed.h"
 #include "protocol/family.h"
+#include "support/hidraw_testbed.h"
 #include "support/run_cli.h"
 #include "system/access_findings.h"
 

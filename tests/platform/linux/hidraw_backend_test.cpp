@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "discovery/device_scan.h"
-#include "linux/hidraw_testbed.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "platform/linux/hid_interfaces.h"
 #include "sim/virtual_clock.h"
+#include "support/hidraw_testbed.h"
 #include "support/recording_messages.h"
 
 namespace torvane {

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/fake_view.h"
 #include "protocol/fixed_texts.h"
 #include "protocol/report_log.h"
 #include "sim/device_list_grammar.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
+#include "support/fake_view.h"
 #include "support/hex_text.h"
 #include "support/temp_file.h"
 #include "update/status_text.h"
@@ -19,7 +19,7 @@ namespace {
 using sim::FamilyDeviceConfig;
 
 // The engine on a simulated family, driven through a fake view, every report logged.
-class UpdateRunTest : public ::testing::Test {
+class TorvaneDlgTest : public ::testing::Test {
 protected:
     void Start(std::vector<FamilyDeviceConfig> devices) {
         family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
@@ -73,7 +73,7 @@ protected:
     std::unique_ptr<CTorvaneDlg> dialog;
 };
 
-TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
+TEST_F(TorvaneDlgTest, UpdatesAnApplicationEndToEnd) {
     Start("qmx-c");
     EXPECT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
     EXPECT_EQ(view.shownVersion, "3.1.0");
@@ -111,7 +111,7 @@ TEST_F(UpdateRunTest, UpdatesAnApplicationEndToEnd) {
     EXPECT_EQ(Exchanges(), want);
 }
 
-TEST_F(UpdateRunTest, UpdatesABootLoaderWithoutTheSwitch) {
+TEST_F(TorvaneDlgTest, UpdatesABootLoaderWithoutTheSwitch) {
     Start("qmx-c:boot");
     EXPECT_EQ(view.entries, std::vector<std::string>{"Z51-Arud"});
     // A boot loader reports no identity: an image for another model loads.
@@ -125,7 +125,7 @@ TEST_F(UpdateRunTest, UpdatesABootLoaderWithoutTheSwitch) {
 // Where each failure leaves the device: an application without a location path is never
 // switched, since its boot loader could not be found again, and a boot loader that answered no
 // version query is never erased.
-TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
+TEST_F(TorvaneDlgTest, EveryFailureEndsIdleWithItsStatus) {
     using enum sim::FamilyDevice::Mode;
     const struct {
         const char* devices;
@@ -165,7 +165,7 @@ TEST_F(UpdateRunTest, EveryFailureEndsIdleWithItsStatus) {
 
 // An unreadable file, a name that does not end in "hex", and a device gone since the scan, whose
 // open fails.
-TEST_F(UpdateRunTest, AnUnreadableFileAWrongNameOrAGoneDeviceStartNothing) {
+TEST_F(TorvaneDlgTest, AnUnreadableFileAWrongNameOrAGoneDeviceStartNothing) {
     Start("qmx-c");
     Update("/no/such/dir/fw.hex");
     EXPECT_EQ(view.statuses.back(), "FW File Load error!");
@@ -183,7 +183,7 @@ TEST_F(UpdateRunTest, AnUnreadableFileAWrongNameOrAGoneDeviceStartNothing) {
 // Two ports that differ only past the 255 characters a location path may have: the device has no
 // location path, so it is not sent to its boot loader, and the other one, a boot loader, is not
 // written.
-TEST_F(UpdateRunTest, LocationPathsTooLongToHoldAreNone) {
+TEST_F(TorvaneDlgTest, LocationPathsTooLongToHoldAreNone) {
     const std::string port(255, 'P');
     FamilyDeviceConfig other = FamilyDeviceConfig::ForModel(0x1F02, port + "2");
     other.startInBootLoader = true;
@@ -197,7 +197,7 @@ TEST_F(UpdateRunTest, LocationPathsTooLongToHoldAreNone) {
 }
 
 // Of two identical devices only the chosen one is written.
-TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
+TEST_F(TorvaneDlgTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
     Start("qmx-c,qmx-c");
     Choose(1);
     view.enabled = {{Control::DeviceList, true}, {Control::Scan, true}, {Control::Update, true}};
@@ -229,7 +229,7 @@ TEST_F(UpdateRunTest, ClicksAndACloseFromTheStartOfTheRunAreRefused) {
     EXPECT_EQ(device(1).eraseCount(), 1);
 }
 
-TEST_F(UpdateRunTest, TheListHoldsAtMost128Devices) {
+TEST_F(TorvaneDlgTest, TheListHoldsAtMost128Devices) {
     std::string devices = "qmx-c";
     for (int port = 2; port <= 130; ++port) {
         devices += ",qmx-c";

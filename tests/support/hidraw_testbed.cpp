@@ -1,4 +1,4 @@
-#include "linux/hidraw_testbed.h"
+#include "support/hidraw_testbed.h"
 
 #include <linux/hidraw.h>
 #include <linux/input.h>
