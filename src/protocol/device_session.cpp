@@ -77,11 +77,13 @@ bool DeviceSession::EraseFirmware() {
         BeginReport(bootOutputReport, family::kEraseStart);
         Send(bootOutputReport);
         clock_.Sleep(family::kEraseStartWaitMs);
-        for (int poll = 0; poll < family::kErasePolls; ++poll) {
+        int polls = 0;
+        while (polls < family::kErasePolls) {
             BeginReport(bootOutputReport, family::kEraseStatus);
             Send(bootOutputReport);
             clock_.Sleep(family::kErasePollWaitMs);
             Receive(bootInputReport);
+            ++polls;
             if (bootInputReport[3] == family::kEraseStatusReply ||
                 bootInputReport[4] == family::kEraseDone) {
                 break;
@@ -91,7 +93,8 @@ bool DeviceSession::EraseFirmware() {
             bootInputReport[4] == family::kEraseDone) {
             return true;
         }
-        Failed("no confirmation after " + std::to_string(family::kErasePolls) + " polls");
+        Failed("no confirmation after " + std::to_string(polls) +
+               (polls == 1 ? " poll" : " polls"));
     }
     // Shown after the lock is left, so that a modal message never holds up another exchange.
     messages_.ShowMessage(texts::kEraseFailure);

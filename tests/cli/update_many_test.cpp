@@ -137,7 +137,7 @@ TEST(UpdateMany, SelectionsAndRefusals) {
     const DeviceTable table{
         {"QMX-C", 0, "A", {}}, {"QMX-C", 1, "", {}}, {"QMX-S", 2, "A", {}}, {"TZN", 3, "B", {}}};
     EXPECT_EQ(WhyNotAtOnce(table, {1}), std::nullopt);  // alone it is updated as ever
-    EXPECT_EQ(WhyNotAtOnce(table, {3, 1}).value_or("").rfind("device 1 has no location path", 0),
+    EXPECT_EQ(WhyNotAtOnce(table, {1, 3}).value_or("").rfind("device 1 has no location path", 0),
               0u);
     EXPECT_EQ(WhyNotAtOnce(table, {0, 3, 2}).value_or("").rfind("devices 0 and 2 share", 0), 0u);
 }

@@ -74,7 +74,9 @@ TEST_F(DeviceSessionTest, WriteRecordAcceptsOnlyTheExactEcho) {
         hid.replies.push_back(bad);
         EXPECT_FALSE(session.WriteRecord(record)) << wrong;
     }
+    EXPECT_EQ(session.failure(), "the echo differs at byte 39 (0x01, not 0x00)");
     EXPECT_FALSE(session.WriteRecord(record));
+    EXPECT_EQ(session.failure(), "no input report came (The semaphore timeout period has expired)");
 }
 
 // A half-matching status fails at once; no confirmation fails after ten polls, 400 ms apart,
@@ -83,10 +85,16 @@ TEST_F(DeviceSessionTest, EraseFailsOnAHalfMatchingReplyOrAfterTenPolls) {
     hid.replies = {Padded({0x01, 0x7E, 0x5A, 0x02, 0x00}), Padded({0x01, 0x7E, 0x5A, 0x02, 0x01})};
     EXPECT_FALSE(session.EraseFirmware());
     EXPECT_EQ(hid.sent.size(), 2u);
+    EXPECT_EQ(session.failure(), "no confirmation after 1 poll");
     hid.replies.clear();
     EXPECT_FALSE(session.EraseFirmware());
     EXPECT_EQ(hid.sent.size(), 2u + 11);
     EXPECT_EQ(clock.TickCount(), 2 * 1000u + 11 * 400u);
+    // The system's error is the cause of the erase it failed, not of the next one.
+    EXPECT_EQ(session.failure(), "no input report came (The semaphore timeout period has expired)");
+    hid.replies.assign(10, Padded({0x01, 0x7E, 0x5A}));
+    EXPECT_FALSE(session.EraseFirmware());
+    EXPECT_EQ(session.failure(), "no confirmation after 10 polls");
 }
 
 // Only an application is switched; the bytes of the switch are the replay's.
