@@ -31,12 +31,24 @@ std::array<struct sigaction, kSignals.size()> previous{};
 
 void Rescue(int signal) {
     const int savedErrno = errno;
+    // Other threads go on while this one runs. A transfer of theirs after the release would
+    // claim the interface again (usbfs claims on use) and keep the driver from coming back, so
+    // their descriptor is turned to /dev/null first: the give-back works on a duplicate, and
+    // what they send from then on fails without reaching the device.
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     for (const std::atomic<SlotValue>& slot : slots) {
         const SlotValue value = slot.load();
         if (value == 0) {
             continue;
         }
-        const int fd = static_cast<int>((value >> 8) - 1);
+        const int claimed = static_cast<int>((value >> 8) - 1);
+        const int fd = ::fcntl(claimed, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) {
+            continue;
+        }
+        if (null >= 0) {
+            ::dup2(null, claimed);
+        }
         unsigned int number = value & 0xFF;
         ::ioctl(fd, USBDEVFS_RELEASEINTERFACE, &number);
         usbdevfs_ioctl command{static_cast<int>(number), USBDEVFS_CONNECT, nullptr};
