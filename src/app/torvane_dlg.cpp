@@ -92,8 +92,7 @@ void CTorvaneDlg::StartUpdate(std::string /*path: the worker reads pathStatusTex
     const int selection = view_.Selection();
     if (selection < 0 || selection >= static_cast<int>(listed.size())) {
         view_.ShowMessage(texts::kHandleFailed);
-        Refuse(std::string(texts::kHandleFailed, std::string_view(texts::kHandleFailed).size() - 1),
-               "no device is selected");
+        Refuse(std::string(texts::kHandleFailedStatus), "no device is selected");
         return;
     }
     // Set here, before the worker exists, so that a second click finds it set.

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <ctime>
 
+#include "cli/json_text.h"
+
 namespace torvane::cli {
 namespace {
 
@@ -38,8 +40,8 @@ StationRecord MakeStationRecord(int index, const ListedDevice& entry, const Upda
                      {"device", index},
                      {"location", entry.location},
                      {"model", entry.text},
-                     {"versionBefore", outcome.before ? nlohmann::json(before) : nlohmann::json()},
-                     {"versionAfter", outcome.after ? nlohmann::json(after) : nlohmann::json()},
+                     {"versionBefore", JsonVersion(outcome.before)},
+                     {"versionAfter", JsonVersion(outcome.after)},
                      {"result", ResultText(outcome.result)},
                      {"stage", StageText(outcome.stage)},
                      {"status", outcome.status},

@@ -2,10 +2,16 @@
 // texts that carry a number. Every layer and front end takes them from here.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace torvane::texts {
 
 // Message boxes.
 inline constexpr const char* kHandleFailed = "QM Device create handle failed!\n";
+// The same without its line break, as an outcome's status names it.
+inline constexpr std::string_view kHandleFailedStatus{
+    kHandleFailed, std::char_traits<char>::length(kHandleFailed) - 1};
 inline constexpr const char* kEraseFailure = "FirmWare erase failure";
 inline constexpr const char* kVersionRefused = "This version don't support update";
 

@@ -9,13 +9,6 @@
 #include "update/status_text.h"
 
 namespace torvane {
-namespace {
-
-// The handle's message box, as a status text.
-const std::string kHandleFailed(texts::kHandleFailed,
-                                std::string_view(texts::kHandleFailed).size() - 1);
-
-}  // namespace
 
 UpdateJob::UpdateJob(ListedDevice entry, std::string file, UpdatePolicy policy, UpdateSeams seams,
                      UpdateObserver& observer, WindowHandle window)
@@ -26,33 +19,43 @@ UpdateJob::UpdateJob(ListedDevice entry, std::string file, UpdatePolicy policy, 
       observer_(observer),
       window_(window) {}
 
-std::optional<UpdateOutcome> UpdateJob::Decline(
-    const FirmwareReading& reading, const std::optional<FirmwareVersion>& imageVersion) {
+UpdateOutcome UpdateJob::Unchanged(const FirmwareReading& reading) const {
     UpdateOutcome outcome;
     outcome.location = entry_.location;
     outcome.bootLoader = reading.bootLoader;
-    outcome.before = outcome.after = reading.version;
-    outcome.stage = JobStage::kReading;
-    if (reading.major && *reading.major < family::kMinUpdatableMajor) {
-        outcome.result = JobResult::kRefused;
-        outcome.status = texts::kVersionRefused;
-        outcome.cause = reading.version ? "its version " + reading.version->Text() +
-                                              " is older than the boot loader protocol"
-                                        : "it did not answer its version query";
-        observer_.ShowMessage(texts::kVersionRefused);
-        return outcome;
+    outcome.before = outcome.after = reading.bootLoader ? std::nullopt : reading.version;
+    return outcome;
+}
+
+std::optional<UpdateOutcome> UpdateJob::Gate(const FirmwareReading& reading) {
+    if (!reading.major || *reading.major >= family::kMinUpdatableMajor) {
+        return std::nullopt;
     }
+    UpdateOutcome outcome = Unchanged(reading);
+    outcome.result = JobResult::kRefused;
+    outcome.stage = JobStage::kReading;
+    outcome.status = texts::kVersionRefused;
+    outcome.cause = reading.version ? "its version " + reading.version->Text() +
+                                          " is older than the boot loader protocol"
+                                    : "it did not answer its version query";
+    observer_.ShowMessage(texts::kVersionRefused);
+    return outcome;
+}
+
+std::optional<UpdateOutcome> UpdateJob::Skip(
+    const FirmwareReading& reading, const std::optional<FirmwareVersion>& imageVersion) const {
     if (reading.bootLoader || !imageVersion || !reading.version) {
         return std::nullopt;
     }
     const bool current = policy_.skipCurrent && *reading.version == *imageVersion;
-    if (current || (policy_.noDowngrade && *reading.version > *imageVersion)) {
-        outcome.result = JobResult::kSkipped;
-        outcome.stage = JobStage::kLoading;
-        outcome.status = current ? "already current" : "newer than the image";
-        return outcome;
+    if (!current && !(policy_.noDowngrade && *reading.version > *imageVersion)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    UpdateOutcome outcome = Unchanged(reading);
+    outcome.result = JobResult::kSkipped;
+    outcome.stage = JobStage::kLoading;
+    outcome.status = current ? "already current" : "newer than the image";
+    return outcome;
 }
 
 UpdateOutcome UpdateJob::Run() {
@@ -61,7 +64,7 @@ UpdateOutcome UpdateJob::Run() {
     UpdateRun run(entry_, prior_ && prior_->reading.bootLoader ? 1 : 0,
                   prior_ && prior_->reading.version, seams_, observer_, window_);
     if (!run.Open()) {
-        outcome.status = kHandleFailed;
+        outcome.status = texts::kHandleFailedStatus;
         outcome.cause = run.cause();
         Verify(outcome, false, std::nullopt);
         return outcome;
@@ -70,45 +73,42 @@ UpdateOutcome UpdateJob::Run() {
     const Identity identity = prior_ ? prior_->identity : run.identity();
     outcome.bootLoader = reading.bootLoader;
     outcome.before = reading.bootLoader ? std::nullopt : reading.version;
-    if (!prior_) {
-        if (std::optional<UpdateOutcome> declined = Decline(reading, std::nullopt);
-            declined && declined->result == JobResult::kRefused) {
-            return *declined;
-        }
+    // The dialog gated its selection before it started the job.
+    if (std::optional<UpdateOutcome> refused = Gate(reading)) {
+        return *refused;
     }
 
     outcome.stage = JobStage::kLoading;
-    const ImageFile file = OpenImageFile(file_);
-    if (!file) {
+    // A refused file: nothing was sent, and the run ends as every opened run does.
+    const auto refuseFile = [&](const char* status, std::string cause) {
         outcome.result = JobResult::kRefused;
-        outcome.status = texts::kFileLoadError;
-        outcome.cause = file_ + ": " + std::strerror(errno);
+        outcome.status = status;
+        outcome.cause = file_ + ": " + std::move(cause);
         observer_.OnStatus(outcome.status, -1);
         run.Close();
         Verify(outcome, false, std::nullopt);
         return outcome;
+    };
+    const ImageFile file = OpenImageFile(file_);
+    if (!file) {
+        return refuseFile(texts::kFileLoadError, std::strerror(errno));
     }
     const std::uint32_t start = seams_.clock.TickCount();
     ImageTable image;
     HexLoadError error;
     if (!LoadHexImage(file.get(), LoadRules{reading.bootLoader ? 1 : 0, identity}, image, &error)) {
-        outcome.result = JobResult::kRefused;
-        outcome.status = texts::kFileParseError;
-        outcome.cause = file_ + ": " + error.Describe();
-        observer_.OnStatus(outcome.status, -1);
-        run.Close();
-        Verify(outcome, false, std::nullopt);
-        return outcome;
+        return refuseFile(texts::kFileParseError, error.Describe());
     }
     observer_.OnStatus(ParsedStatus(start, seams_.clock.TickCount()), -1);
     const std::optional<FirmwareVersion> imageVersion = ImageVersion(image);
-    if (std::optional<UpdateOutcome> skipped = Decline(reading, imageVersion)) {
+    if (std::optional<UpdateOutcome> skipped = Skip(reading, imageVersion)) {
         return *skipped;
     }
 
     const RunResult result = run.Update(image, start);
     outcome.stage = run.stage();
-    outcome.status = result == RunResult::kHandleFailed ? kHandleFailed : run.status();
+    outcome.status =
+        result == RunResult::kHandleFailed ? std::string(texts::kHandleFailedStatus) : run.status();
     outcome.cause = run.cause();
     outcome.result = result == RunResult::kRefused ? JobResult::kRefused : JobResult::kFailed;
     run.Close();

@@ -38,9 +38,14 @@ public:
     UpdateOutcome Run();
 
 private:
-    // Refuses the device at the gate or leaves it to the policy; the outcome, or nullopt to go on.
-    std::optional<UpdateOutcome> Decline(const FirmwareReading& reading,
-                                         const std::optional<FirmwareVersion>& imageVersion);
+    // The outcome of a device left as it was read.
+    UpdateOutcome Unchanged(const FirmwareReading& reading) const;
+    // An application below the boot loader protocol is refused, after telling why; nullopt to go
+    // on.
+    std::optional<UpdateOutcome> Gate(const FirmwareReading& reading);
+    // The policy's outcome for an application it leaves as it is; nullopt to go on.
+    std::optional<UpdateOutcome> Skip(const FirmwareReading& reading,
+                                      const std::optional<FirmwareVersion>& imageVersion) const;
     // The closing scans, the read-back at the device's port and the verdict on outcome.
     void Verify(UpdateOutcome& outcome, bool written, const std::optional<FirmwareVersion>& want);
 
