@@ -64,6 +64,10 @@ public:
     FirmwareReading selectionReading;
     // How the last update worker's job ended; set before the worker's closing notification.
     std::optional<UpdateOutcome> lastOutcome;
+    // What a front end asks of the jobs the update button starts, set before the click: the
+    // policy, and a stop that ends a job between two exchanges.
+    UpdatePolicy jobPolicy;
+    std::stop_token jobStop;
 
 private:
     class RunObserver;

@@ -43,8 +43,9 @@ void CTorvaneDlg::UpdateWorker() {
     if (selection >= 0 && selection < static_cast<int>(listed.size())) {
         // Every job opens the selected entry afresh; a handle from an earlier read may be gone.
         // The device was read when it was selected: the job takes that read.
-        UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, {},
+        UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, jobPolicy,
                       {interfaces_, hid_, clock_}, observer, view_.MainWindow());
+        job.StopWhen(jobStop);
         job.UsePriorReading({selectionReading, session.deviceIdentity});
         lastOutcome = job.Run();
     } else {

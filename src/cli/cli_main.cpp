@@ -10,6 +10,7 @@
 #include "cli/json_text.h"
 #include "cli/replay_check_command.h"
 #include "cli/station.h"
+#include "cli/stop_control.h"
 #include "cli/terminal_view.h"
 #include "cli/update_many.h"
 #include "platform/device_access.h"
@@ -49,13 +50,26 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
     int status = kExitOk;
     if (ManyDevices(options)) {
-        status = options.command == "station" ? RunStation(*system, options, out, err, terminal)
-                                              : RunUpdateMany(*system, options, out, err, terminal);
+        if (options.command == "station") {
+            status = RunStation(*system, options, out, err, terminal);
+        } else {
+            const UpdateStops stops(err);
+            status = RunUpdateMany(*system, options, stops.now(), out, err, terminal);
+        }
     } else {
         TerminalView view(out, err, terminal, options.json);
         CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
         view.Attach(dialog);
         dialog.OnInitDialog();
+        std::optional<ReadStops> readStops;
+        std::optional<UpdateStops> updateStops;
+        if (options.command == "update") {
+            updateStops.emplace(err);
+            dialog.jobPolicy.returnWindowMs = kReturnWindowMs;
+            dialog.jobStop = updateStops->now();
+        } else {
+            readStops.emplace(err);
+        }
         if (options.command == "list") {
             status = RunList(dialog, view);
             if (!options.simulate) {
@@ -72,6 +86,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                 !dialog.lastOutcome->cause.empty()) {
                 system->log()->NoteCause(dialog.lastOutcome->cause);
             }
+        }
+        if (readStops && readStops->requested()) {
+            status = kExitInterrupted;
         }
     }
     // A replay that stopped, or that the program left before its end, fails the command,

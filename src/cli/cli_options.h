@@ -12,6 +12,8 @@ namespace torvane::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// A command that only reads devices, asked to stop by Ctrl-C (128 + SIGINT, as a shell has it).
+inline constexpr int kExitInterrupted = 130;
 
 struct CliOptions {
     std::string command;  // list, version, update, station, inspect or (on Linux) doctor

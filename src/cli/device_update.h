@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <stop_token>
 #include <string>
 
 #include "cli/device_board.h"
@@ -30,10 +31,10 @@ struct DeviceUpdate {
 bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard& board,
                          const std::string& reportLog, std::ostream& err);
 
-// The device's update job with file under policy; its outcome goes to update.outcome, and its
-// cause to the report log.
+// The device's update job with file under policy, stopped between two exchanges once stop is
+// asked for; its outcome goes to update.outcome, and its cause to the report log.
 void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::string& file,
-                     const UpdatePolicy& policy);
+                     const UpdatePolicy& policy, std::stop_token stop = {});
 
 // The version as a table shows it: "-" where there is none to show.
 std::string VersionCell(const std::optional<FirmwareVersion>& version);

@@ -9,8 +9,11 @@
 #endif
 
 #include "cli/cli_main.h"
+#include "platform/stop_signals.h"
 
 int main(int argc, char** argv) {
+    // Before any thread starts: each keeps the signals blocked.
+    torvane::TakeStopSignals();
 #if defined(_WIN32)
     const bool terminal = _isatty(_fileno(stdout)) != 0;
 #else

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,22 +21,16 @@
 #include "cli/station_record.h"
 #include "discovery/device_scan.h"
 #include "firmware/hex_image.h"
+#include "platform/stop_signals.h"
 #include "protocol/family.h"
 #include "protocol/fixed_texts.h"
 
 namespace torvane::cli {
 namespace {
 
+// Counted by the signal thread, read by the station's.
 std::atomic<int> stopRequests{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the stop count is set by a signal handler");
 
-extern "C" void OnInterrupt(int) {
-    RequestStationStop();
-}
-
-// A device off the bus for longer than this after its run was pulled out: its own run's
-// re-enumerations are over once the closing scans have seen it come back.
-constexpr std::uint32_t kGoneMs = family::kClosingScans * family::kScanIntervalMs;
 // The scan that finds what the system's word missed, or all devices where it gives none.
 constexpr std::uint32_t kScanEveryMs = 1000;
 // The longest the station waits before it looks at the runs that ended.
@@ -95,9 +88,11 @@ public:
     int Run(ResultsFile& results, DeviceArrivals& arrivals);
 
 private:
+    // A port is taken while a run goes on at it, and after the run while the board it ended
+    // with stays; it is free once a scan no longer sees a device at it, and whatever comes to a
+    // free port is a new board, however soon.
     struct Slot {
         bool running = true;
-        std::uint32_t lastSeen = 0;
     };
 
     bool Taking() const {
@@ -120,7 +115,7 @@ private:
     std::ostream& err_;
     DeviceBoard board_;
     ScanMessages scanMessages_;
-    std::map<std::string, Slot> slots_;  // by location path
+    std::map<std::string, Slot> slots_;  // the ports taken, by location path
     std::size_t unlocated_ = 0;          // devices without a location path on the bus
     std::list<std::unique_ptr<Arrival>> running_;
     int nextIndex_ = 0;
@@ -132,8 +127,8 @@ private:
 
 void Station::Scan() {
     const DeviceTable table = ScanDevices(system_.interfaces(), system_.deviceHid(), scanMessages_);
-    const std::uint32_t now = system_.clock().TickCount();
     std::size_t unlocated = 0;
+    std::set<std::string> seen;
     for (const ListedDevice& entry : table) {
         if (entry.location.empty()) {
             if (++unlocated > unlocated_ && Taking()) {
@@ -142,17 +137,15 @@ void Station::Scan() {
             }
             continue;
         }
-        const auto found = slots_.find(entry.location);
-        if (found != slots_.end()) {
-            found->second.lastSeen = now;
-        } else if (Taking()) {
+        seen.insert(entry.location);
+        if (!slots_.contains(entry.location) && Taking()) {
             Start(entry);
         }
     }
     unlocated_ = std::min(unlocated_, unlocated);
     for (auto slot = slots_.begin(); slot != slots_.end();) {
-        const bool gone = !slot->second.running && ElapsedMs(slot->second.lastSeen, now) > kGoneMs;
-        slot = gone ? slots_.erase(slot) : std::next(slot);
+        const bool left = !slot->second.running && !seen.contains(slot->first);
+        slot = left ? slots_.erase(slot) : std::next(slot);
     }
 }
 
@@ -161,7 +154,7 @@ void Station::Start(const ListedDevice& entry) {
     arrival->update.entry = entry;
     arrival->update.index = nextIndex_++;
     arrival->arrivedAt = system_.clock().TickCount();
-    slots_[entry.location] = {true, arrival->arrivedAt};
+    slots_[entry.location] = {true};
     if (!PrepareDeviceUpdate(arrival->update, system_, board_, options_.reportLog, err_)) {
         arrival->update.outcome.status = "the report log cannot be written";
         arrival->update.outcome.cause =
@@ -205,8 +198,14 @@ void Station::Reap(ResultsFile& results) {
         }
         const std::uint32_t now = system_.clock().TickCount();
         arrival.seconds10 = (ElapsedMs(arrival.arrivedAt, now) + 50) / 100;
+        // A board that left its port during its job, or never came back from its run, has
+        // left the port free.
         if (const auto slot = slots_.find(arrival.update.entry.location); slot != slots_.end()) {
-            slot->second = {false, now};
+            if (arrival.update.outcome.stayed) {
+                slot->second.running = false;
+            } else {
+                slots_.erase(slot);
+            }
         }
         Record(arrival, results);
         it = running_.erase(it);
@@ -263,9 +262,12 @@ int Station::Run(ResultsFile& results, DeviceArrivals& arrivals) {
             Scan();
             lastScan = clock.TickCount();
         }
+        // Not taking devices, it only waits for the runs' ends.
         const std::uint32_t sinceScan = ElapsedMs(lastScan, clock.TickCount());
         const std::uint32_t wait =
-            std::min(kLookEveryMs, sinceScan >= kScanEveryMs ? 0 : kScanEveryMs - sinceScan);
+            !Taking()
+                ? kLookEveryMs
+                : std::min(kLookEveryMs, sinceScan >= kScanEveryMs ? 0 : kScanEveryMs - sinceScan);
         const bool told = arrivals.Wait(wait, running_.empty());
         scan = told || ElapsedMs(lastScan, clock.TickCount()) >= kScanEveryMs;
     }
@@ -311,7 +313,7 @@ int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& ou
 
 int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& arrivals,
                std::ostream& out, std::ostream& err, bool terminal) {
-    const UpdatePolicy policy{options.skipCurrent, options.noDowngrade};
+    const UpdatePolicy policy{options.skipCurrent, options.noDowngrade, kReturnWindowMs};
     std::optional<FirmwareVersion> imageVersion;
     {
         const ImageFile file = OpenImageFile(options.file);
@@ -352,10 +354,10 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
     out.flush();
 
     stopRequests = 0;
-    const auto previous = std::signal(SIGINT, OnInterrupt);
+    SetStopHandler([](StopSignal) { RequestStationStop(); });
     Station station(system, options, policy, out, err, terminal);
     const int status = station.Run(results, arrivals);
-    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+    SetStopHandler({});
     return status;
 }
 

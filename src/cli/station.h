@@ -10,8 +10,9 @@
 
 namespace torvane::cli {
 
-// What a second, third, ... Ctrl-C does not change: the station takes no new device after the
-// first and waits for the runs in progress, since a write is never interrupted.
+// What a stop signal (Ctrl-C, SIGTERM, SIGHUP) asks of a station; a second, third, ... changes
+// nothing: the station takes no new device after the first and waits for the runs in progress,
+// since a write is never interrupted.
 void RequestStationStop();
 
 // Exit status 0 when no device failed, 1 when one did or the results could not be written,

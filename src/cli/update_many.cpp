@@ -112,8 +112,8 @@ std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
     return std::nullopt;
 }
 
-int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream& out,
-                  std::ostream& err, bool terminal) {
+int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::stop_token stop,
+                  std::ostream& out, std::ostream& err, bool terminal) {
     ErrMessages scanMessages(err);
     const DeviceTable table = ScanDevices(system.interfaces(), system.deviceHid(), scanMessages);
     std::vector<int> selection;
@@ -136,8 +136,9 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream&
     {
         std::vector<std::jthread> runs;
         for (DeviceUpdate& target : targets) {
-            runs.emplace_back([&target, &system, &options] {
-                RunDeviceUpdate(target, system, options.file, {});
+            runs.emplace_back([&target, &system, &options, stop] {
+                RunDeviceUpdate(target, system, options.file, {.returnWindowMs = kReturnWindowMs},
+                                stop);
             });
         }
     }

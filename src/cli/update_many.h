@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <ostream>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ std::optional<std::string> WhyNotAtOnce(const DeviceTable& table,
 
 // Exit status 0 when every selected device passed (came back with the image's version), 1 when any
 // failed, 2 for a selection that cannot be updated at once.
-int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream& out,
-                  std::ostream& err, bool terminal);
+// Once stop is asked for, each run stops between two exchanges.
+int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::stop_token stop,
+                  std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace torvane::cli

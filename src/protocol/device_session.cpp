@@ -31,6 +31,7 @@ void DeviceSession::Send(std::span<const std::uint8_t> buffer) {
 }
 
 void DeviceSession::TransferFailed(const char* what, const SystemError& error) {
+    deviceLeft_ = deviceLeft_ || error.gone;
     if (transferFailure_.empty()) {
         transferFailure_ = std::string(error.gone ? "the device left the bus" : what) + " (" +
                            (error.text.empty() ? "no error code" : error.text) + ")";
@@ -74,6 +75,7 @@ bool DeviceSession::EraseFirmware() {
     {
         std::lock_guard lock(reportLock_);
         transferFailure_.clear();
+        deviceLeft_ = false;
         BeginReport(bootOutputReport, family::kEraseStart);
         Send(bootOutputReport);
         clock_.Sleep(family::kEraseStartWaitMs);
@@ -118,6 +120,7 @@ std::array<std::uint8_t, family::kBootReportSize> WriteEcho(const ImageRecord& r
 bool DeviceSession::WriteRecord(ImageRecord record) {
     std::lock_guard lock(reportLock_);
     transferFailure_.clear();
+    deviceLeft_ = false;
     std::fill(bootOutputReport.begin(), bootOutputReport.end(), std::uint8_t{0xFF});
     BeginReport(std::span(bootOutputReport).first(family::kHeaderSize), family::kWriteRecord);
     std::memcpy(bootOutputReport.data() + family::kHeaderSize, &record, sizeof record);
@@ -140,6 +143,7 @@ bool DeviceSession::WriteRecord(ImageRecord record) {
 bool DeviceSession::RunFirmware() {
     std::lock_guard lock(reportLock_);
     transferFailure_.clear();
+    deviceLeft_ = false;
     BeginReport(bootOutputReport, family::kRun);
     Send(bootOutputReport);
     return transferFailure_.empty() || Failed({});

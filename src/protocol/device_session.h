@@ -44,6 +44,8 @@ public:
     // Why the last operation that returned false did, as a user reads it: the first transfer the
     // system failed ("the device left the bus (No such device)"), else what the device answered.
     const std::string& failure() const { return failure_; }
+    // Whether a transfer of the last operation failed because the device had left the bus.
+    bool deviceLeft() const { return deviceLeft_; }
 
     // The session's fields; the owner fills handle and capabilities after each open.
     DeviceHandle sessionHandle{};
@@ -74,6 +76,7 @@ private:
     // The first failed transfer of the operation in progress, and the last failure's cause.
     std::string transferFailure_;
     std::string failure_;
+    bool deviceLeft_ = false;
     // Held by each operation from its first send to its last receive, sleeps included.
     std::mutex reportLock_;
 };

@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
+#include <stop_token>
 
+#include "platform/stop_signals.h"
 #include "protocol/family.h"
 #include "qt/main_window.h"
 #include "system/access_findings.h"
@@ -35,6 +38,15 @@ std::unique_ptr<QLockFile> TakeSingleInstanceLock() {
 int Fail(const std::string& message) {
     std::fprintf(stderr, "torvane: %s\n%s\n", message.c_str(), kUsage);
     return 2;
+}
+
+// Closes the window now, or once its update is over.
+void CloseWhenIdle(MainWindow& window) {
+    if (window.engine().CanClose()) {
+        window.reject();
+    } else {
+        QTimer::singleShot(100, &window, [&window] { CloseWhenIdle(window); });
+    }
 }
 
 }  // namespace
@@ -103,9 +115,19 @@ int RunDesktop(int argc, char** argv) {
         window.SetAccessHint(
             [] { return UnusableInterfaceHint(family::kVendorId, family::kInputReportId); });
     }
+    // A stop signal stops an update between two exchanges, and the window closes once the
+    // update has let its device go.
+    std::stop_source stop;
+    window.engine().jobStop = stop.get_token();
+    SetStopHandler([&stop, &window](StopSignal) {
+        stop.request_stop();
+        QMetaObject::invokeMethod(
+            &window, [&window] { CloseWhenIdle(window); }, Qt::QueuedConnection);
+    });
     // The window's modal loop is the program's life, as on Windows.
     window.OnInitDialog();
     window.exec();
+    SetStopHandler({});
     return 0;
 }
 

@@ -123,7 +123,8 @@ public:
         const bool afterLocation = std::exchange(afterLocation_, name == "location");
         const bool known = name == "boot" || name == "version" || name == "identity" ||
                            name == "bootversion" || name == "location" || name == "fail" ||
-                           name == "plug" || name == "unplug";
+                           name == "plug" || name == "unplug" || name == "restart" ||
+                           name == "leave";
         if (!known) {
             return Fail("unknown key '" + std::string(key) + "'" +
                         (afterLocation ? " (location TEXT cannot contain ':')" : ""));
@@ -183,6 +184,13 @@ public:
                             "(at most a day), in increasing order");
             }
             (name == "plug" ? config_.plugMs : config_.unplugMs) = std::move(*times);
+        } else if (name == "restart" || name == "leave") {
+            const auto time = Schedule(value);
+            if (!time || time->size() != 1) {
+                return Fail("'" + std::string(key) + "' is not " + std::string(name) +
+                            "=TIME, a whole number of ms or s (at most a day)");
+            }
+            (name == "restart" ? config_.restartMs : config_.leaveMs) = time->front();
         } else {
             return Fault(key, value);
         }

@@ -1,5 +1,6 @@
 // The keys of one device in the simulated family's DEVICES text (version=, identity=, boot,
-// bootversion=, location=, fail=, plug=, unplug=): each value checked and set in the device's
+// bootversion=, location=, fail=, plug=, unplug=, leave=,
+// restart=): each value checked and set in the device's
 // configuration.
 #pragma once
 

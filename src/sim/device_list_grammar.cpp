@@ -79,27 +79,52 @@ std::optional<FamilyDeviceConfig> ParseDevice(std::string_view text, int index,
     return config;
 }
 
-// The reason when two devices would show at one port, counting the ports that fail=otherport
-// devices come back at; empty when every port is distinct.
+// When a device is on the bus by its plug schedule: from its first plug-in (or the start) until
+// its last pull-out (or for ever).
+struct OnBus {
+    std::uint32_t from = 0;
+    std::uint32_t until = UINT32_MAX;
+
+    explicit OnBus(const FamilyDeviceConfig& device) {
+        const std::vector<std::uint32_t>&plugs = device.plugMs, &unplugs = device.unplugMs;
+        if (!plugs.empty() && (unplugs.empty() || plugs.front() < unplugs.front())) {
+            from = plugs.front();
+        }
+        if (!unplugs.empty() && (plugs.empty() || unplugs.back() > plugs.back())) {
+            until = unplugs.back();
+        }
+    }
+    bool Overlaps(const OnBus& other) const { return from < other.until && other.from < until; }
+};
+
+// The reason when two devices would show at one port at once, counting the ports that
+// fail=otherport devices come back at; empty when they never do. Devices whose plug schedules
+// follow each other may share a port, as boards put on one bench port one after the other.
 std::string SharedPort(const std::vector<FamilyDeviceConfig>& devices) {
     struct Port {
         const std::string* path;
         std::size_t device;
+        OnBus onBus;
     };
     std::vector<Port> ports;
     for (std::size_t i = 0; i < devices.size(); ++i) {
+        const OnBus onBus(devices[i]);
         for (const std::string* path :
              {&devices[i].locationPath, &devices[i].faults.returnLocationPath}) {
             if (path->empty()) {
                 continue;
             }
+            // A device that comes back elsewhere is there from its start on.
+            const OnBus here =
+                path == &devices[i].locationPath ? onBus : OnBus(FamilyDeviceConfig{});
             for (const Port& port : ports) {
-                if (*port.path == *path) {
+                if (*port.path == *path && port.onBus.Overlaps(here)) {
                     return "device " + std::to_string(i) + ": location '" + *path +
-                           "' is also used by device " + std::to_string(port.device);
+                           "' is also used by device " + std::to_string(port.device) +
+                           " while both are plugged in";
                 }
             }
-            ports.push_back({path, i});
+            ports.push_back({path, i, here});
         }
     }
     return {};
@@ -141,7 +166,8 @@ const char* DeviceListGrammar() {
            "        | identity=HEX         7 identity bytes as 14 hex digits\n"
            "        | boot                 starts in its boot loader\n"
            "        | bootversion=A.B.C    boot loader version, each 0-9 (default 1.0.2)\n"
-           "        | location=TEXT        its port; up to 255 characters, no ',' or ':'\n"
+           "        | location=TEXT        its port; up to 255 characters, no ',' or ':'; devices\n"
+           "                               plugged in one after the other may share one\n"
            "        | fail=erase           the erase is never confirmed\n"
            "        | fail=echo@K          the echo of write K (from 0) is wrong\n"
            "        | fail=noreturn        the boot loader never appears\n"
@@ -156,6 +182,9 @@ const char* DeviceListGrammar() {
            "                               bus before the first unless pulled out earlier\n"
            "        | unplug=TIME[/TIME]...  pulled out at these times; plug-ins and pull-outs\n"
            "                               take turns\n"
+           "        | leave=TIME           its application stays this long after the switch\n"
+           "                               command (default 0ms)\n"
+           "        | restart=TIME         off the bus after the run command (default 1200ms)\n"
            "Device i sits at PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(i+1); without DEVICES the\n"
            "family is one qmx-c with version 3.1.0.\n";
 }

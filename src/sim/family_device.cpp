@@ -99,6 +99,10 @@ void FamilyDevice::FollowSchedule(std::uint32_t now) {
 
 void FamilyDevice::Advance(std::uint32_t now) {
     FollowSchedule(now);
+    if (leaveAt_ && mode_ == Mode::Application && Reached(now, *leaveAt_)) {
+        Leave(*leaveAt_, config_.switchMs,
+              config_.faults.bootLoaderNeverAppears ? Mode::Away : Mode::BootLoader);
+    }
     if (mode_ == Mode::Away && nextMode_ != Mode::Away && Reached(now, backAt_)) {
         mode_ = nextMode_;
         ++generation_;
@@ -107,6 +111,7 @@ void FamilyDevice::Advance(std::uint32_t now) {
 }
 
 void FamilyDevice::Leave(std::uint32_t now, std::uint32_t awayMs, Mode next) {
+    leaveAt_.reset();
     mode_ = Mode::Away;
     nextMode_ = next;
     backAt_ = now + awayMs;
@@ -168,8 +173,8 @@ void FamilyDevice::ApplicationCommand(std::uint32_t now, std::span<const std::ui
             if (!faults.returnLocationPath.empty()) {
                 location_ = faults.returnLocationPath;
             }
-            Leave(now, config_.switchMs,
-                  faults.bootLoaderNeverAppears ? Mode::Away : Mode::BootLoader);
+            leaveAt_ = now + config_.leaveMs;
+            Advance(now);
             return;
         }
         default:

@@ -42,7 +42,8 @@ struct FamilyDeviceConfig {
     bool startInBootLoader = false;
     HidCaps appCaps{0x0001, 0xFF00, 64, 64, 0};
     HidCaps bootCaps{0x0001, 0xFF00, 40, 40, 0};
-    std::uint32_t switchMs = 1500;   // off the bus from enter-download until the boot loader shows
+    std::uint32_t leaveMs = 0;       // still on the bus from enter-download until it leaves
+    std::uint32_t switchMs = 1500;   // off the bus from then until the boot loader shows
     std::uint32_t restartMs = 1200;  // off the bus from run until the application shows
     std::uint32_t eraseMs = 2200;    // from the erase command until the erase is done
     std::uint32_t echoMs = 2;        // from a write until its echo can be read
@@ -109,6 +110,7 @@ private:
     Mode mode_;
     Mode nextMode_ = Mode::Away;
     std::uint32_t backAt_ = 0;
+    std::optional<std::uint32_t> leaveAt_;  // when the application goes after enter-download
     std::string location_;
     std::uint32_t generation_ = 1;
     std::vector<std::uint8_t> flash_;

@@ -63,10 +63,11 @@ UpdateOutcome UpdateJob::Run() {
     outcome.location = entry_.location;
     UpdateRun run(entry_, prior_ && prior_->reading.bootLoader ? 1 : 0,
                   prior_ && prior_->reading.version, seams_, observer_, window_);
+    run.StopWhen(stop_);
     if (!run.Open()) {
         outcome.status = texts::kHandleFailedStatus;
         outcome.cause = run.cause();
-        Verify(outcome, false, std::nullopt);
+        Verify(outcome, false, false, std::nullopt);
         return outcome;
     }
     const FirmwareReading reading = prior_ ? prior_->reading : run.Read();
@@ -86,7 +87,7 @@ UpdateOutcome UpdateJob::Run() {
         outcome.cause = file_ + ": " + std::move(cause);
         observer_.OnStatus(outcome.status, -1);
         run.Close();
-        Verify(outcome, false, std::nullopt);
+        Verify(outcome, false, false, std::nullopt);
         return outcome;
     };
     const ImageFile file = OpenImageFile(file_);
@@ -107,53 +108,81 @@ UpdateOutcome UpdateJob::Run() {
 
     const RunResult result = run.Update(image, start);
     outcome.stage = run.stage();
-    outcome.status =
-        result == RunResult::kHandleFailed ? std::string(texts::kHandleFailedStatus) : run.status();
+    outcome.status = result == RunResult::kHandleFailed ? std::string(texts::kHandleFailedStatus)
+                     : result == RunResult::kStopped    ? std::string("stopped")
+                                                        : run.status();
     outcome.cause = run.cause();
     outcome.result = result == RunResult::kRefused ? JobResult::kRefused : JobResult::kFailed;
     run.Close();
-    Verify(outcome, result == RunResult::kSucceeded, imageVersion);
+    // Stopped now: no closing scans, and what is at the port is for the next program to see.
+    if (result == RunResult::kStopped) {
+        outcome.stayed = false;
+        return outcome;
+    }
+    Verify(outcome, result == RunResult::kSucceeded,
+           result == RunResult::kFailed && run.deviceLeft(), imageVersion);
     return outcome;
 }
 
-void UpdateJob::Verify(UpdateOutcome& outcome, bool written,
-                       const std::optional<FirmwareVersion>& want) {
-    observer_.OnClosing();
-    DeviceTable table;
-    for (int scan = 0; scan < family::kClosingScans; ++scan) {
-        table = ScanDevices(seams_.interfaces, seams_.hid, observer_);
-        observer_.OnScan(table);
-        seams_.clock.Sleep(family::kScanIntervalMs);
-    }
+const ListedDevice* UpdateJob::AtPort(const DeviceTable& table) const {
     // The device is known by its port; one without a location path by its place in the
     // enumeration, which only a device updated alone keeps.
-    const ListedDevice* back = nullptr;
     for (const ListedDevice& row : table) {
         if (row.location == entry_.location &&
             (!entry_.location.empty() || row.index == entry_.index)) {
-            back = &row;
-            break;
+            return &row;
         }
     }
+    return nullptr;
+}
+
+void UpdateJob::Verify(UpdateOutcome& outcome, bool written, bool left,
+                       const std::optional<FirmwareVersion>& want) {
+    observer_.OnClosing();
+    const std::uint32_t began = seams_.clock.TickCount();
+    DeviceTable table;
+    // A written device leaves for its restart and comes back; any other absence after the run
+    // began, or after it came back, is a departure.
+    bool back = false;
+    for (int scan = 0;; ++scan) {
+        const bool closing = scan < family::kClosingScans;
+        if (!closing && (back || !written ||
+                         ElapsedMs(began, seams_.clock.TickCount()) >= policy_.returnWindowMs ||
+                         stop_.stop_requested())) {
+            break;
+        }
+        table = ScanDevices(seams_.interfaces, seams_.hid, observer_);
+        if (closing) {
+            observer_.OnScan(table);
+        }
+        const bool here = AtPort(table) != nullptr;
+        left = left || (!here && (back || !written));
+        back = here;
+        seams_.clock.Sleep(family::kScanIntervalMs);
+    }
+    const ListedDevice* row = left ? nullptr : AtPort(table);
+    outcome.stayed = row != nullptr;
     FirmwareReading reading;
     bool answered = false;
-    if (back != nullptr) {
+    if (row != nullptr) {
         DeviceSession session(seams_.hid, seams_.clock, observer_);
         if (const std::unique_ptr<CUsbDevice> device = OpenListedDevice(
-                *back, seams_.interfaces, seams_.hid, observer_, window_, session)) {
+                *row, seams_.interfaces, seams_.hid, observer_, window_, session)) {
             reading = ReadFirmwareVersion(session);
             answered = true;
         }
     }
     if (answered) {
-        outcome.after = reading.version;
+        outcome.after = reading.bootLoader ? std::nullopt : reading.version;
     }
     if (!written) {
         return;
     }
     outcome.stage = JobStage::kVerifying;
     const std::string where = entry_.location.empty() ? "" : " at " + entry_.location;
-    if (!answered || reading.bootLoader) {
+    if (left) {
+        outcome.cause = "it left its port" + where + " after it came back, before it was verified";
+    } else if (!answered || reading.bootLoader) {
         outcome.cause = "the device did not come back in its application" + where +
                         (answered ? " (its boot loader is still there)" : "");
     } else if (!reading.version) {

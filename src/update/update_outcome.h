@@ -44,10 +44,15 @@ struct UpdateOutcome {
     std::string location;
     // Whether the device was read as its boot loader.
     bool bootLoader = false;
-    // The version it answered with before (none for a boot loader) and after, read back at its
-    // port (a boot loader's, where it stayed in it); nullopt where there was none or no answer.
+    // The application's version it answered with before and after, read back at its port;
+    // nullopt for a boot loader, where there was none or no answer.
     std::optional<FirmwareVersion> before;
     std::optional<FirmwareVersion> after;
+    // Whether the device was still at its port when the job ended, without having left it but
+    // for the re-enumerations of its run: false when it left the bus in the middle of an
+    // exchange or after it came back, or never came back. What is at the port after a job that
+    // ends with false is another board, or this one plugged in again.
+    bool stayed = true;
 
     bool Passed() const { return result == JobResult::kPassed; }
 };

@@ -59,15 +59,38 @@ FirmwareReading UpdateRun::Read() {
     return reading;
 }
 
+bool UpdateRun::Stopped(const std::string& what) {
+    if (!stop_.stop_requested()) {
+        return false;
+    }
+    cause_ = "stopped by a signal before " + what;
+    stopped_ = true;
+    return true;
+}
+
+std::string UpdateRun::LeftInBootLoader(const char* state) const {
+    return std::string(state) + ", the device is left in its boot loader" +
+           (location_.empty() ? "" : " at " + location_) +
+           "; an update from the boot loader finishes it";
+}
+
 int UpdateRun::FindBootLoader(DeviceTable& table) {
-    // The device comes back as its boot loader at the same USB port. A device without a
-    // location path cannot be told from another, so it is never taken for the one updated.
+    // The device comes back as its boot loader at the same USB port: only a boot loader, since
+    // an application slow to leave is still there at first. A device without a location path
+    // cannot be told from another, so it is never taken for the one updated.
     for (int attempt = 0; attempt < family::kBootLoaderSearchAttempts; ++attempt) {
+        if (Stopped("its boot loader came back: nothing was written; the device may be in its "
+                    "boot loader at " +
+                    location_)) {
+            return -2;
+        }
         table = ScanDevices(seams_.interfaces, seams_.hid, observer_);
         observer_.OnScan(table);
         int found = -1;
         for (std::size_t i = 0; i < table.size() && !location_.empty(); ++i) {
-            if (table[i].location == location_) {
+            const family::Model* model = family::FindModelByListText(table[i].text);
+            if (table[i].location == location_ && model != nullptr &&
+                model->productId == family::kBootLoaderProductId) {
                 found = static_cast<int>(i);
                 break;
             }
@@ -94,9 +117,15 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
                     "the boot loader answered none of its version queries");
     }
     if (session_.bootMode == 0) {
+        if (Stopped("the switch to the boot loader: nothing was written")) {
+            return RunResult::kStopped;
+        }
         session_.EnterDownloadMode();
         DeviceTable table;
         const int found = FindBootLoader(table);
+        if (found == -2) {
+            return RunResult::kStopped;
+        }
         if (found < 0) {
             return Fail(RunResult::kFailed, texts::kBootLoaderNotFound,
                         "no boot loader at " + location_ + " within " +
@@ -114,14 +143,21 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
     }
 
     stage_ = JobStage::kErasing;
+    if (Stopped("the erase: " + LeftInBootLoader("nothing was written"))) {
+        return RunResult::kStopped;
+    }
     if (!session_.EraseFirmware()) {
         return Fail(RunResult::kFailed, texts::kEraseFailed, session_.failure());
     }
     stage_ = JobStage::kWriting;
     if (!WriteImage(image)) {
-        return Fail(RunResult::kFailed, texts::kWriteError, cause_);
+        return stopped_ ? RunResult::kStopped
+                        : Fail(RunResult::kFailed, texts::kWriteError, cause_);
     }
     stage_ = JobStage::kStarting;
+    if (Stopped("the run command: " + LeftInBootLoader("the image is written"))) {
+        return RunResult::kStopped;
+    }
     char text[kStatusBufferSize];
     FormatStatus(text, texts::kUpdatedFormat, SecondsSince(start));
     SetStatus(text);
@@ -138,6 +174,10 @@ bool UpdateRun::WriteImage(const ImageTable& image) {
     char text[kStatusBufferSize];
     for (const WriteStep& step : PlanWrites(image)) {
         const ImageRecord& record = image.imageRecords[static_cast<std::size_t>(step.record)];
+        if (Stopped("record " + std::to_string(step.record) + ": " +
+                    LeftInBootLoader("half-written"))) {
+            return false;
+        }
         if (!session_.WriteRecord(record)) {
             char where[40];
             std::snprintf(where, sizeof where, "record %d (0x%04X): ", step.record,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "discovery/device_reading.h"
@@ -44,6 +45,7 @@ enum class RunResult {
     kFailed,        // the last status text says what, cause() why
     kRefused,       // nothing was sent: the status text says why
     kHandleFailed,  // a handle could not be opened; the message was told
+    kStopped,       // a stop asked for now ended it between two exchanges; cause() says where
 };
 
 class UpdateRun {
@@ -56,6 +58,8 @@ public:
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
+    // A stop asked for on stop ends the run between two exchanges, the device left as it is then.
+    void StopWhen(std::stop_token stop) { stop_ = std::move(stop); }
     // Opens the device; false after telling "QM Device create handle failed!".
     bool Open();
     // Reads the open device's version as a selection does, setting its boot mode; for a caller
@@ -73,6 +77,8 @@ public:
     // Where the run ended, and why it failed: the system's error or what the device answered.
     JobStage stage() const { return stage_; }
     const std::string& cause() const { return cause_; }
+    // Whether the device left the bus in the middle of an exchange.
+    bool deviceLeft() const { return session_.deviceLeft(); }
     // The location path the run's device was opened at.
     const std::string& location() const { return location_; }
     // The identity the application reported in Read.
@@ -82,7 +88,12 @@ private:
     void SetStatus(const std::string& text, int progressPercent = -1);
     // Ends the run with a status text and its cause.
     RunResult Fail(RunResult result, const char* status, std::string cause);
-    // The row of the boot loader at this device's port after the switch, or -1.
+    // True when a stop was asked for, with the cause: stopped before `what`.
+    bool Stopped(const std::string& what);
+    // "STATE, the device is left in its boot loader at PORT; ..." for a cause.
+    std::string LeftInBootLoader(const char* state) const;
+    // The row of the boot loader at this device's port after the switch, -1 when none came, -2
+    // when a stop was asked for.
     int FindBootLoader(DeviceTable& table);
     bool WriteImage(const ImageTable& image);
     double SecondsSince(std::uint32_t start);
@@ -92,6 +103,8 @@ private:
     UpdateSeams seams_;
     UpdateObserver& observer_;
     WindowHandle window_;
+    std::stop_token stop_;
+    bool stopped_ = false;
     DeviceSession session_;
     std::unique_ptr<CUsbDevice> device_;
     std::string location_;

@@ -1,5 +1,6 @@
-// The station as a process in real time, stopped by Ctrl-C and killed: it never cuts a run short
-// for a Ctrl-C, and its results file keeps every device that had ended before a kill.
+// torvane-cli as a process in real time, stopped by signals and killed: the station never cuts a
+// run short for a Ctrl-C, and its results file keeps every device that had ended before a kill;
+// an update stops between two reports only when asked twice, and says what it left.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +96,29 @@ TEST(StationProcess, TheResultsFileAfterAKillHoldsEveryDeviceThatHadEnded) {
     const nlohmann::json first = nlohmann::json::parse(results);
     EXPECT_EQ(first["device"], 0);
     EXPECT_EQ(first["result"], "passed");
+}
+
+// An update's first Ctrl-C lets the writes go on; a SIGTERM then stops them before the next
+// record, and the device is left in its boot loader, half-written, as the cause says.
+TEST(UpdateProcess, ASecondStopSignalEndsTheWritesBetweenTwoRecords) {
+    test::TempFile image(test::QmxCImage(1500));
+    Folder files;
+    const pid_t pid = Start(files, {"--simulate=qmx-c", "update", image.path().string(),
+                                    "--flash-dump", files / "flash"});
+    ASSERT_TRUE(WaitForText(files / "out", "downloading")) << test::ReadFile(files / "err");
+    kill(pid, SIGINT);
+    ASSERT_TRUE(WaitForText(files / "err", "stopping once the devices being written are done"));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(ExitStatus(pid), 1) << test::ReadFile(files / "err");
+    EXPECT_NE(test::ReadFile(files / "err").find("stopping now: each device being written stops"),
+              std::string::npos);
+    const std::string out = test::ReadFile(files / "out");
+    EXPECT_NE(out.find("update failed: stopped\nstopped by a signal before record "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(": half-written, the device is left in its boot loader at "),
+              std::string::npos);
+    EXPECT_FALSE(test::ReadFile(files / "flash") == test::FlashWith(image));
 }
 
 }  // namespace

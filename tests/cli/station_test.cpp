@@ -60,7 +60,7 @@ TEST(Station, DevicesPluggedAtOnceAndOneAfterAnotherEachEndOnTheirOwn) {
               (std::map<std::string, std::string>{{Port(1), passed},
                                                   {Port(2), passed},
                                                   {Port(3), passed},
-                                                  {Port(4), "failed \"1.0.2\" Write FW error!"}}));
+                                                  {Port(4), "failed null Write FW error!"}}));
     // The device plugged in last ends last; its run waited for its plug-in only.
     EXPECT_EQ(results.back()["location"], Port(3));
     EXPECT_LT(results.back()["seconds"].get<double>(), 20.0);
@@ -85,6 +85,66 @@ TEST(Station, OnlyAReplugMakesADeviceNew) {
     for (const nlohmann::json& result : results) {
         EXPECT_EQ(result["result"], "passed");
     }
+}
+
+// The results of a station run as "before result after" lines by port, in the order they ended.
+std::map<std::string, std::vector<std::string>> ByPort(const std::string& results) {
+    std::map<std::string, std::vector<std::string>> byPort;
+    for (const nlohmann::json& result : Objects(results)) {
+        byPort[result["location"]].push_back(result["versionBefore"].dump() + " " +
+                                             result["result"].get<std::string>() + " " +
+                                             result["versionAfter"].dump());
+    }
+    return byPort;
+}
+using Lines = std::vector<std::string>;
+
+// A port is free as soon as its board has left: a board put in right after is new, and so is a
+// board that left in the middle of its writes and came back half-written; a board slow to come
+// back from its own run is that run's.
+TEST(Station, EachArrivalAtAFreePortIsANewBoard) {
+    test::TempFile image(test::QmxCImage(400));
+    Folder files;
+    CliRun run = Station("qmx-c:location=P:unplug=30s,qmx-c:location=P:version=3.0.5:plug=31s",
+                         image, {"--count", "2", "--results", files / "swap"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(ByPort(test::ReadFile(files / "swap"))["P"],
+              (Lines{"\"3.1.0\" passed \"3.2.0\"", "\"3.0.5\" passed \"3.2.0\""}));
+
+    run = Station("qmx-c:location=H:unplug=5s:plug=6s", image,
+                  {"--count", "2", "--results", files / "hub"});
+    EXPECT_EQ(run.status, kExitFailed) << run.err;
+    EXPECT_EQ(ByPort(test::ReadFile(files / "hub"))["H"],
+              (Lines{"\"3.1.0\" failed null", "null passed \"3.2.0\""}));
+
+    run = Station("qmx-c:location=Q:restart=8s", image,
+                  {"--count", "1", "--results", files / "late"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(ByPort(test::ReadFile(files / "late"))["Q"], (Lines{"\"3.1.0\" passed \"3.2.0\""}));
+}
+
+// Once it takes no more boards, the station sleeps until its runs end: each of its waits for
+// the system's word has a length (a wait of none is followed by a scan, which a station that
+// takes no boards makes no more).
+TEST(Station, WaitsWithoutSpinningForTheRunsInProgress) {
+    struct CountingArrivals final : DeviceArrivals {
+        std::unique_ptr<DeviceArrivals> system;
+        int waitsOfNone = 0;
+        bool Wait(std::uint32_t timeoutMs, bool alone) override {
+            waitsOfNone += timeoutMs == 0;
+            return system->Wait(timeoutMs, alone);
+        }
+    } arrivals;
+    test::TempFile image(test::QmxCImage(400));
+    std::string error;
+    const std::unique_ptr<DeviceSystem> system = DeviceSystem::Create("qmx-c", true, error);
+    arrivals.system = system->WatchArrivals(error);
+    CliOptions options;
+    options.file = image.path().string();
+    options.count = 1;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunStation(*system, options, arrivals, out, err, false), kExitOk) << err.str();
+    EXPECT_EQ(arrivals.waitsOfNone, 0);
 }
 
 // --skip-current and --no-downgrade write neither the current device nor the newer one, and

@@ -100,7 +100,10 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
         {"qmx-s:plug=1s:unplug=1000ms",
          "device 0: plugged in and pulled out at the same time, 1000 ms"},
         {"qmx-s:fail=otherport,tzn:location=PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)",
-         "device 1: location 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)' is also used by device 0"},
+         "device 1: location 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)' is also used by device 0 "
+         "while both are plugged in"},
+        {"qmx-s:location=P:unplug=5s,tzn:location=P:plug=4s",
+         "device 1: location 'P' is also used by device 0 while both are plugged in"},
     };
     for (const auto& [text, expected] : cases) {
         std::string error;

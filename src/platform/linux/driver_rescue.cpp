@@ -1,105 +1,16 @@
-#include "platform/linux/driver_rescue.h"
-
+// The give-back at start-up: interfaces that a program killed in the middle of a claim left
+// without a driver are bound to their driver again.
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <mutex>
 #include <thread>
 
 #include "platform/device_access.h"
 #include "platform/linux/hid_interfaces.h"
-
-namespace torvane::usbfs {
-namespace {
-
-// A slot holds (fd + 1) << 8 | interface number; 0 when free.
-using SlotValue = std::uint64_t;
-static_assert(std::atomic<SlotValue>::is_always_lock_free);
-
-std::array<std::atomic<SlotValue>, kRescueSlots> slots{};
-
-constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
-// Written before the handler is installed, read only by the handler.
-std::array<struct sigaction, kSignals.size()> previous{};
-
-void Rescue(int signal) {
-    const int savedErrno = errno;
-    // Other threads go on while this one runs. A transfer of theirs after the release would
-    // claim the interface again (usbfs claims on use) and keep the driver from coming back, so
-    // their descriptor is turned to /dev/null first: the give-back works on a duplicate, and
-    // what they send from then on fails without reaching the device.
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    for (const std::atomic<SlotValue>& slot : slots) {
-        const SlotValue value = slot.load();
-        if (value == 0) {
-            continue;
-        }
-        const int claimed = static_cast<int>((value >> 8) - 1);
-        const int fd = ::fcntl(claimed, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0) {
-            continue;
-        }
-        if (null >= 0) {
-            ::dup2(null, claimed);
-        }
-        unsigned int number = value & 0xFF;
-        ::ioctl(fd, USBDEVFS_RELEASEINTERFACE, &number);
-        usbdevfs_ioctl command{static_cast<int>(number), USBDEVFS_CONNECT, nullptr};
-        ::ioctl(fd, USBDEVFS_IOCTL, &command);
-    }
-    for (std::size_t i = 0; i < kSignals.size(); ++i) {
-        if (kSignals[i] == signal) {
-            ::sigaction(signal, &previous[i], nullptr);
-        }
-    }
-    errno = savedErrno;
-    // Delivered when the handler returns, to the disposition the program had before.
-    ::raise(signal);
-}
-
-void Install() {
-    struct sigaction action {};
-    action.sa_handler = Rescue;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : kSignals) {
-        sigaddset(&action.sa_mask, signal);
-    }
-    for (std::size_t i = 0; i < kSignals.size(); ++i) {
-        // A signal the program ignores stays ignored: it never ends the program.
-        if (::sigaction(kSignals[i], nullptr, &previous[i]) == 0 &&
-            previous[i].sa_handler != SIG_IGN) {
-            ::sigaction(kSignals[i], &action, nullptr);
-        }
-    }
-}
-
-}  // namespace
-
-int RegisterClaim(int fd, std::uint8_t number) {
-    static std::once_flag installed;
-    std::call_once(installed, Install);
-    const SlotValue value = (static_cast<SlotValue>(fd) + 1) << 8 | number;
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        SlotValue expected = 0;
-        if (slots[i].compare_exchange_strong(expected, value)) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-void UnregisterClaim(int slot) {
-    slots[static_cast<std::size_t>(slot)].store(0);
-}
-
-}  // namespace torvane::usbfs
 
 namespace torvane {
 namespace {

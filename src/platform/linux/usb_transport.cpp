@@ -10,7 +10,6 @@
 #include <map>
 #include <mutex>
 
-#include "platform/linux/driver_rescue.h"
 #include "platform/linux/hidraw.h"
 
 namespace torvane::usbfs {
@@ -69,13 +68,12 @@ OpenInterfaces& Opened() {
 
 // What an open interface holds, each part undone in reverse order by the destructor: the usbfs
 // descriptor, a libusb context of its own, the wrapped handle and, once reports are exchanged, the
-// rescue record, the detached driver and the claim.
+// detached driver and the claim.
 struct Claim {
     int fd = -1;
     std::uint8_t number = 0;
     libusb_context* context = nullptr;
     libusb_device_handle* handle = nullptr;
-    int rescueSlot = -1;
     bool claimed = false;
 
     ~Claim() {
@@ -84,9 +82,6 @@ struct Claim {
             // Whether or not a driver had the interface before, the HID driver gets it now: one
             // that was still probing when it was claimed would otherwise never bind.
             libusb_attach_kernel_driver(handle, number);
-        }
-        if (rescueSlot >= 0) {
-            UnregisterClaim(rescueSlot);
         }
         if (handle != nullptr) {
             libusb_close(handle);
@@ -121,13 +116,6 @@ struct Claim {
     // Takes the interface from its kernel driver and claims it; 0, or the errno of the step that
     // failed, with the driver bound again.
     int Take() {
-        // Recorded before the driver goes, so that no signal finds it detached and unrecorded.
-        if (rescueSlot < 0) {
-            rescueSlot = RegisterClaim(fd, number);
-        }
-        if (rescueSlot < 0) {
-            return EMFILE;
-        }
         // One ioctl lets the driver go and claims (where the kernel has it), so that no other
         // program sees the interface without a driver in between and gives it back.
         if (const int result = libusb_set_auto_detach_kernel_driver(handle, 1); result < 0) {

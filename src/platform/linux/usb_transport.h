@@ -1,9 +1,10 @@
 // Reports over the control pipe through usbfs (libusb), for HID interfaces with an interrupt OUT
 // endpoint: hidraw would send their output reports over that endpoint, and the devices take
 // commands only as SET_REPORT. From its first exchange until it closes, the interface is detached
-// from its kernel driver and claimed; closing (and SIGINT, SIGTERM, SIGHUP meanwhile) gives it
-// back to the driver. Opening alone leaves the driver be, so that a scan never takes the interface
-// and an interface another program holds is still opened and identified.
+// from its kernel driver and claimed; closing gives it back to the driver (a program stopped by a
+// signal closes its runs first; one killed leaves it to the give-back at the next start). Opening
+// alone leaves the driver be, so that a scan never takes the interface and an interface another
+// program holds is still opened and identified.
 #pragma once
 
 #include <cstdint>
