@@ -142,6 +142,9 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::ostream&
         }
     }
     board.Finish();
+    for (const DeviceUpdate& target : targets) {
+        TellIncompleteLog(target.log.get(), target.logPath, err);
+    }
 
     bool allOk = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {

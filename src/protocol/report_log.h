@@ -46,6 +46,8 @@ public:
 
     // Writes why an update failed, on one line.
     void NoteCause(std::string_view cause);
+    // False once a line could not be written (a full disk): the log stops short of the exchange.
+    bool Whole() const { return !out_.fail(); }
 
 private:
     void Write(const char* direction, std::span<const std::uint8_t> report);

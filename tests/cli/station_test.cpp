@@ -1,6 +1,6 @@
 #include "cli/station.h"
 
-#include <sstream>
+#include <set>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -19,14 +19,20 @@ std::string Port(int n) {
     return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n) + ")";
 }
 
-// The JSON objects of a text, one per line: a results file's in the order the devices ended.
-std::vector<nlohmann::json> Objects(const std::string& text) {
-    std::vector<nlohmann::json> objects;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        objects.push_back(nlohmann::json::parse(line));
+// A results file's records of the devices that ended, in that order: each after the record that
+// its run started.
+std::vector<nlohmann::json> Ended(const std::string& text) {
+    std::vector<nlohmann::json> ended;
+    std::set<int> started;
+    for (const nlohmann::json& record : test::Records(text)) {
+        if (record["result"] == "started") {
+            started.insert(record["device"].get<int>());
+        } else {
+            EXPECT_TRUE(started.contains(record["device"].get<int>())) << record;
+            ended.push_back(record);
+        }
     }
-    return objects;
+    return ended;
 }
 
 CliRun Station(const std::string& devices, const test::TempFile& image,
@@ -46,7 +52,7 @@ TEST(Station, DevicesPluggedAtOnceAndOneAfterAnotherEachEndOnTheirOwn) {
         Station("qmx-c:plug=1s,qmx-c:plug=1s,qmx-c:plug=40s,qmx-c:fail=echo@3:plug=3s", image,
                 {"--count", "4", "--results", files / "results"});
     EXPECT_EQ(run.status, kExitFailed) << run.err;
-    const std::vector<nlohmann::json> results = Objects(test::ReadFile(files / "results"));
+    const std::vector<nlohmann::json> results = Ended(test::ReadFile(files / "results"));
     ASSERT_EQ(results.size(), 4u) << run.out;
     std::map<std::string, std::string> byPort;  // the outcome, the version after and the status
     for (const nlohmann::json& result : results) {
@@ -76,7 +82,7 @@ TEST(Station, OnlyAReplugMakesADeviceNew) {
     const CliRun run = Station("qmx-c:plug=1s/60s:unplug=30s,qmx-c:plug=90s", image,
                                {"--count", "3", "--results", files / "results"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
-    const std::vector<nlohmann::json> results = Objects(test::ReadFile(files / "results"));
+    const std::vector<nlohmann::json> results = Ended(test::ReadFile(files / "results"));
     ASSERT_EQ(results.size(), 3u) << run.out;
     EXPECT_EQ(results[0]["location"], Port(1));
     EXPECT_EQ(results[1]["location"], Port(1));
@@ -124,6 +130,24 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
     EXPECT_NE(refused.err.find("has none (no identity record"), std::string::npos) << refused.err;
     test::TempFile broken(":00000001FE\r\n");
     EXPECT_EQ(Station("qmx-c", broken, {"--count", "1"}).status, kExitFailed);
+}
+
+// A second session's report logs go on after the first's, which stay as they were; each record
+// names its device's log.
+TEST(Station, ASecondSessionOverwritesNoReportLog) {
+    test::TempFile image(test::QmxCImage(20));
+    Folder files;
+    const std::vector<std::string> options{"--count",        "1",         "--report-log",
+                                           files / "log{n}", "--results", files / "results"};
+    ASSERT_EQ(Station("qmx-c", image, options).status, kExitOk);
+    const std::string first = test::ReadFile(files / "log0");
+    ASSERT_EQ(Station("qmx-c:version=3.0.0", image, options).status, kExitOk);
+    EXPECT_EQ(test::ReadFile(files / "log0"), first);
+    const std::vector<nlohmann::json> ended = Ended(test::ReadFile(files / "results"));
+    ASSERT_EQ(ended.size(), 2u);
+    EXPECT_EQ(ended[1]["reportLog"], files / "log1");
+    const std::string second = test::ReadFile(files / "log1");
+    EXPECT_TRUE(!second.empty() && second != first);
 }
 
 }  // namespace
