@@ -108,7 +108,7 @@ TEST(StationProcess, TheResultsFileAfterAKillHoldsEveryDeviceThatHadStarted) {
 
 // On a full disk (a file size limit) the record that does not fit is cut off again, so that the
 // file holds whole lines; the station says so, takes no new device and finishes the run in
-// progress (exit 1), and names the report log that was cut short.
+// progress (exit 1), and names the report log that was cut short. An earlier log is kept.
 TEST(StationProcess, ResultsThatCannotBeWrittenStopTheStation) {
     constexpr rlim_t kLimit = 64 * 1024;
     test::TempFile image(test::QmxCImage(400));
@@ -116,6 +116,7 @@ TEST(StationProcess, ResultsThatCannotBeWrittenStopTheStation) {
     // Room for the first device's started record, not for the second's.
     const std::string filler = '"' + std::string(kLimit - 400 - 3, 'x') + "\"\n";
     std::ofstream(files / "results", std::ios::binary) << filler;
+    std::ofstream(files / "log0") << "earlier\n";
     const pid_t pid =
         Start(files,
               {"--simulate=qmx-c,qmx-c:plug=1s", "--virtual-time", "station", image.path().string(),
@@ -124,7 +125,7 @@ TEST(StationProcess, ResultsThatCannotBeWrittenStopTheStation) {
     EXPECT_EQ(ExitStatus(pid), 1);
     const std::string err = test::ReadFile(files / "err");
     for (const std::string& told : {std::string("No space left on device; no new device is taken"),
-                                    "the report log '" + files / "log0" + "' is incomplete"}) {
+                                    "the report log '" + files / "log1" + "' is incomplete"}) {
         EXPECT_NE(err.find(told), std::string::npos) << err;
     }
     EXPECT_NE(test::ReadFile(files / "out").find("tally: 1 passed, 1 failed"), std::string::npos);
@@ -132,6 +133,8 @@ TEST(StationProcess, ResultsThatCannotBeWrittenStopTheStation) {
     const std::vector<nlohmann::json> records = test::Records(test::ReadFile(files / "results"));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1]["result"], "started");
+    EXPECT_EQ(records[1]["reportLog"], files / "log1");
+    EXPECT_EQ(test::ReadFile(files / "log0"), "earlier\n");
 }
 
 }  // namespace
