@@ -5,6 +5,7 @@
 #include "app/torvane_dlg.h"
 #include "cli/cli_options.h"
 #include "cli/device_commands.h"
+#include "cli/device_update.h"
 #include "cli/doctor_command.h"
 #include "cli/inspect_command.h"
 #include "cli/json_text.h"
@@ -91,6 +92,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             status = kExitInterrupted;
         }
     }
+    TellIncompleteLog(system->log(), DevicePath(options.reportLog, SingleDevice(options)), err);
     // A replay that stopped, or that the program left before its end, fails the command,
     // whatever the command made of it.
     if (system->family()) {

@@ -1,9 +1,35 @@
 #include "cli/device_update.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace torvane::cli {
+namespace {
+
+// Creates path as an empty file; false (errno says why, EEXIST when it exists) when it cannot.
+bool CreateNewFile(const std::string& path) {
+#if defined(_WIN32)
+    const int fd =
+        _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return fd >= 0 && _close(fd) == 0;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd >= 0 && ::close(fd) == 0;
+#endif
+}
+
+}  // namespace
 
 bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard& board,
-                         const std::string& reportLog, std::ostream& err) {
+                         const std::string& reportLog, std::ostream& err, std::size_t* firstFree) {
     update.observer =
         std::make_unique<BoardRow>(board, board.Add(update.index, update.entry.location));
     update.hid = &system.deviceHid();
@@ -11,10 +37,18 @@ bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard
     if (reportLog.empty()) {
         return true;
     }
-    const std::string path = DevicePath(reportLog, update.index);
-    update.logFile.open(path, std::ios::binary | std::ios::trunc);
+    std::size_t n = firstFree != nullptr ? *firstFree : static_cast<std::size_t>(update.index);
+    update.logPath = DevicePath(reportLog, n);
+    if (firstFree != nullptr) {
+        // Any other failure than an existing file is the open's below to tell.
+        while (!CreateNewFile(update.logPath) && errno == EEXIST) {
+            update.logPath = DevicePath(reportLog, ++n);
+        }
+        *firstFree = n + 1;
+    }
+    update.logFile.open(update.logPath, std::ios::binary | std::ios::trunc);
     if (!update.logFile) {
-        err << "torvane-cli: " << CannotWrite(path) << '\n';
+        err << "torvane-cli: " << CannotWrite(update.logPath) << '\n';
         return false;
     }
     update.log = std::make_unique<ReportLog>(system.deviceHid(), system.clock(), update.logFile);
@@ -30,6 +64,13 @@ void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::stri
     update.outcome = job.Run();
     if (update.log && !update.outcome.cause.empty()) {
         update.log->NoteCause(update.outcome.cause);
+    }
+}
+
+void TellIncompleteLog(const ReportLog* log, const std::string& path, std::ostream& err) {
+    if (log != nullptr && !log->Whole()) {
+        err << "torvane-cli: the report log '" << path
+            << "' is incomplete: it could not be written to its end\n";
     }
 }
 

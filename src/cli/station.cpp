@@ -96,16 +96,19 @@ private:
     };
 
     bool Taking() const {
-        return stopRequests.load() == 0 &&
+        return stopRequests.load() == 0 && !resultsLost_ &&
                (options_.count == 0 || ended_ + running_.size() < options_.count);
     }
-    void Scan();
-    void Start(const ListedDevice& entry);
+    void Scan(ResultsFile& results);
+    void Start(const ListedDevice& entry, ResultsFile& results);
     // Records what a device without a location path is: it could not be found again after the
     // switch, so it is not written.
     void RefuseUnlocated(const ListedDevice& entry);
     void Reap(ResultsFile& results);
     void Record(Arrival& arrival, ResultsFile& results);
+    // Adds object to the results, if they are asked for; false after telling err when it cannot
+    // be written: the station then takes no new device.
+    bool Append(ResultsFile& results, const nlohmann::json& object);
     void TellStops();
 
     DeviceSystem& system_;
@@ -119,13 +122,14 @@ private:
     std::size_t unlocated_ = 0;          // devices without a location path on the bus
     std::list<std::unique_ptr<Arrival>> running_;
     int nextIndex_ = 0;
+    std::size_t nextLog_ = 0;  // the first report log number that may be free
     std::size_t ended_ = 0;
     std::array<std::size_t, 3> tally_{};  // passed, failed (or refused), skipped
     bool resultsLost_ = false;
     int stopsTold_ = 0;
 };
 
-void Station::Scan() {
+void Station::Scan(ResultsFile& results) {
     const DeviceTable table = ScanDevices(system_.interfaces(), system_.deviceHid(), scanMessages_);
     std::size_t unlocated = 0;
     std::set<std::string> seen;
@@ -139,7 +143,7 @@ void Station::Scan() {
         }
         seen.insert(entry.location);
         if (!slots_.contains(entry.location) && Taking()) {
-            Start(entry);
+            Start(entry, results);
         }
     }
     unlocated_ = std::min(unlocated_, unlocated);
@@ -149,16 +153,20 @@ void Station::Scan() {
     }
 }
 
-void Station::Start(const ListedDevice& entry) {
+void Station::Start(const ListedDevice& entry, ResultsFile& results) {
     auto arrival = std::make_unique<Arrival>();
-    arrival->update.entry = entry;
-    arrival->update.index = nextIndex_++;
+    DeviceUpdate& update = arrival->update;
+    update.entry = entry;
+    update.index = nextIndex_++;
     arrival->arrivedAt = system_.clock().TickCount();
     slots_[entry.location] = {true};
-    if (!PrepareDeviceUpdate(arrival->update, system_, board_, options_.reportLog, err_)) {
-        arrival->update.outcome.status = "the report log cannot be written";
-        arrival->update.outcome.cause =
-            CannotWrite(DevicePath(options_.reportLog, arrival->update.index));
+    // A run that leaves no trace in the results is not started.
+    const bool logged =
+        PrepareDeviceUpdate(update, system_, board_, options_.reportLog, err_, &nextLog_);
+    if (!logged || !Append(results, MakeStartedRecord(update))) {
+        update.outcome.status = logged ? "not started: the results cannot be written"
+                                       : "the report log cannot be written";
+        update.outcome.cause = CannotWrite(logged ? options_.results : update.logPath);
         arrival->ended = true;
         running_.push_back(std::move(arrival));
         return;
@@ -217,17 +225,24 @@ void Station::Record(Arrival& arrival, ResultsFile& results) {
     const JobResult result = update.outcome.result;
     ++ended_;
     ++tally_[result == JobResult::kPassed ? 0 : result == JobResult::kSkipped ? 2 : 1];
-    StationRecord record =
-        MakeStationRecord(update.index, update.entry, update.outcome, arrival.seconds10);
-    if (results && !results.Append(JsonText(record.object))) {
-        resultsLost_ = true;
-        err_ << "torvane-cli: " << CannotWrite(options_.results) << '\n';
-    }
+    StationRecord record = MakeStationRecord(update, arrival.seconds10);
+    Append(results, record.object);
+    TellIncompleteLog(update.log.get(), update.logPath, err_);
     if (options_.json) {
         record.object["event"] = "device";
         record.line = JsonText(record.object);
     }
     board_.End(update.observer->row(), record.line);
+}
+
+bool Station::Append(ResultsFile& results, const nlohmann::json& object) {
+    if (!results || results.Append(JsonText(object))) {
+        return true;
+    }
+    err_ << "torvane-cli: " << CannotWrite(options_.results)
+         << (resultsLost_ ? "" : "; no new device is taken") << '\n';
+    resultsLost_ = true;
+    return false;
 }
 
 void Station::TellStops() {
@@ -259,7 +274,7 @@ int Station::Run(ResultsFile& results, DeviceArrivals& arrivals) {
             break;
         }
         if (scan && Taking()) {
-            Scan();
+            Scan(results);
             lastScan = clock.TickCount();
         }
         // Not taking devices, it only waits for the runs' ends.

@@ -25,10 +25,23 @@ std::string VersionText(const std::optional<FirmwareVersion>& version, bool answ
     return version ? version->Text() : answerExpected ? "no answer" : "-";
 }
 
+// The fields of every record: when, which device, where and its report log.
+nlohmann::json Record(const DeviceUpdate& update) {
+    nlohmann::json object = {{"time", WallTime("%Y-%m-%dT%H:%M:%SZ", true)},
+                             {"device", update.index},
+                             {"location", update.entry.location},
+                             {"model", update.entry.text}};
+    if (!update.logPath.empty()) {
+        object["reportLog"] = update.logPath;
+    }
+    return object;
+}
+
 }  // namespace
 
-StationRecord MakeStationRecord(int index, const ListedDevice& entry, const UpdateOutcome& outcome,
-                                std::uint32_t seconds10) {
+StationRecord MakeStationRecord(const DeviceUpdate& update, std::uint32_t seconds10) {
+    const UpdateOutcome& outcome = update.outcome;
+    const ListedDevice& entry = update.entry;
     const bool read = outcome.stage != JobStage::kOpening;
     const std::string before = VersionText(outcome.before, read && !outcome.bootLoader);
     // After its run a device is read again at its port; one that left nothing there has none.
@@ -36,23 +49,26 @@ StationRecord MakeStationRecord(int index, const ListedDevice& entry, const Upda
     const std::string seconds =
         std::to_string(seconds10 / 10) + "." + std::to_string(seconds10 % 10);
     StationRecord record;
-    record.object = {{"time", WallTime("%Y-%m-%dT%H:%M:%SZ", true)},
-                     {"device", index},
-                     {"location", entry.location},
-                     {"model", entry.text},
-                     {"versionBefore", JsonVersion(outcome.before)},
-                     {"versionAfter", JsonVersion(outcome.after)},
-                     {"result", ResultText(outcome.result)},
-                     {"stage", StageText(outcome.stage)},
-                     {"status", outcome.status},
-                     {"cause", outcome.cause},
-                     {"seconds", seconds10 / 10.0}};
-    record.line = "[" + std::to_string(index) + "] " + WallTime("%H:%M:%S", false) + "  " +
+    record.object = Record(update);
+    record.object.update({{"versionBefore", JsonVersion(outcome.before)},
+                          {"versionAfter", JsonVersion(outcome.after)},
+                          {"result", ResultText(outcome.result)},
+                          {"stage", StageText(outcome.stage)},
+                          {"status", outcome.status},
+                          {"cause", outcome.cause},
+                          {"seconds", seconds10 / 10.0}});
+    record.line = "[" + std::to_string(update.index) + "] " + WallTime("%H:%M:%S", false) + "  " +
                   (entry.location.empty() ? "(no location)" : entry.location) + "  " + entry.text +
                   "  " + before + " -> " + after + "  " + ResultText(outcome.result) + "  " +
                   seconds + " s  " + outcome.status +
                   (outcome.cause.empty() ? "" : ": " + outcome.cause);
     return record;
+}
+
+nlohmann::json MakeStartedRecord(const DeviceUpdate& update) {
+    nlohmann::json object = Record(update);
+    object["result"] = "started";
+    return object;
 }
 
 }  // namespace torvane::cli

@@ -1,5 +1,5 @@
-// What the station tells of one device that ended: its record for the results file and JSON
-// output, and its line for a terminal.
+// What the station tells of one device that started or ended: its record for the results file
+// and JSON output, and its line for a terminal.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "discovery/device_table.h"
-#include "update/update_outcome.h"
+#include "cli/device_update.h"
 
 namespace torvane::cli {
 
@@ -17,9 +16,10 @@ struct StationRecord {
     std::string line;       // the terminal's line
 };
 
-// The record of device index at entry, ended with outcome seconds10 tenths of a second after it
-// arrived.
-StationRecord MakeStationRecord(int index, const ListedDevice& entry, const UpdateOutcome& outcome,
-                                std::uint32_t seconds10);
+// The record of update, ended seconds10 tenths of a second after its device arrived.
+StationRecord MakeStationRecord(const DeviceUpdate& update, std::uint32_t seconds10);
+// The results file's record of update as its run begins: "result" is "started". A device that
+// started and never ended (the power went) has this record alone.
+nlohmann::json MakeStartedRecord(const DeviceUpdate& update);
 
 }  // namespace torvane::cli

@@ -143,6 +143,9 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::stop_tok
         }
     }
     board.Finish();
+    for (const DeviceUpdate& target : targets) {
+        TellIncompleteLog(target.log.get(), target.logPath, err);
+    }
 
     bool allOk = true;
     for (std::size_t i = 0; i < targets.size(); ++i) {

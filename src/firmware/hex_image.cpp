@@ -45,7 +45,7 @@ std::uint8_t HexPair(std::string_view text, std::size_t pos) {
 
 // One record line, checked as a whole.
 struct RecordLine {
-    int lineNumber;
+    std::int64_t lineNumber;
     std::string text;  // after ':'
     int byteCount;
     int type;
@@ -53,7 +53,7 @@ struct RecordLine {
 
 struct LineReader {
     std::FILE* stream;
-    int lineNumber = 0;
+    std::int64_t lineNumber = 0;
 
     // Next line without its LF and a CR before it; nullopt at end of file. A line longer than
     // kMaxLineLength is cut there and flagged.
@@ -150,7 +150,7 @@ std::string CheckRecordLine(const std::string& line, RecordLine& record) {
     return {};
 }
 
-bool Refuse(HexLoadError* error, int line, std::string reason) {
+bool Refuse(HexLoadError* error, std::int64_t line, std::string reason) {
     if (error != nullptr) {
         error->line = line;
         error->reason = std::move(reason);
@@ -221,6 +221,11 @@ bool LoadHexImage(std::FILE* stream, const LoadRules& rules, ImageTable& table,
     LineReader reader{stream};
     bool tooLong = false;
     while (const std::optional<std::string> line = reader.Next(tooLong)) {
+        if (reader.lineNumber > kMaxHexLines) {
+            return Refuse(error, reader.lineNumber,
+                          "more than " + std::to_string(kMaxHexLines) +
+                              " lines, far more than an image for 64 KiB of flash has");
+        }
         if (line->empty() && !tooLong) {
             continue;
         }

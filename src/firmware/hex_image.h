@@ -24,11 +24,15 @@ struct LoadRules {
 
 // Why a file was refused; line counts from 1, 0 stands for the file as a whole.
 struct HexLoadError {
-    int line = 0;
+    std::int64_t line = 0;
     std::string reason;
 
     std::string Describe() const;
 };
+
+// A file of more lines is refused unread: the family's 64 KiB of flash, written one byte per
+// record, takes 65,537 lines.
+inline constexpr std::int64_t kMaxHexLines = 1 << 20;
 
 // ParseHexLine results besides the record index.
 inline constexpr std::int32_t kAddressRefused = -1;

@@ -14,6 +14,18 @@ namespace {
 constexpr std::size_t kMaxReportBytes = 1024;
 constexpr std::size_t kMaxLineLength = 64 + 3 * kMaxReportBytes;
 
+// The characters from in's position to its end; nullopt for a stream that cannot seek.
+std::optional<std::streamoff> Remaining(std::istream& in) {
+    const std::istream::pos_type at = in.tellg();
+    if (at == std::istream::pos_type(-1) || !in.seekg(0, std::ios::end)) {
+        in.clear();
+        return std::nullopt;
+    }
+    const std::streamoff size = in.tellg() - at;
+    in.seekg(at);
+    return size;
+}
+
 // The next line of in without its end, in line; false at the end of in. A line longer than
 // kMaxLineLength is cut there and longLine set, so that no file makes the reader hold more.
 bool NextLine(std::istream& in, std::string& line, bool& longLine) {
@@ -182,6 +194,11 @@ void ReportLog::Write(const char* direction, std::span<const std::uint8_t> repor
 }
 
 std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error) {
+    if (const std::optional<std::streamoff> size = Remaining(in); size && *size > kMaxLogBytes) {
+        error = "larger than " + std::to_string(kMaxLogBytes >> 20) +
+                " MiB, more than the reader takes: an update's log is a few MiB at most";
+        return std::nullopt;
+    }
     LoggedSession session;
     std::vector<LoggedReport> reports;  // of a log without DEVICE lines
     bool deviceLines = false;

@@ -46,6 +46,8 @@ public:
 
     // Writes why an update failed, on one line.
     void NoteCause(std::string_view cause);
+    // False once a line could not be written (a full disk): the log stops short of the exchange.
+    bool Whole() const { return !out_.fail(); }
 
 private:
     void Write(const char* direction, std::span<const std::uint8_t> report);
@@ -85,8 +87,12 @@ struct LoggedSession {
     std::string cause;  // the last CAUSE line's text
 };
 
-// The log in `in`, or nullopt and "line N: why" in error. A log written before the DEVICE lines
-// were logged is split as SplitOldLog splits it.
+// A log larger than this is refused before it is read: the reader holds about ten times what
+// it reads.
+inline constexpr std::int64_t kMaxLogBytes = std::int64_t{64} << 20;
+
+// The log in `in`, or nullopt and "line N: why" (or why the whole log is refused) in error. A
+// log written before the DEVICE lines were logged is split as SplitOldLog splits it.
 std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error);
 
 }  // namespace torvane

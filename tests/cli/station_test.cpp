@@ -1,7 +1,5 @@
 #include "cli/station.h"
 
-#include <sstream>
-
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -19,14 +17,14 @@ std::string Port(int n) {
     return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n) + ")";
 }
 
-// The JSON objects of a text, one per line: a results file's in the order the devices ended.
-std::vector<nlohmann::json> Objects(const std::string& text) {
-    std::vector<nlohmann::json> objects;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        objects.push_back(nlohmann::json::parse(line));
-    }
-    return objects;
+// A results file's records of the devices that ended, in that order; each run also has its
+// started record.
+std::vector<nlohmann::json> Ended(const std::string& text) {
+    std::vector<nlohmann::json> records = test::Records(text);
+    const std::size_t started = std::erase_if(
+        records, [](const nlohmann::json& record) { return record["result"] == "started"; });
+    EXPECT_EQ(started, records.size()) << text;
+    return records;
 }
 
 CliRun Station(const std::string& devices, const test::TempFile& image,
@@ -46,7 +44,7 @@ TEST(Station, DevicesPluggedAtOnceAndOneAfterAnotherEachEndOnTheirOwn) {
         Station("qmx-c:plug=1s,qmx-c:plug=1s,qmx-c:plug=40s,qmx-c:fail=echo@3:plug=3s", image,
                 {"--count", "4", "--results", files / "results"});
     EXPECT_EQ(run.status, kExitFailed) << run.err;
-    const std::vector<nlohmann::json> results = Objects(test::ReadFile(files / "results"));
+    const std::vector<nlohmann::json> results = Ended(test::ReadFile(files / "results"));
     ASSERT_EQ(results.size(), 4u) << run.out;
     std::map<std::string, std::string> byPort;  // the outcome, the version after and the status
     for (const nlohmann::json& result : results) {
@@ -76,7 +74,7 @@ TEST(Station, OnlyAReplugMakesADeviceNew) {
     const CliRun run = Station("qmx-c:plug=1s/60s:unplug=30s,qmx-c:plug=90s", image,
                                {"--count", "3", "--results", files / "results"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
-    const std::vector<nlohmann::json> results = Objects(test::ReadFile(files / "results"));
+    const std::vector<nlohmann::json> results = Ended(test::ReadFile(files / "results"));
     ASSERT_EQ(results.size(), 3u) << run.out;
     EXPECT_EQ(results[0]["location"], Port(1));
     EXPECT_EQ(results[1]["location"], Port(1));
@@ -90,7 +88,7 @@ TEST(Station, OnlyAReplugMakesADeviceNew) {
 // The results of a station run as "before result after" lines by port, in the order they ended.
 std::map<std::string, std::vector<std::string>> ByPort(const std::string& results) {
     std::map<std::string, std::vector<std::string>> byPort;
-    for (const nlohmann::json& result : Objects(results)) {
+    for (const nlohmann::json& result : Ended(results)) {
         byPort[result["location"]].push_back(result["versionBefore"].dump() + " " +
                                              result["result"].get<std::string>() + " " +
                                              result["versionAfter"].dump());

@@ -90,7 +90,7 @@ TEST(HexImage, RefusedFilesNameTheLineAndTheReason) {
     };
     struct Case {
         std::string text;
-        int line;
+        std::int64_t line;
         std::string reason;
         LoadRules rules = kBootLoader;
     };
@@ -112,6 +112,8 @@ TEST(HexImage, RefusedFilesNameTheLineAndTheReason) {
         {CrLfFile({DataLine(0x2000, {1}), kEndOfFileLine, DataLine(0x2010, {2})}), 3,
          "record after the end-of-file record"},
         {CrLfFile({kEndOfFileLine}), 0, "fewer than two records"},
+        {DataLine(0x2000, {1}) + "\n" + std::string(kMaxHexLines, '\n') + kEndOfFileLine,
+         kMaxHexLines + 1, "more than 1048576 lines"},
         // Bytes past a short record's length read as 0xFF and cannot match real identity bytes.
         {CrLfFile({DataLine(0x2100, {'Q', 'M', 'X', 'S'}), kEndOfFileLine}), 1, "identity bytes",
          kApplication},

@@ -1,7 +1,10 @@
 #include "protocol/report_log.h"
 
+#include <fstream>
+
 #include <gtest/gtest.h>
 
+#include "support/temp_file.h"
 #include "support/update_log.h"
 
 namespace torvane {
@@ -57,6 +60,19 @@ TEST(ReportLogReader, DamageIsNamedWithItsLine) {
         std::string error;
         EXPECT_FALSE(Read(text, error)) << text;
         EXPECT_EQ(error, expected) << text;
+    }
+}
+
+// A log larger than the bound is refused before a line is read (a sparse file of zeros); one at
+// the bound is read, and ends at its first line.
+TEST(ReportLogReader, ALogLargerThanTheBoundIsRefused) {
+    test::TempFile file("", ".log");
+    for (const std::int64_t size : {kMaxLogBytes, kMaxLogBytes + 1}) {
+        std::filesystem::resize_file(file.path(), static_cast<std::uintmax_t>(size));
+        std::ifstream in(file.path(), std::ios::binary);
+        std::string error;
+        EXPECT_FALSE(ReadReportLog(in, error));
+        EXPECT_EQ(error.starts_with("larger than 64 MiB"), size > kMaxLogBytes) << error;
     }
 }
 

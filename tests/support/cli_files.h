@@ -5,9 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "firmware/hex_image.h"
 #include "support/temp_file.h"
@@ -38,6 +41,16 @@ inline std::string FlashWith(const test::TempFile& image) {
         std::copy_n(record.data.begin(), record.length, flash.begin() + record.Address());
     }
     return flash;
+}
+
+// The JSON objects of a text, one per line: a results file's records in the order written.
+inline std::vector<nlohmann::json> Records(const std::string& text) {
+    std::vector<nlohmann::json> records;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        records.push_back(nlohmann::json::parse(line));
+    }
+    return records;
 }
 
 }  // namespace torvane::test
