@@ -53,11 +53,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                                               : RunUpdateMany(*system, options, out, err, terminal);
     } else {
         TerminalView view(out, err, terminal, options.json);
-        CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
+        CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock(),
+                           system->locks());
         view.Attach(dialog);
         dialog.OnInitDialog();
         if (options.command == "list") {
-            status = RunList(dialog, view);
+            status = RunList(dialog, view, *system);
             if (!options.simulate) {
                 if (const std::optional<std::string> hint = DoctorHint()) {
                     view.Emit("hint: " + *hint,

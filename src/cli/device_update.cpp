@@ -24,8 +24,10 @@ bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard
 
 void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::string& file,
                      const UpdatePolicy& policy) {
-    UpdateJob job(update.entry, file, policy, {system.interfaces(), *update.hid, system.clock()},
+    UpdateJob job(update.entry, file, policy,
+                  {system.interfaces(), *update.hid, system.clock(), system.locks()},
                   *update.observer);
+    job.UseLock(std::move(update.lock));
     update.outcome = job.Run();
     if (update.log && !update.outcome.cause.empty()) {
         update.log->NoteCause(update.outcome.cause);

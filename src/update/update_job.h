@@ -3,6 +3,7 @@
 // the device's port. Every front end updates a device through one of these.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,8 +34,11 @@ public:
 
     // Takes the device as prior read it instead of reading it again.
     void UsePriorReading(const PriorReading& prior) { prior_ = prior; }
+    // The device's lock, taken by the caller; without one the job takes it itself.
+    void UseLock(std::unique_ptr<DeviceLock> lock) { lock_ = std::move(lock); }
 
-    // The whole road; on its thread, once.
+    // The whole road under the device's lock, or refused untouched as busy when another holder
+    // has it; on its thread, once.
     UpdateOutcome Run();
 
 private:
@@ -56,6 +60,7 @@ private:
     UpdateObserver& observer_;
     WindowHandle window_;
     std::optional<PriorReading> prior_;
+    std::unique_ptr<DeviceLock> lock_;
 };
 
 }  // namespace torvane

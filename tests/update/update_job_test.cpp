@@ -41,8 +41,8 @@ TEST_P(UpdateJobTest, EndsWithItsOutcome) {
     const ListedDevice entry = table.at(static_cast<std::size_t>(c.device));
     const test::TempFile image(test::QmxCImage(12));
     Quiet observer;
-    UpdateJob job(entry, image.path().string(), {}, {family.interfaces(), family.hid(), clock},
-                  observer);
+    UpdateJob job(entry, image.path().string(), {},
+                  {family.interfaces(), family.hid(), clock, family.locks()}, observer);
     const UpdateOutcome outcome = job.Run();
 
     EXPECT_EQ(outcome.result, c.result);
