@@ -33,13 +33,21 @@ void CTorvaneDlg::SelectDevice() {
     deviceSupported = family::FindModelByListText(text) != nullptr ? 1 : 0;
     session.bootMode = 0;
     selectionReading = {};
+    selectionBusy.clear();
     if (deviceSupported == 0) {
         view_.ShowTexts(pathStatusText, versionText);
         return;
     }
+    const ListedDevice& entry = listed[static_cast<std::size_t>(selection)];
+    // Never waits: this is the user interface thread.
+    const DeviceHold hold = HoldDevice(entry, locks_);
+    if (!hold.busy.empty()) {
+        selectionBusy = versionText = hold.busy;
+        view_.ShowTexts(pathStatusText, versionText);
+        return;
+    }
     std::unique_ptr<CUsbDevice> device =
-        OpenListedDevice(listed[static_cast<std::size_t>(selection)], interfaces_, hid_, view_,
-                         view_.MainWindow(), session);
+        OpenListedDevice(entry, interfaces_, hid_, view_, view_.MainWindow(), session);
     if (!device) {
         view_.ShowMessage(texts::kHandleFailed);
         return;

@@ -6,8 +6,13 @@
 namespace torvane {
 
 CTorvaneDlg::CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid,
-                         Clock& clock)
-    : session(hid, clock, view), view_(view), interfaces_(interfaces), hid_(hid), clock_(clock) {}
+                         Clock& clock, DeviceLocks& locks)
+    : session(hid, clock, view),
+      view_(view),
+      interfaces_(interfaces),
+      hid_(hid),
+      clock_(clock),
+      locks_(locks) {}
 
 CTorvaneDlg::~CTorvaneDlg() {
     WaitForWorker();
@@ -59,6 +64,14 @@ void CTorvaneDlg::OnBnClickedUpdate() {
         return;
     }
     lastOutcome.reset();
+    // A device another program had at its selection is read again: it may be free by now.
+    if (!selectionBusy.empty()) {
+        SelectDevice();
+        if (!selectionBusy.empty()) {
+            Refuse(selectionBusy, "");
+            return;
+        }
+    }
     if (deviceSupported != 0) {
         if (const std::optional<std::string> path = view_.ChooseFirmwareFile()) {
             pathStatusText = *path;

@@ -17,6 +17,7 @@
 #include "firmware/hex_image.h"
 #include "platform/clock.h"
 #include "platform/device_interfaces.h"
+#include "platform/device_lock.h"
 #include "platform/hid_class.h"
 #include "protocol/device_session.h"
 #include "update/update_job.h"
@@ -25,7 +26,8 @@ namespace torvane {
 
 class CTorvaneDlg {
 public:
-    CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock);
+    CTorvaneDlg(TorvaneView& view, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock,
+                DeviceLocks& locks);
     // Waits for a worker that still runs.
     ~CTorvaneDlg();
     CTorvaneDlg(const CTorvaneDlg&) = delete;
@@ -62,6 +64,9 @@ public:
     std::uint8_t firmwareMajor = 0;
     // The read of the selected device, as the update takes it.
     FirmwareReading selectionReading;
+    // BusyText when another holder had the selected device's lock: it was not read, and is
+    // not updated.
+    std::string selectionBusy;
     // How the last update worker's job ended; set before the worker's closing notification.
     std::optional<UpdateOutcome> lastOutcome;
     // What a front end asks of the jobs the update button starts, set before the click: the
@@ -88,6 +93,7 @@ private:
     DeviceInterfaces& interfaces_;
     HidClass& hid_;
     Clock& clock_;
+    DeviceLocks& locks_;
     std::atomic<bool> workerRunning_{false};
     std::thread worker_;
 };

@@ -44,7 +44,7 @@ void CTorvaneDlg::UpdateWorker() {
         // Every job opens the selected entry afresh; a handle from an earlier read may be gone.
         // The device was read when it was selected: the job takes that read.
         UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, jobPolicy,
-                      {interfaces_, hid_, clock_}, observer, view_.MainWindow());
+                      {interfaces_, hid_, clock_, locks_}, observer, view_.MainWindow());
         job.StopWhen(jobStop);
         job.UsePriorReading({selectionReading, session.deviceIdentity});
         lastOutcome = job.Run();

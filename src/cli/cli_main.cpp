@@ -59,7 +59,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         }
     } else {
         TerminalView view(out, err, terminal, options.json);
-        CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock());
+        CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock(),
+                           system->locks());
         view.Attach(dialog);
         dialog.OnInitDialog();
         std::optional<ReadStops> readStops;
@@ -72,7 +73,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             readStops.emplace(err);
         }
         if (options.command == "list") {
-            status = RunList(dialog, view);
+            status = RunList(dialog, view, *system);
             if (!options.simulate) {
                 if (const std::optional<std::string> hint = DoctorHint()) {
                     view.Emit("hint: " + *hint,

@@ -1,12 +1,44 @@
 #include "cli/device_commands.h"
 
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
 #include "cli/json_text.h"
+#include "protocol/fixed_texts.h"
 
 namespace torvane::cli {
 namespace {
+
+// A device's read for list, on its own thread: its messages wait to be told in list order.
+struct ListRead final : public MessageSink {
+    void ShowMessage(const std::string& text, const std::string& caption = {}) override {
+        messages.emplace_back(text, caption);
+    }
+
+    std::vector<std::pair<std::string, std::string>> messages;
+    std::string busy;
+    FirmwareReading reading;
+};
+
+// Reads entry's version as a selection does, on a session of its own, under the device's lock.
+void ReadForList(const ListedDevice& entry, DeviceSystem& system, ListRead& read) {
+    const DeviceHold hold = HoldDevice(entry, system.locks());
+    read.busy = hold.busy;
+    if (!read.busy.empty()) {
+        return;
+    }
+    DeviceSession session(system.hid(), system.clock(), read);
+    if (const std::unique_ptr<CUsbDevice> device =
+            OpenListedDevice(entry, system.interfaces(), system.hid(), read, {}, session)) {
+        read.reading = ReadFirmwareVersion(session);
+    } else {
+        read.ShowMessage(texts::kHandleFailed);
+    }
+}
 
 // Reads list entry n as a selection change would; false when there is no such entry.
 bool ReadEntry(CTorvaneDlg& dialog, TerminalView& view, int n) {
@@ -36,18 +68,40 @@ bool NoSuchEntry(TerminalView& view, int device) {
 
 }  // namespace
 
-int RunList(CTorvaneDlg& dialog, TerminalView& view) {
-    for (int i = 0; i < view.DeviceCount(); ++i) {
-        ReadEntry(dialog, view, i);
-        const std::string& location = dialog.listed[static_cast<std::size_t>(i)].location;
-        const std::string text = view.DeviceText(i);
-        view.Emit(std::to_string(i) + "  " + text + "  " + LocationText(location) + "  " +
-                      ShownVersion(dialog),
-                  JsonText(nlohmann::json{{"event", "device"},
-                                          {"index", i},
-                                          {"text", text},
-                                          {"location", location},
-                                          {"version", JsonShownVersion(dialog)}}));
+int RunList(CTorvaneDlg& dialog, TerminalView& view, DeviceSystem& system) {
+    std::vector<ListRead> reads(dialog.listed.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < reads.size(); ++i) {
+            threads.emplace_back([&, i] { ReadForList(dialog.listed[i], system, reads[i]); });
+            // One report log keeps one device's reports together.
+            if (system.log() != nullptr) {
+                threads.back().join();
+            }
+        }
+    }
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        const ListRead& read = reads[i];
+        for (const auto& [text, caption] : read.messages) {
+            view.ShowMessage(text, caption);
+        }
+        const ListedDevice& entry = dialog.listed[i];
+        const std::optional<FirmwareVersion>& version = read.reading.version;
+        nlohmann::json event{
+            {"event", "device"},
+            {"index", i},
+            {"text", entry.text},
+            {"location", entry.location},
+            {"version", version ? nlohmann::json(read.reading.versionText) : nlohmann::json()}};
+        if (!read.busy.empty()) {
+            event["busy"] = read.busy;
+        }
+        view.Emit(std::to_string(i) + "  " + entry.text + "  " + LocationText(entry.location) +
+                      "  " +
+                      (!read.busy.empty() ? read.busy
+                       : version          ? read.reading.versionText
+                                          : "no answer"),
+                  JsonText(event));
     }
     if (view.DeviceCount() == 0) {
         view.Remark("torvane-cli: no family device found");
@@ -58,6 +112,10 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view) {
 int RunVersion(CTorvaneDlg& dialog, TerminalView& view, int device) {
     if (!ReadEntry(dialog, view, device)) {
         NoSuchEntry(view, device);
+        return kExitFailed;
+    }
+    if (!dialog.selectionBusy.empty()) {
+        view.ShowMessage(dialog.selectionBusy);
         return kExitFailed;
     }
     view.Emit(

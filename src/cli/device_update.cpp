@@ -58,8 +58,10 @@ bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard
 
 void RunDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, const std::string& file,
                      const UpdatePolicy& policy, std::stop_token stop) {
-    UpdateJob job(update.entry, file, policy, {system.interfaces(), *update.hid, system.clock()},
+    UpdateJob job(update.entry, file, policy,
+                  {system.interfaces(), *update.hid, system.clock(), system.locks()},
                   *update.observer);
+    job.UseLock(std::move(update.lock));
     job.StopWhen(std::move(stop));
     update.outcome = job.Run();
     if (update.log && !update.outcome.cause.empty()) {

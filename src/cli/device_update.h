@@ -24,6 +24,8 @@ struct DeviceUpdate {
     std::ofstream logFile;
     std::unique_ptr<ReportLog> log;
     HidClass* hid = nullptr;
+    // The device's lock when the caller took it; else the job takes it.
+    std::unique_ptr<DeviceLock> lock;
     UpdateOutcome outcome;
 };
 

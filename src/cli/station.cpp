@@ -154,8 +154,17 @@ void Station::Scan(ResultsFile& results) {
 }
 
 void Station::Start(const ListedDevice& entry, ResultsFile& results) {
+    std::uint32_t holder = 0;
+    std::unique_ptr<DeviceLock> lock = system_.locks().TryLock(entry.location, holder);
+    if (!lock) {
+        // Another program has it: no slot, so that a later scan takes it once it is free.
+        scanMessages_.ShowMessage(entry.location + ": " + BusyText(holder) +
+                                  "; taken once it is free");
+        return;
+    }
     auto arrival = std::make_unique<Arrival>();
     DeviceUpdate& update = arrival->update;
+    update.lock = std::move(lock);
     update.entry = entry;
     update.index = nextIndex_++;
     arrival->arrivedAt = system_.clock().TickCount();

@@ -52,6 +52,15 @@ std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
     return device;
 }
 
+DeviceHold HoldDevice(const ListedDevice& entry, DeviceLocks& locks) {
+    DeviceHold hold;
+    std::uint32_t holder = 0;
+    if (!entry.location.empty() && !(hold.lock = locks.TryLock(entry.location, holder))) {
+        hold.busy = BusyText(holder);
+    }
+    return hold;
+}
+
 FirmwareReading ReadFirmwareVersion(DeviceSession& session) {
     session.bootMode = session.sessionAttributes.vendorId == family::kVendorId &&
                                session.sessionAttributes.productId == family::kBootLoaderProductId

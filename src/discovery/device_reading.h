@@ -9,6 +9,7 @@
 
 #include "discovery/device_table.h"
 #include "platform/device_interfaces.h"
+#include "platform/device_lock.h"
 #include "platform/hid_class.h"
 #include "platform/message_sink.h"
 #include "protocol/device_session.h"
@@ -26,6 +27,16 @@ std::unique_ptr<CUsbDevice> OpenListedDevice(const ListedDevice& entry,
                                              MessageSink& messages, WindowHandle window,
                                              DeviceSession& session,
                                              std::string* failure = nullptr);
+
+// The lock of a listed device for one holder's exchanges with it.
+struct DeviceHold {
+    std::unique_ptr<DeviceLock> lock;
+    // BusyText when another holder has the lock: nothing may be sent to the device.
+    std::string busy;
+};
+// Takes the lock of entry's device without waiting. An entry without a location path has nothing
+// that names it to the other programs: it is exchanged with unlocked.
+DeviceHold HoldDevice(const ListedDevice& entry, DeviceLocks& locks);
 
 struct FirmwareReading {
     // "a.b.c" as the version display shows it; 0.0.0 when the device does not answer.

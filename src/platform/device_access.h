@@ -25,6 +25,7 @@ void SetTransportPreference(TransportPreference preference);
 enum class AccessProblem {
     kNone,
     kBusy,            // another program claims the USB interface
+    kLocked,          // another holder has its device's lock: it was not asked for a report
     kDriverless,      // no driver: a program was killed while it held the interface
     kNoHidrawNode,    // the HID driver has let go of it
     kDenied,          // the node refuses this user
@@ -42,8 +43,10 @@ struct InterfaceAccess {
     Transport transport = Transport::kHidraw;
     bool interruptOut = false;  // the interface's current setting has an interrupt OUT endpoint
     AccessProblem problem = AccessProblem::kNone;
-    int error = 0;             // kUnopened, kUnreadableCaps: the system's error code
-    std::vector<int> holders;  // kBusy: the other processes that have the USB device node open
+    int error = 0;  // kUnopened, kUnreadableCaps: the system's error code
+    // kBusy: the other processes that have the USB device node open; kLocked: the lock's
+    // holder, when it is known.
+    std::vector<int> holders;
     // kNoReportIoctls: the first kernel release with them, and the one running.
     std::string neededRelease;
     std::string runningRelease;

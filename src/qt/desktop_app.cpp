@@ -109,7 +109,7 @@ int RunDesktop(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
-    MainWindow window(system->interfaces(), system->hid(), system->clock());
+    MainWindow window(system->interfaces(), system->hid(), system->clock(), system->locks());
     // On the system's devices, an empty status line says what keeps them from being used.
     if (!system->family()) {
         window.SetAccessHint(

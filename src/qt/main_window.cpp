@@ -36,8 +36,9 @@ QLabel* NewLabel(const char* text, Qt::Alignment alignment, QWidget* parent) {
 }  // namespace
 
 // The Windows template, 275 x 93 dialog units; the widgets are made in its order, the tab order.
-MainWindow::MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock)
-    : engine_(*this, interfaces, hid, clock), chooser_([this] { return OpenFileDialog(); }) {
+MainWindow::MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock,
+                       DeviceLocks& locks)
+    : engine_(*this, interfaces, hid, clock, locks), chooser_([this] { return OpenFileDialog(); }) {
     setWindowTitle(QString::fromLatin1(kProgramName));
     setWindowIcon(QIcon(QStringLiteral(":/torvane.ico")));
     // A caption and a close box, no minimise or maximise box.

@@ -25,7 +25,7 @@ public:
     // Why a device of the family cannot be used and how to fix it; nullopt when nothing is wrong.
     using AccessHint = std::function<std::optional<std::string>()>;
 
-    MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock);
+    MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock, DeviceLocks& locks);
 
     CTorvaneDlg& engine() { return engine_; }
     // Replaces the file-open dialog (for scripted runs of the window).

@@ -13,6 +13,7 @@
 #include "sim/family_device.h"
 #include "sim/replay_device.h"
 #include "sim/sim_device_interfaces.h"
+#include "sim/sim_device_locks.h"
 #include "sim/sim_hid_class.h"
 #include "sim/virtual_bus.h"
 
@@ -31,6 +32,7 @@ public:
 
     DeviceInterfaces& interfaces() { return interfaces_; }
     HidClass& hid() { return hid_; }
+    DeviceLocks& locks() { return locks_; }
     VirtualBus& bus() { return bus_; }
     // The family devices, in port order; the replays are not among them.
     const std::vector<std::shared_ptr<FamilyDevice>>& devices() const { return devices_; }
@@ -53,6 +55,7 @@ private:
     VirtualBus bus_;
     SimDeviceInterfaces interfaces_{bus_};
     SimHidClass hid_{bus_};
+    SimDeviceLocks locks_;
     std::vector<std::shared_ptr<FamilyDevice>> devices_;
     std::vector<std::shared_ptr<ReplayDevice>> replays_;
     std::vector<std::function<std::vector<std::uint8_t>()>> flashes_;  // by port

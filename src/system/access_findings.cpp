@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/device_lock.h"
+
 namespace torvane {
 namespace {
 
@@ -36,6 +38,9 @@ AccessFinding DescribeAccess(const InterfaceAccess& access) {
             return {true, "ok", ""};
         case AccessProblem::kBusy:
             return {false, Busy(access.holders), ""};
+        case AccessProblem::kLocked:
+            return {false, BusyText(access.holders.empty() ? 0 : access.holders[0]),
+                    "try again once it is done"};
         case AccessProblem::kDriverless:
             return {false, kKilledHolder, GiveItBack(access.usbInterface)};
         case AccessProblem::kNoHidrawNode:

@@ -37,6 +37,7 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
                               : std::make_unique<sim::SimulatedFamily>(std::move(*devices));
         system->interfaces_ = &system->family_->interfaces();
         system->hid_ = &system->family_->hid();
+        system->locks_ = &system->family_->locks();
     } else {
         // A program killed while it held an interface can leave it without a driver: the HID
         // driver gets it back before this program starts on the devices.
@@ -45,6 +46,7 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
         }
         system->interfaces_ = &SystemDeviceInterfaces();
         system->hid_ = &SystemHidClass();
+        system->locks_ = &SystemDeviceLocks();
     }
     return system;
 }

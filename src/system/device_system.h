@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/device_arrivals.h"
 #include "platform/device_interfaces.h"
+#include "platform/device_lock.h"
 #include "platform/hid_class.h"
 #include "protocol/report_log.h"
 #include "sim/simulated_family.h"
@@ -41,6 +42,9 @@ public:
     // The HID class without it, for runs that keep logs of their own.
     HidClass& deviceHid() { return *hid_; }
     Clock& clock() { return *clock_; }
+    // The devices' locks: the system's, shared with every other program, or the simulated
+    // family's.
+    DeviceLocks& locks() { return *locks_; }
     // The simulated family; nullptr on the system's devices.
     const sim::SimulatedFamily* family() const { return family_.get(); }
     // Word of the family's HID interfaces coming and going: the simulated family's schedules,
@@ -58,6 +62,7 @@ private:
     Clock* clock_ = nullptr;
     DeviceInterfaces* interfaces_ = nullptr;
     HidClass* hid_ = nullptr;
+    DeviceLocks* locks_ = nullptr;
     std::ofstream logFile_;
     std::unique_ptr<ReportLog> log_;
     std::vector<std::string> notes_;

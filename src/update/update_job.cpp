@@ -61,6 +61,19 @@ std::optional<UpdateOutcome> UpdateJob::Skip(
 UpdateOutcome UpdateJob::Run() {
     UpdateOutcome outcome;
     outcome.location = entry_.location;
+    // Held from the first open to the read-back: the boot loader and the device back in its
+    // application are at the same port.
+    std::unique_ptr<DeviceLock> lock = std::move(lock_);
+    if (!lock) {
+        DeviceHold hold = HoldDevice(entry_, seams_.locks);
+        if (!hold.busy.empty()) {
+            outcome.result = JobResult::kRefused;
+            outcome.status = hold.busy;
+            observer_.OnStatus(outcome.status, -1);
+            return outcome;
+        }
+        lock = std::move(hold.lock);
+    }
     UpdateRun run(entry_, prior_ && prior_->reading.bootLoader ? 1 : 0,
                   prior_ && prior_->reading.version, seams_, observer_, window_);
     run.StopWhen(stop_);

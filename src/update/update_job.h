@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -44,8 +45,11 @@ public:
     void StopWhen(std::stop_token stop) { stop_ = std::move(stop); }
     // Takes the device as prior read it instead of reading it again.
     void UsePriorReading(const PriorReading& prior) { prior_ = prior; }
+    // The device's lock, taken by the caller; without one the job takes it itself.
+    void UseLock(std::unique_ptr<DeviceLock> lock) { lock_ = std::move(lock); }
 
-    // The whole road; on its thread, once.
+    // The whole road under the device's lock, or refused untouched as busy when another holder
+    // has it; on its thread, once.
     UpdateOutcome Run();
 
 private:
@@ -72,6 +76,7 @@ private:
     WindowHandle window_;
     std::optional<PriorReading> prior_;
     std::stop_token stop_;
+    std::unique_ptr<DeviceLock> lock_;
 };
 
 }  // namespace torvane

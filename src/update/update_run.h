@@ -13,6 +13,7 @@
 #include "firmware/hex_image.h"
 #include "platform/clock.h"
 #include "platform/device_interfaces.h"
+#include "platform/device_lock.h"
 #include "platform/hid_class.h"
 #include "platform/message_sink.h"
 #include "protocol/device_session.h"
@@ -38,6 +39,7 @@ struct UpdateSeams {
     DeviceInterfaces& interfaces;
     HidClass& hid;
     Clock& clock;
+    DeviceLocks& locks;
 };
 
 enum class RunResult {

@@ -38,10 +38,10 @@ int ControlId(Control control) {
 }  // namespace
 
 MainDialog::MainDialog(HINSTANCE instance, DeviceInterfaces& interfaces, HidClass& hid,
-                       Clock& clock)
+                       Clock& clock, DeviceLocks& locks)
     : Dialog(instance, IDD_TORVANE_DIALOG),
       appIcon_(::LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))),
-      engine_(*this, interfaces, hid, clock),
+      engine_(*this, interfaces, hid, clock, locks),
       chooser_([this] { return OpenFileDialog(); }) {}
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {

@@ -16,7 +16,8 @@ public:
     // The file chooser asks the user for the firmware file; nullopt when cancelled.
     using FileChooser = std::function<std::optional<std::string>()>;
 
-    MainDialog(HINSTANCE instance, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock);
+    MainDialog(HINSTANCE instance, DeviceInterfaces& interfaces, HidClass& hid, Clock& clock,
+               DeviceLocks& locks);
 
     CTorvaneDlg& engine() { return engine_; }
     // Replaces the file-open dialog (for scripted runs of the window).

@@ -121,7 +121,8 @@ bool CTorvaneApp::InitInstance() {
         exitCode_ = 1;
         return false;
     }
-    MainDialog dialog(instance_, system->interfaces(), system->hid(), system->clock());
+    MainDialog dialog(instance_, system->interfaces(), system->hid(), system->clock(),
+                      system->locks());
     dialog.DoModal();
     return false;
 }

@@ -24,7 +24,8 @@ protected:
     void Start(std::vector<FamilyDeviceConfig> devices) {
         family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
         logged = std::make_unique<ReportLog>(family->hid(), clock, log);
-        dialog = std::make_unique<CTorvaneDlg>(view, family->interfaces(), *logged, clock);
+        dialog = std::make_unique<CTorvaneDlg>(view, family->interfaces(), *logged, clock,
+                                               family->locks());
         view.dialog = dialog.get();
         dialog->OnInitDialog();
     }

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
+#include "cli/device_commands.h"
+#include "cli/station.h"
+#include "cli/update_many.h"
+
 #include "support/cli_files.h"
 #include "support/hex_text.h"
 #include "support/run_cli.h"
@@ -126,6 +133,46 @@ TEST(Cli, ListsAndReadsVersions) {
     const CliRun silent =
         Cli({"--json", "--simulate=tzn:boot:fail=noversion", "version", "--device", "0"});
     EXPECT_EQ(silent.out, "{\"device\":0,\"event\":\"version\",\"version\":null}\n");
+}
+
+// A device whose lock another holder has gets nothing: list shows it busy, version and update
+// of it are refused, update --all and the station update only the other.
+TEST(Cli, LeavesADeviceAnotherHolderHasAlone) {
+    std::string error;
+    const auto system = DeviceSystem::Create("tzn:location=P2,qmx-c", true, error);
+    const test::TempFile log("", ".reports"), image(test::QmxCImage(4));
+    ASSERT_TRUE(system && system->LogReportsTo(log.path().string(), error)) << error;
+    std::uint32_t holder = 0;
+    const auto lock = system->locks().TryLock("P2", holder);
+    const std::string busy = BusyText(CurrentProcessId());
+    std::ostringstream out, err;
+    TerminalView view(out, err, false, false);
+    CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock(), system->locks());
+    view.Attach(dialog);
+    dialog.OnInitDialog();
+    EXPECT_EQ(RunList(dialog, view, *system), kExitOk);
+    EXPECT_EQ(RunVersion(dialog, view, 0), kExitFailed);
+    EXPECT_EQ(RunUpdate(dialog, view, image.path().string(), 0), kExitFailed);
+    EXPECT_EQ(out.str(),
+              "0  TZN  P2  " + busy +
+                  "\n1  QMX-C  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  3.1.0\nupdate failed: " +
+                  busy + "\nversion: -\n");
+    EXPECT_EQ(err.str(), busy + "\n");
+    EXPECT_EQ(test::ReadFile(log.path()).find(":1F10 "), std::string::npos);
+
+    CliOptions all;
+    all.file = image.path().string();
+    all.all = true;
+    std::ostringstream table;
+    EXPECT_EQ(RunUpdateMany(*system, all, {}, table, err, false), kExitFailed);
+    EXPECT_TRUE(std::regex_search(table.str(), std::regex("\n1 .* QMX-C +passed +3\\.2\\.0 ")) &&
+                std::regex_search(table.str(), std::regex("\n0 +P2 +TZN +refused +- +" + busy)))
+        << table.str();
+    // The station leaves it for a later scan, and its run of the other holds that one's lock.
+    all.count = 1;
+    std::ostringstream station, stationErr;
+    EXPECT_EQ(RunStation(*system, all, station, stationErr, false), kExitOk) << station.str();
+    EXPECT_EQ(stationErr.str(), "torvane-cli: P2: " + busy + "; taken once it is free\n");
 }
 
 // A device written but not verified fails every command that updates, with the cause.

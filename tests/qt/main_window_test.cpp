@@ -53,7 +53,7 @@ protected:
         family = realTime ? std::make_unique<sim::SimulatedFamily>(std::move(configs))
                           : std::make_unique<sim::SimulatedFamily>(std::move(configs), clock);
         window = std::make_unique<MainWindow>(family->interfaces(), family->hid(),
-                                              realTime ? SystemClock() : clock);
+                                              realTime ? SystemClock() : clock, family->locks());
         window->SetFileChooser([this] {
             ++chooserCalls;
             return file;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -160,6 +161,8 @@ HidrawTestbed::HidrawTestbed(Clock& now) : now_(now), bed_(umockdev_testbed_new(
     gchar* root = umockdev_testbed_get_root_dir(bed_);
     root_ = root;
     g_free(root);
+    // The devices' locks in the bed's own folder, apart from those of other tests.
+    ::setenv("TORVANE_LOCK_DIR", root_.c_str(), 1);
 }
 
 // The test bed takes its files, its devices and its ioctl handlers along.

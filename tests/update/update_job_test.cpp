@@ -44,8 +44,8 @@ TEST_P(UpdateJobTest, EndsWithItsOutcome) {
     const ListedDevice entry = table.at(static_cast<std::size_t>(c.device));
     const test::TempFile image(test::QmxCImage(12));
     Quiet observer;
-    UpdateJob job(entry, image.path().string(), {}, {family.interfaces(), family.hid(), clock},
-                  observer);
+    UpdateJob job(entry, image.path().string(), {},
+                  {family.interfaces(), family.hid(), clock, family.locks()}, observer);
     const UpdateOutcome outcome = job.Run();
 
     EXPECT_EQ(outcome.result, c.result);
@@ -123,7 +123,7 @@ struct Job {
         } observer(stopAt);
         const test::TempFile image(test::QmxCImage(40));
         UpdateJob job(entry, image.path().string(), policy,
-                      {family->interfaces(), family->hid(), clock}, observer);
+                      {family->interfaces(), family->hid(), clock, family->locks()}, observer);
         job.StopWhen(observer.stop.get_token());
         outcome = job.Run();
     }

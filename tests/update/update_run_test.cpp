@@ -77,7 +77,8 @@ TEST_P(ConcurrentDevicesTest, EachDeviceHoldsExactlyItsOwnImage) {
         ASSERT_EQ(table[device].location, Port(device));
         images.push_back(ImageFor(device, c.records));
         runs.push_back(std::make_unique<UpdateRun>(
-            table[device], 0, true, UpdateSeams{family.interfaces(), family.hid(), clock},
+            table[device], 0, true,
+            UpdateSeams{family.interfaces(), family.hid(), clock, family.locks()},
             observers[device]));
     }
     std::vector<RunResult> results(runs.size(), RunResult::kFailed);

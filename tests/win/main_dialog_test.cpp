@@ -38,7 +38,7 @@ protected:
         family = realTime ? std::make_unique<sim::SimulatedFamily>(std::move(configs))
                           : std::make_unique<sim::SimulatedFamily>(std::move(configs), clock);
         dialog = std::make_unique<MainDialog>(::GetModuleHandleW(nullptr), family->interfaces(),
-                                              family->hid(), engineClock);
+                                              family->hid(), engineClock, family->locks());
         dialog->SetFileChooser([this]() -> std::optional<std::string> {
             ++chooserCalls;
             if (onChoose) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/device_access.h"
+#include "platform/device_lock.h"
 #include "platform/linux/hid_interfaces.h"
 #include "platform/linux/hidraw.h"
 #include "platform/linux/process_holders.h"
@@ -62,9 +63,18 @@ void ExamineHidraw(const HidInterface& interface, std::uint8_t inputReportId,
         access.problem = AccessProblem::kUnreadableCaps;
         access.error = capsError;
     } else if (caps->inputReportByteLength > 0) {
+        // The input report may be the answer another program waits for: asked under the lock.
+        std::uint32_t holder = 0;
+        const std::unique_ptr<DeviceLock> lock =
+            SystemDeviceLocks().TryLock(interface.locationPath, holder);
         std::vector<std::uint8_t> report(caps->inputReportByteLength, 0);
         report[0] = inputReportId;
-        if (hidraw::IsMissingReportIoctl(hidraw::GetInputReport(fd, report))) {
+        if (!lock) {
+            access.problem = AccessProblem::kLocked;
+            if (holder != 0) {
+                access.holders = {static_cast<int>(holder)};
+            }
+        } else if (hidraw::IsMissingReportIoctl(hidraw::GetInputReport(fd, report))) {
             access.problem = AccessProblem::kNoReportIoctls;
             access.neededRelease = hidraw::kReportIoctlsKernel;
             access.runningRelease = KernelRelease();

@@ -11,6 +11,7 @@
 #include "platform/device_arrivals.h"
 
 #include "platform/device_interfaces.h"
+#include "platform/device_lock.h"
 #include "platform/hid_class.h"
 
 namespace torvane {
@@ -36,6 +37,19 @@ TEST(Win32DeviceInterfaces, FailuresCarryTheSystemsErrorAndRequestRecordsStillCo
     EXPECT_TRUE(interfaces.WaitIo(io, 0));
     EXPECT_FALSE(interfaces.GetIoResult(DeviceHandle{}, io, bytes));
     interfaces.CloseIo(io);
+}
+
+// A device's lock: one holder at a time, in one process and on one thread as well, named after
+// its process; let go on another thread than the one that took it, it is free again.
+TEST(Win32DeviceLock, OneHolderAtATimeWhateverTheThread) {
+    const std::string location = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)";
+    std::uint32_t holder = 0;
+    std::unique_ptr<DeviceLock> lock = SystemDeviceLocks().TryLock(location, holder);
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(SystemDeviceLocks().TryLock(location, holder));
+    EXPECT_EQ(holder, ::GetCurrentProcessId());
+    std::thread([&lock] { lock.reset(); }).join();
+    EXPECT_TRUE(SystemDeviceLocks().TryLock(location, holder));
 }
 
 // The watcher's window takes the system's device-change broadcasts for the HID class: an
