@@ -51,12 +51,12 @@ struct InterfaceAccess {
     bool Usable() const { return problem == AccessProblem::kNone; }
 };
 
-// Each HID interface of the vendor, in the order the device interfaces list them, opened as its
-// transport would open it: a hidraw node also has its capabilities read and is asked for the
-// input report inputReportId, as the engine would; a USB device node is only opened (claiming the
-// interface would take it from its driver).
+// Each HID interface of the vendor, in the order the device interfaces list them, examined as its
+// transport would use it: a hidraw node is opened, has its capabilities read and is asked for the
+// input report inputReportId, as the engine would; a USB device node is only checked for this
+// user's access (claiming the interface would take it from its driver).
 std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint8_t inputReportId);
-// True when the node of some HID interface of the vendor does not open; cheaper than examining.
+// True when this user may not open the node of some HID interface of the vendor; opens nothing.
 bool SomeInterfaceUnopened(std::uint16_t vendorId);
 
 // A USB interface without a driver that the give-back asked the kernel to bind one to.

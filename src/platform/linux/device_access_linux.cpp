@@ -1,5 +1,5 @@
 // Device access seam on sysfs, hidraw and usbfs: each HID interface of the vendor examined as its
-// transport opens it.
+// transport uses it.
 #include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -58,7 +58,8 @@ void ExamineHidraw(const HidInterface& interface, std::uint8_t inputReportId,
         return;
     }
     int capsError = 0;
-    if (const std::optional<HidCaps> caps = hidraw::ReadCaps(fd, capsError); !caps) {
+    if (const std::optional<HidCaps> caps = hidraw::ReadCaps(interface.hidDevicePath, capsError);
+        !caps) {
         access.problem = AccessProblem::kUnreadableCaps;
         access.error = capsError;
     } else if (caps->inputReportByteLength > 0) {
@@ -92,7 +93,8 @@ std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint
         }
         if (access.transport == Transport::kHidraw) {
             ExamineHidraw(interface, inputReportId, access);
-        } else if (const int error = linux_hid::OpenError(interface.usbNode); error != 0) {
+        } else if (const int error = linux_hid::AccessError(interface, Transport::kUsb);
+                   error != 0) {
             Unopened(access, error);
         }
     }
@@ -101,8 +103,7 @@ std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint
 
 bool SomeInterfaceUnopened(std::uint16_t vendorId) {
     for (const HidInterface& interface : linux_hid::VendorInterfaces(vendorId)) {
-        if (linux_hid::OpenError(
-                linux_hid::NodeOf(interface, linux_hid::ChooseTransport(interface))) != 0) {
+        if (linux_hid::AccessError(interface, linux_hid::ChooseTransport(interface)) != 0) {
             return true;
         }
     }

@@ -104,12 +104,12 @@ void UnregisterClaim(int slot) {
 namespace torvane {
 namespace {
 
-// True once the hidraw node of the USB interface opens, or the interface has none to wait for.
+// True once this user may open the hidraw node of the USB interface, or the interface has none
+// to wait for.
 bool HidrawReady(const std::string& usbInterfacePath) {
     const std::optional<linux_hid::HidInterface> interface =
         linux_hid::LookUpHidInterface(usbInterfacePath);
-    return !interface ||
-           (!interface->hidrawNode.empty() && linux_hid::OpenError(interface->hidrawNode) == 0);
+    return !interface || linux_hid::AccessError(*interface, Transport::kHidraw) == 0;
 }
 
 std::string SysfsName(const std::string& usbInterfacePath) {

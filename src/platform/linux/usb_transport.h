@@ -2,8 +2,7 @@
 // endpoint: hidraw would send their output reports over that endpoint, and the devices take
 // commands only as SET_REPORT. From its first exchange until it closes, the interface is detached
 // from its kernel driver and claimed; closing (and SIGINT, SIGTERM, SIGHUP meanwhile) gives it
-// back to the driver. Opening alone leaves the driver be, so that a scan never takes the interface
-// and an interface another program holds is still opened and identified.
+// back to the driver. Opening alone leaves the driver be.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +21,8 @@ struct Claim;
 // One open interface, shared by every handle of this program that opens it.
 class UsbInterface {
 public:
-    // Opens usbNode (/dev/bus/usb/BBB/DDD) and reads the device descriptor for interface
-    // `number`; nullptr and the errno on failure.
+    // Opens usbNode (/dev/bus/usb/BBB/DDD) for interface `number`; nullptr and the errno on
+    // failure.
     static std::shared_ptr<UsbInterface> Open(const std::string& usbNode, std::uint8_t number,
                                               int& error);
     // Releases the interface, binds the kernel driver again if it was detached, closes.
@@ -31,8 +30,6 @@ public:
     UsbInterface(const UsbInterface&) = delete;
     UsbInterface& operator=(const UsbInterface&) = delete;
 
-    // Vendor, product and release from the device descriptor.
-    const HidAttributes& attributes() const { return attributes_; }
     // These three first detach the kernel driver from the interface (that one only) when one is
     // bound and claim it, unless done before; EBUSY when another program holds it.
     // The capabilities of the interface's report descriptor (GET_DESCRIPTOR); the errno in error
@@ -51,7 +48,6 @@ private:
     std::mutex claimLock_;
     std::unique_ptr<Claim> claim_;
     std::string key_;
-    HidAttributes attributes_;
 };
 
 }  // namespace torvane::usbfs

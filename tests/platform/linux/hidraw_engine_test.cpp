@@ -58,7 +58,8 @@ TEST_F(HidrawCliTest, AnInterfaceLeftWithoutADriverIsGivenBackAndAClaimedOneIsBu
     const test::CliRun list = RunCliWith({"list"});
     EXPECT_EQ(list.err, "torvane-cli: 1-1:1.0 (" + HidrawTestbed::UsbNode(1) + "): " + killed +
                             "; given back\n");
-    EXPECT_EQ(list.out, "0  QMX-C  " + HidrawTestbed::IdPath(1) + "  3.1.0\n");
+    EXPECT_EQ(list.out, "0  QMX-C  " + HidrawTestbed::IdPath(1) + "  3.1.0\n1  QMX-C  " +
+                            HidrawTestbed::IdPath(2) + "  no answer\n");
 }
 
 TEST_F(HidrawCliTest, DoctorNamesTheKernelTheReportIoctlsNeed) {
