@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ enum class AccessProblem {
     kNone,
     kBusy,            // another program claims the USB interface
     kDriverless,      // no driver: a program was killed while it held the interface
+    kSettingUp,       // no driver yet: the kernel is still setting the interface up
     kNoHidrawNode,    // the HID driver has let go of it
     kDenied,          // the node refuses this user
     kUnopened,        // the node does not open for reading and writing (error)
@@ -43,7 +45,7 @@ struct InterfaceAccess {
     bool interruptOut = false;  // the interface's current setting has an interrupt OUT endpoint
     AccessProblem problem = AccessProblem::kNone;
     int error = 0;             // kUnopened, kUnreadableCaps: the system's error code
-    std::vector<int> holders;  // kBusy: the other processes that have the USB device node open
+    std::vector<int> holders;  // kBusy: the other processes that may hold the claim
     // kNoReportIoctls: the first kernel release with them, and the one running.
     std::string neededRelease;
     std::string runningRelease;
@@ -59,15 +61,19 @@ std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint
 // True when this user may not open the node of some HID interface of the vendor; opens nothing.
 bool SomeInterfaceUnopened(std::uint16_t vendorId);
 
-// A USB interface without a driver that the give-back asked the kernel to bind one to.
+// A USB interface without a driver that the give-back asked the kernel to bind one to, or found
+// still being set up.
 struct GivenBack {
     std::string usbInterface;  // its sysfs name
     std::string usbNode;
-    int error = 0;  // 0 when a driver took it, else the system's error code
+    int error = 0;           // 0 when a driver took it, else the system's error code
+    bool settingUp = false;  // the kernel was still setting it up: it was left to the kernel
 };
-// Asks the kernel to bind a driver to each HID interface of the vendor that has none and that no
-// program claims, that one interface only; the kernel refuses one that is claimed meanwhile.
-// Returns each interface it asked for, after waiting up to a second for their nodes to open.
-std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId);
+// Asks the kernel to bind a driver to each HID interface of the vendor's products productIds that
+// has none and that no program claims, that one interface only; the kernel refuses one that is
+// claimed meanwhile. One the kernel is still setting up is left to it. Returns each interface it
+// found without a driver, after waiting up to a second for their nodes to open.
+std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId,
+                                          std::span<const std::uint16_t> productIds);
 
 }  // namespace torvane

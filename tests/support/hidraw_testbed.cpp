@@ -66,6 +66,7 @@ struct HidrawTestbed::Slot {
     std::vector<std::string> syspaths;
     // The interface's state.
     bool driverBound = false;
+    bool probing = false;           // the HID driver is binding it
     bool claimedElsewhere = false;  // by another program
 };
 
@@ -178,6 +179,13 @@ void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     LinkDriver(slot);
 }
 
+void HidrawTestbed::Probing(int port) {
+    std::lock_guard lock(lock_);
+    Slot& slot = *slots_.at(port);
+    slot.probing = true;
+    LinkDriver(slot);
+}
+
 void HidrawTestbed::BreakNode(int port) {
     std::lock_guard lock(lock_);
     const std::string node = NodePath(*slots_.at(port));
@@ -273,7 +281,10 @@ void HidrawTestbed::BindDriver(Slot& slot) {
 void HidrawTestbed::LinkDriver(const Slot& slot) {
     const std::string link = root_ + slot.syspaths[1] + "/driver";
     std::remove(link.c_str());
-    const char* driver = slot.driverBound ? "usbhid" : slot.claimedElsewhere ? "usbfs" : nullptr;
+    const char* driver = slot.probing            ? nullptr
+                         : slot.driverBound      ? "usbhid"
+                         : slot.claimedElsewhere ? "usbfs"
+                                                 : nullptr;
     if (driver != nullptr) {
         std::filesystem::create_symlink(std::string("../../../bus/usb/drivers/") + driver, link);
     }

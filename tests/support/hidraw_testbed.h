@@ -34,6 +34,9 @@ public:
     // The HID driver lets go of the interface at `port`: another program claims it, or none
     // does, as a program killed while it held the interface leaves it.
     void LetDriverGo(int port, bool claimedElsewhere);
+    // The HID driver is binding the interface at `port`: its HID device and hidraw node are
+    // there, its driver link not yet.
+    void Probing(int port);
     // The hidraw node of the device at `port` does not open (it is a folder).
     void BreakNode(int port);
     // The report ioctls fail with ENOTTY, as on a kernel before 5.11.

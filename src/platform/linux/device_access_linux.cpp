@@ -28,8 +28,8 @@ void Unopened(InterfaceAccess& access, int error) {
     access.error = error;
 }
 
-// What the interface's driver tells: busy while another program claims it, a program killed
-// while it held it when there is none; false while the HID driver has it.
+// What the interface's driver tells: busy while another program claims it; when there is none,
+// still being set up, or a program killed while it held it; false while the HID driver has it.
 bool DriverProblem(const HidInterface& interface, InterfaceAccess& access) {
     if (interface.usbInterfacePath.empty()) {
         return false;
@@ -40,7 +40,8 @@ bool DriverProblem(const HidInterface& interface, InterfaceAccess& access) {
         return true;
     }
     if (interface.driver.empty()) {
-        access.problem = AccessProblem::kDriverless;
+        access.problem = linux_hid::StillSettingUp(interface) ? AccessProblem::kSettingUp
+                                                              : AccessProblem::kDriverless;
         return true;
     }
     return false;

@@ -439,6 +439,23 @@ int AccessError(const HidInterface& interface, Transport transport) {
     return ::access(node.c_str(), R_OK | W_OK) < 0 ? errno : 0;
 }
 
+bool StillSettingUp(const HidInterface& interface) {
+    if (!interface.hidrawNode.empty()) {
+        return true;
+    }
+    const std::string& path = interface.usbInterfacePath;
+    const std::string configuration = path.substr(0, path.rfind('/')) + "/bConfigurationValue";
+    if (const int fd = ::open(configuration.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        char value[8];
+        // Only the wait counts, not what is read.
+        const ssize_t got = ::read(fd, value, sizeof value);
+        static_cast<void>(got);
+        ::close(fd);
+    }
+    char driver[256];
+    return ::readlink((path + "/driver").c_str(), driver, sizeof driver) > 0;
+}
+
 }  // namespace torvane::linux_hid
 
 namespace torvane {

@@ -81,5 +81,10 @@ const std::string& NodeOf(const HidInterface& interface, Transport transport);
 // the hidraw node) for reading and writing, else the errno: ENOENT while there is none. The node is
 // not opened (an open of a hidraw node costs the HID driver's wait).
 int AccessError(const HidInterface& interface, Transport transport);
+// Whether an interface listed without a driver is still being set up by the kernel rather than
+// left without one: its HID device is there already (the HID driver is binding it), or it has a
+// driver once the kernel lets go of its USB device, which it holds while its drivers probe its
+// interfaces (a read of the device's bConfigurationValue waits for that).
+bool StillSettingUp(const HidInterface& interface);
 
 }  // namespace torvane::linux_hid

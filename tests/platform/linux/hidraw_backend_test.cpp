@@ -1,16 +1,24 @@
-// The Linux backends: a scan on a umockdev test bed, location paths and the order of names, and
-// the descriptor walk that finds interrupt OUT endpoints. What the backends
+// The Linux backends: a scan on a umockdev test bed, location paths and the order of names, the
+// descriptor walk that finds interrupt OUT endpoints, and the holders of a node. What the backends
 // read of a device on a real kernel is the real-kernel test's; the udev rule is the package
 // check's.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include "discovery/device_scan.h"
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "platform/linux/hid_interfaces.h"
+#include "platform/linux/process_holders.h"
 #include "sim/virtual_clock.h"
 #include "support/hidraw_testbed.h"
 #include "support/recording_messages.h"
+#include "support/temp_file.h"
 
 namespace torvane {
 namespace {
@@ -71,6 +79,29 @@ TEST(HidInterfaceNames, InterruptOutEndpointOfTheCurrentSettingOnly) {
         EXPECT_EQ(linux_hid::HasInterruptOut(c.descriptors, c.configuration, c.number, c.alternate),
                   c.expected)
             << c.name;
+    }
+}
+
+// Of the processes that have a node open, only one that has it open for writing may hold a claim
+// through it; each is found by its descriptors' links.
+TEST(ProcessHolders, OnlyAProcessWithTheNodeOpenForWritingHoldsIt) {
+    const test::TempFile node("", ".node");
+    // A child that holds the node open with flags until it is killed.
+    const auto holder = [&node](int flags) {
+        const int fd = ::open(node.path().c_str(), flags);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(fd);
+        return pid;
+    };
+    const pid_t holders[] = {holder(O_RDONLY), holder(O_RDWR)};
+    EXPECT_EQ(linux_hid::ProcessesHolding(node.path()), std::vector<int>{holders[1]});
+    for (const pid_t pid : holders) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
     }
 }
 
