@@ -18,10 +18,11 @@ TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-
 TORVANE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # Debian 12 packages for the real-kernel test (tests/vm): qemu with software emulation, a static
-# busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest.
+# busybox and cpio for the initramfs, kmod for depmod and modprobe, udev for udevd in the guest,
+# strace to count the device nodes a program opens there.
 # The kernel itself is downloaded into the build tree, not installed; Debian 12 ships its
 # modules uncompressed.
-TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev)
+TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev strace)
 
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,

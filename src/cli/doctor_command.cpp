@@ -33,7 +33,7 @@ std::string TransportText(const InterfaceAccess& access) {
 
 int RunDoctor(std::ostream& out, bool json) {
     // An interface given back is examined as the driver has it now.
-    const std::vector<GivenBack> given = GiveBackDriverless(family::kVendorId);
+    const std::vector<GivenBack> given = GiveBackDriverless(family::kVendorId, family::kProductIds);
     const std::vector<InterfaceAccess> interfaces =
         ExamineInterfaces(family::kVendorId, family::kInputReportId);
     bool allUsable = !interfaces.empty();

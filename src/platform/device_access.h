@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ enum class AccessProblem {
     kBusy,            // another program claims the USB interface
     kLocked,          // another holder has its device's lock: it was not asked for a report
     kDriverless,      // no driver: a program was killed while it held the interface
+    kSettingUp,       // no driver yet: the kernel is still setting the interface up
     kNoHidrawNode,    // the HID driver has let go of it
     kDenied,          // the node refuses this user
     kUnopened,        // the node does not open for reading and writing (error)
@@ -44,8 +46,8 @@ struct InterfaceAccess {
     bool interruptOut = false;  // the interface's current setting has an interrupt OUT endpoint
     AccessProblem problem = AccessProblem::kNone;
     int error = 0;  // kUnopened, kUnreadableCaps: the system's error code
-    // kBusy: the other processes that have the USB device node open; kLocked: the lock's
-    // holder, when it is known.
+    // kBusy: the other processes that may hold the claim; kLocked: the lock's holder, when it is
+    // known.
     std::vector<int> holders;
     // kNoReportIoctls: the first kernel release with them, and the one running.
     std::string neededRelease;
@@ -54,23 +56,27 @@ struct InterfaceAccess {
     bool Usable() const { return problem == AccessProblem::kNone; }
 };
 
-// Each HID interface of the vendor, in the order the device interfaces list them, opened as its
-// transport would open it: a hidraw node also has its capabilities read and is asked for the
-// input report inputReportId, as the engine would; a USB device node is only opened (claiming the
-// interface would take it from its driver).
+// Each HID interface of the vendor, in the order the device interfaces list them, examined as its
+// transport would use it: a hidraw node is opened, has its capabilities read and is asked for the
+// input report inputReportId, as the engine would; a USB device node is only checked for this
+// user's access (claiming the interface would take it from its driver).
 std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint8_t inputReportId);
-// True when the node of some HID interface of the vendor does not open; cheaper than examining.
+// True when this user may not open the node of some HID interface of the vendor; opens nothing.
 bool SomeInterfaceUnopened(std::uint16_t vendorId);
 
-// A USB interface without a driver that the give-back asked the kernel to bind one to.
+// A USB interface without a driver that the give-back asked the kernel to bind one to, or found
+// still being set up.
 struct GivenBack {
     std::string usbInterface;  // its sysfs name
     std::string usbNode;
-    int error = 0;  // 0 when a driver took it, else the system's error code
+    int error = 0;           // 0 when a driver took it, else the system's error code
+    bool settingUp = false;  // the kernel was still setting it up: it was left to the kernel
 };
-// Asks the kernel to bind a driver to each HID interface of the vendor that has none and that no
-// program claims, that one interface only; the kernel refuses one that is claimed meanwhile.
-// Returns each interface it asked for, after waiting up to a second for their nodes to open.
-std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId);
+// Asks the kernel to bind a driver to each HID interface of the vendor's products productIds that
+// has none and that no program claims, that one interface only; the kernel refuses one that is
+// claimed meanwhile. One the kernel is still setting up is left to it. Returns each interface it
+// found without a driver, after waiting up to a second for their nodes to open.
+std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId,
+                                          std::span<const std::uint16_t> productIds);
 
 }  // namespace torvane

@@ -47,6 +47,14 @@ static_assert(std::all_of(kModels.begin(), kModels.end(),
                           }),
               "each identity begins with its name");
 
+// The product IDs of the models, the boot loader's last.
+inline constexpr std::array<std::uint16_t, kModels.size()> kProductIds = [] {
+    std::array<std::uint16_t, kModels.size()> ids{};
+    std::transform(kModels.begin(), kModels.end(), ids.begin(),
+                   [](const Model& model) { return model.productId; });
+    return ids;
+}();
+
 // The model with this product ID, or the one with this list text; nullptr when none has it.
 constexpr const Model* FindModel(std::uint16_t productId) {
     const auto model = std::find_if(kModels.begin(), kModels.end(),

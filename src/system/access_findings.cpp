@@ -15,12 +15,14 @@ constexpr const char* kRuleHint =
     "plug the device in again";
 
 constexpr const char* kKilledHolder = "no driver: left by a program that was killed";
+constexpr const char* kSettingUp = "no driver yet: still being set up";
 
 std::string GiveItBack(const std::string& usbInterface) {
     return "give it back: echo " + usbInterface +
            " | sudo tee /sys/bus/usb/drivers_probe (or unplug the device and plug it in again)";
 }
 
+// The processes that may hold the claim: of several, the system does not tell which one does.
 std::string Busy(const std::vector<int>& holders) {
     std::string status = "busy: held by another program";
     for (std::size_t i = 0; i < holders.size(); ++i) {
@@ -43,6 +45,8 @@ AccessFinding DescribeAccess(const InterfaceAccess& access) {
                     "try again once it is done"};
         case AccessProblem::kDriverless:
             return {false, kKilledHolder, GiveItBack(access.usbInterface)};
+        case AccessProblem::kSettingUp:
+            return {false, kSettingUp, ""};
         case AccessProblem::kNoHidrawNode:
             return {false, "no hidraw node: the interface is detached from the HID driver",
                     "another program may hold it; or run with --transport=usb"};
@@ -66,6 +70,10 @@ AccessFinding DescribeAccess(const InterfaceAccess& access) {
 }
 
 AccessFinding GivenBackFinding(const GivenBack& given, const AccessFinding& examined) {
+    // Left to the kernel: what examining it found is all there is to say.
+    if (given.settingUp) {
+        return examined;
+    }
     if (given.error != 0) {
         return {false, std::string(kKilledHolder) + " (" + std::strerror(given.error) + ")",
                 GiveItBack(given.usbInterface)};
@@ -77,7 +85,8 @@ AccessFinding GivenBackFinding(const GivenBack& given, const AccessFinding& exam
 }
 
 std::string GiveBackNote(const GivenBack& given) {
-    const AccessFinding finding = GivenBackFinding(given, {true, "ok", ""});
+    const AccessFinding finding = given.settingUp ? AccessFinding{false, kSettingUp, ""}
+                                                  : GivenBackFinding(given, {true, "ok", ""});
     return given.usbInterface + " (" + given.usbNode + "): " + finding.status +
            (finding.advice.empty() ? "" : ": " + finding.advice);
 }

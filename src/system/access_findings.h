@@ -19,8 +19,8 @@ struct AccessFinding {
 
 // What an examined interface's problem means and how to fix it.
 AccessFinding DescribeAccess(const InterfaceAccess& access);
-// What is said of an interface that the give-back asked for, given what examining it found
-// afterwards.
+// What is said of an interface that the give-back asked for (or left to the kernel, which was
+// still setting it up), given what examining it found afterwards.
 AccessFinding GivenBackFinding(const GivenBack& given, const AccessFinding& examined);
 // The same on one line, with the interface's sysfs name and USB device node.
 std::string GiveBackNote(const GivenBack& given);

@@ -41,7 +41,7 @@ std::unique_ptr<DeviceSystem> DeviceSystem::Create(const std::optional<std::stri
     } else {
         // A program killed while it held an interface can leave it without a driver: the HID
         // driver gets it back before this program starts on the devices.
-        for (const GivenBack& given : GiveBackDriverless(family::kVendorId)) {
+        for (const GivenBack& given : GiveBackDriverless(family::kVendorId, family::kProductIds)) {
             system->notes_.push_back(GiveBackNote(given));
         }
         system->interfaces_ = &SystemDeviceInterfaces();

@@ -1,7 +1,5 @@
 #include "support/hidraw_testbed.h"
 
-#include <linux/hidraw.h>
-#include <linux/input.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -69,10 +67,12 @@ struct HidrawTestbed::Slot {
     std::vector<std::string> syspaths;
     // The interface's state.
     bool driverBound = false;
+    bool probing = false;           // the HID driver is binding it
     bool claimedElsewhere = false;  // by another program
 };
 
-// Answers one ioctl on a hidraw node of slot; runs on the test bed's worker thread.
+// Answers one ioctl on a hidraw node of slot, a report ioctl as the emulator answers the report;
+// runs on the test bed's worker thread.
 gboolean HidrawTestbed::HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
                                     gpointer data) {
     Slot& slot = *static_cast<Slot*>(data);
@@ -88,25 +88,8 @@ gboolean HidrawTestbed::HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     long result = -1;
     int code = ENOTTY;
     std::lock_guard lock(slot.deviceLock);
-    if (request == HIDIOCGRAWINFO) {
-        const hidraw_devinfo info{BUS_USB, static_cast<std::int16_t>(slot.vendorId),
-                                  static_cast<std::int16_t>(slot.productId)};
-        std::memcpy(buffer.data(), &info, sizeof info);
-        result = 0;
-    } else if (request == HIDIOCGRDESCSIZE) {
-        const int size = static_cast<int>(slot.descriptor.size());
-        std::memcpy(buffer.data(), &size, sizeof size);
-        result = 0;
-    } else if (request == HIDIOCGRDESC) {
-        hidraw_report_descriptor descriptor{};
-        std::memcpy(&descriptor, buffer.data(), sizeof descriptor);
-        std::copy_n(slot.descriptor.begin(),
-                    std::min<std::size_t>(descriptor.size, slot.descriptor.size()),
-                    descriptor.value);
-        std::memcpy(buffer.data(), &descriptor, sizeof descriptor);
-        result = 0;
-    } else if (_IOC_TYPE(request) == 'H' &&
-               (_IOC_NR(request) == 0x0A || _IOC_NR(request) == 0x0B) && slot.bed->reportIoctls_) {
+    if (_IOC_TYPE(request) == 'H' && (_IOC_NR(request) == 0x0A || _IOC_NR(request) == 0x0B) &&
+        slot.bed->reportIoctls_) {
         const std::uint32_t now = slot.bed->now_.TickCount();
         const bool answered = slot.device != nullptr &&
                               (_IOC_NR(request) == 0x0B ? slot.device->OutputReport(now, buffer)
@@ -199,6 +182,20 @@ void HidrawTestbed::LetDriverGo(int port, bool claimedElsewhere) {
     LinkDriver(slot);
 }
 
+void HidrawTestbed::Probing(int port) {
+    std::lock_guard lock(lock_);
+    Slot& slot = *slots_.at(port);
+    slot.probing = true;
+    LinkDriver(slot);
+}
+
+void HidrawTestbed::BreakNode(int port) {
+    std::lock_guard lock(lock_);
+    const std::string node = NodePath(*slots_.at(port));
+    std::filesystem::remove(node);
+    std::filesystem::create_directory(node);
+}
+
 std::string HidrawTestbed::UsbNode(int port) {
     char text[32];
     std::snprintf(text, sizeof text, "/dev/bus/usb/001/%03d", port);
@@ -212,15 +209,23 @@ std::string HidrawTestbed::NodePath(const Slot& slot) const {
 void HidrawTestbed::Add(Slot& slot) {
     // The lowest free hidraw number, as the kernel hands them out: none leaves the bus.
     slot.hidrawNumber = static_cast<int>(slots_.size()) - 1;
+    if (rootHub_.empty()) {
+        gchar* pci =
+            umockdev_testbed_add_device(bed_, "pci", "0000:00:14.0", nullptr, nullptr, nullptr);
+        gchar* hub = umockdev_testbed_add_device(bed_, "usb", "usb1", pci, "busnum", "1", nullptr,
+                                                 "DEVTYPE", "usb_device", nullptr);
+        rootHub_ = hub;
+        g_free(pci);
+        g_free(hub);
+    }
     const std::string port = std::to_string(slot.port);
     const std::string busPort = "1-" + port;
-    const std::string idPath = IdPath(slot.port);
     gchar* usb = umockdev_testbed_add_device(
-        bed_, "usb", busPort.c_str(), nullptr, "busnum", "1", "devnum", port.c_str(), "devpath",
-        port.c_str(), "idVendor", Hex4(slot.vendorId).c_str(), "idProduct",
+        bed_, "usb", busPort.c_str(), rootHub_.c_str(), "busnum", "1", "devnum", port.c_str(),
+        "devpath", port.c_str(), "idVendor", Hex4(slot.vendorId).c_str(), "idProduct",
         Hex4(slot.productId).c_str(), "bcdDevice", Hex4(slot.release).c_str(),
         "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device", "DEVNAME",
-        UsbNode(slot.port).c_str(), "ID_PATH", idPath.c_str(), nullptr);
+        UsbNode(slot.port).c_str(), nullptr);
     std::vector<std::uint8_t> descriptors = UsbDescriptors(slot.interruptOut);
     umockdev_testbed_set_attribute_binary(bed_, usb, "descriptors", descriptors.data(),
                                           static_cast<gssize>(descriptors.size()));
@@ -259,6 +264,8 @@ void HidrawTestbed::BindDriver(Slot& slot) {
     const std::string hidName = "0003:" + vendor + ":" + product + "." + Hex4(++hidDevices_);
     gchar* hid = umockdev_testbed_add_device(bed_, "hid", hidName.c_str(), slot.syspaths[1].c_str(),
                                              nullptr, nullptr);
+    umockdev_testbed_set_attribute_binary(bed_, hid, "report_descriptor", slot.descriptor.data(),
+                                          static_cast<gssize>(slot.descriptor.size()));
     const std::string name = "hidraw" + std::to_string(slot.hidrawNumber);
     const std::string devnode = "/dev/" + name;
     gchar* raw = umockdev_testbed_add_device(bed_, "hidraw", name.c_str(), hid, "dev",
@@ -277,7 +284,10 @@ void HidrawTestbed::BindDriver(Slot& slot) {
 void HidrawTestbed::LinkDriver(const Slot& slot) {
     const std::string link = root_ + slot.syspaths[1] + "/driver";
     std::remove(link.c_str());
-    const char* driver = slot.driverBound ? "usbhid" : slot.claimedElsewhere ? "usbfs" : nullptr;
+    const char* driver = slot.probing            ? nullptr
+                         : slot.driverBound      ? "usbhid"
+                         : slot.claimedElsewhere ? "usbfs"
+                                                 : nullptr;
     if (driver != nullptr) {
         std::filesystem::create_symlink(std::string("../../../bus/usb/drivers/") + driver, link);
     }

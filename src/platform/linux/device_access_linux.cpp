@@ -1,5 +1,5 @@
 // Device access seam on sysfs, hidraw and usbfs: each HID interface of the vendor examined as its
-// transport opens it.
+// transport uses it.
 #include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -29,8 +29,8 @@ void Unopened(InterfaceAccess& access, int error) {
     access.error = error;
 }
 
-// What the interface's driver tells: busy while another program claims it, a program killed
-// while it held it when there is none; false while the HID driver has it.
+// What the interface's driver tells: busy while another program claims it; when there is none,
+// still being set up, or a program killed while it held it; false while the HID driver has it.
 bool DriverProblem(const HidInterface& interface, InterfaceAccess& access) {
     if (interface.usbInterfacePath.empty()) {
         return false;
@@ -41,7 +41,8 @@ bool DriverProblem(const HidInterface& interface, InterfaceAccess& access) {
         return true;
     }
     if (interface.driver.empty()) {
-        access.problem = AccessProblem::kDriverless;
+        access.problem = linux_hid::StillSettingUp(interface) ? AccessProblem::kSettingUp
+                                                              : AccessProblem::kDriverless;
         return true;
     }
     return false;
@@ -59,7 +60,8 @@ void ExamineHidraw(const HidInterface& interface, std::uint8_t inputReportId,
         return;
     }
     int capsError = 0;
-    if (const std::optional<HidCaps> caps = hidraw::ReadCaps(fd, capsError); !caps) {
+    if (const std::optional<HidCaps> caps = hidraw::ReadCaps(interface.hidDevicePath, capsError);
+        !caps) {
         access.problem = AccessProblem::kUnreadableCaps;
         access.error = capsError;
     } else if (caps->inputReportByteLength > 0) {
@@ -102,7 +104,8 @@ std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint
         }
         if (access.transport == Transport::kHidraw) {
             ExamineHidraw(interface, inputReportId, access);
-        } else if (const int error = linux_hid::OpenError(interface.usbNode); error != 0) {
+        } else if (const int error = linux_hid::AccessError(interface, Transport::kUsb);
+                   error != 0) {
             Unopened(access, error);
         }
     }
@@ -111,8 +114,7 @@ std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint
 
 bool SomeInterfaceUnopened(std::uint16_t vendorId) {
     for (const HidInterface& interface : linux_hid::VendorInterfaces(vendorId)) {
-        if (linux_hid::OpenError(
-                linux_hid::NodeOf(interface, linux_hid::ChooseTransport(interface))) != 0) {
+        if (linux_hid::AccessError(interface, linux_hid::ChooseTransport(interface)) != 0) {
             return true;
         }
     }

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <string>
 #include <utility>
 
@@ -20,42 +19,6 @@ namespace {
 // The interfaces this thread listed last: a scan opens what it has just listed without reading
 // it again. Each thread keeps its own, so that update runs on other threads share nothing.
 thread_local std::vector<linux_hid::HidInterface> listedHere;
-
-// The kernel's HID driver waits 50 ms whenever a node is opened that no one holds open, and a
-// scan opens each device twice in a row: its handle, then the full open, which closes the handle
-// first. So the hidraw descriptor a handle of this thread closed last is kept a moment, and an
-// open of the same node right after takes it back. A listing, an open of another node or another
-// close lets it go.
-class ParkedNode {
-public:
-    ~ParkedNode() { Drop(); }
-    // The kept descriptor of node, or -1.
-    int Take(const std::string& node) {
-        if (fd_ >= 0 && node_ == node && std::chrono::steady_clock::now() - at_ < kKept) {
-            return std::exchange(fd_, -1);
-        }
-        Drop();
-        return -1;
-    }
-    void Keep(std::string node, int fd) {
-        Drop();
-        node_ = std::move(node);
-        fd_ = fd;
-        at_ = std::chrono::steady_clock::now();
-    }
-    void Drop() {
-        if (fd_ >= 0) {
-            ::close(std::exchange(fd_, -1));
-        }
-    }
-
-private:
-    static constexpr std::chrono::milliseconds kKept{20};
-    std::string node_;
-    int fd_ = -1;
-    std::chrono::steady_clock::time_point at_;
-};
-thread_local ParkedNode parked;
 
 // The interface path names: from this thread's last listing, else read from that interface alone.
 std::optional<linux_hid::HidInterface> InterfaceAt(const std::string& path) {
@@ -74,7 +37,6 @@ public:
         if (classGuid != linux_hid::kHidClassGuid) {
             return entries;
         }
-        parked.Drop();
         listedHere = linux_hid::ListHidInterfaces();
         for (const linux_hid::HidInterface& interface : listedHere) {
             InterfaceEntry entry;
@@ -89,42 +51,25 @@ public:
     }
 
     // Never lists the interfaces again: a scan that opens each listed interface costs one
-    // listing. A path that names no HID interface is opened as a hidraw node.
+    // listing. Opens no node either: the handle holds what the listing read, and the node opens
+    // at the first exchange; this open only fails where that one would for want of the node or
+    // of the right to open it.
     DeviceHandle Open(const std::string& devicePath, SystemError& error) override {
-        const std::optional<linux_hid::HidInterface> interface = InterfaceAt(devicePath);
-        linux_hid::OpenInterface opened;
-        int code = 0;
-        if (interface && linux_hid::ChooseTransport(*interface) == Transport::kUsb) {
-            auto usb =
-                usbfs::UsbInterface::Open(interface->usbNode, interface->interfaceNumber, code);
-            if (usb) {
-                opened = std::move(usb);
-            }
-        } else {
-            // A detached interface has no hidraw node to open.
-            const std::string node = interface ? interface->hidrawNode : devicePath;
-            int fd = node.empty() ? -1 : parked.Take(node);
-            if (fd < 0 && !node.empty()) {
-                fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
-            }
-            code = node.empty() ? ENOENT : fd < 0 ? errno : 0;
-            opened = linux_hid::HidrawNode{fd, interface ? interface->release : std::nullopt, node};
-        }
+        std::optional<linux_hid::HidInterface> interface = InterfaceAt(devicePath);
+        const Transport transport =
+            interface ? linux_hid::ChooseTransport(*interface) : Transport::kHidraw;
+        // A detached interface has no hidraw node to open.
+        const int code = interface ? linux_hid::AccessError(*interface, transport) : ENOENT;
         if (code != 0) {
             error = DescribeSystemError(static_cast<std::uint32_t>(code));
             return {};
         }
-        return DeviceHandle{
-            reinterpret_cast<std::uintptr_t>(new linux_hid::OpenInterface(std::move(opened)))};
+        return DeviceHandle{reinterpret_cast<std::uintptr_t>(
+            new linux_hid::OpenInterface(std::move(*interface), transport))};
     }
 
     bool Close(DeviceHandle handle, SystemError&) override {
-        auto* opened = &linux_hid::ToInterface(handle);
-        if (auto* node = std::get_if<linux_hid::HidrawNode>(opened)) {
-            parked.Keep(std::move(node->node), node->fd);
-        }
-        // A usbfs interface is given back to its driver when its last handle goes.
-        delete opened;
+        delete &linux_hid::ToInterface(handle);
         return true;
     }
 
@@ -172,6 +117,27 @@ public:
 }  // namespace
 
 namespace linux_hid {
+
+OpenInterface::~OpenInterface() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+int OpenInterface::Hidraw(int& error) {
+    if (fd_ < 0) {
+        fd_ = ::open(interface.hidrawNode.c_str(), O_RDWR | O_CLOEXEC);
+        error = fd_ < 0 ? errno : 0;
+    }
+    return fd_;
+}
+
+usbfs::UsbInterface* OpenInterface::Usb(int& error) {
+    if (!usb_) {
+        usb_ = usbfs::UsbInterface::Open(interface.usbNode, interface.interfaceNumber, error);
+    }
+    return usb_.get();
+}
 
 OpenInterface& ToInterface(DeviceHandle handle) {
     return *reinterpret_cast<OpenInterface*>(handle.value);

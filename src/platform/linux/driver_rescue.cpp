@@ -5,6 +5,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -15,12 +17,12 @@
 namespace torvane {
 namespace {
 
-// True once the hidraw node of the USB interface opens, or the interface has none to wait for.
+// True once this user may open the hidraw node of the USB interface, or the interface has none
+// to wait for.
 bool HidrawReady(const std::string& usbInterfacePath) {
     const std::optional<linux_hid::HidInterface> interface =
         linux_hid::LookUpHidInterface(usbInterfacePath);
-    return !interface ||
-           (!interface->hidrawNode.empty() && linux_hid::OpenError(interface->hidrawNode) == 0);
+    return !interface || linux_hid::AccessError(*interface, Transport::kHidraw) == 0;
 }
 
 std::string SysfsName(const std::string& usbInterfacePath) {
@@ -29,33 +31,39 @@ std::string SysfsName(const std::string& usbInterfacePath) {
 
 }  // namespace
 
-std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId) {
+std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId,
+                                          std::span<const std::uint16_t> productIds) {
     std::vector<GivenBack> given;
     std::vector<std::string> paths;
     for (const linux_hid::HidInterface& interface : linux_hid::VendorInterfaces(vendorId)) {
-        if (interface.usbInterfacePath.empty() || !interface.driver.empty()) {
+        if (interface.usbInterfacePath.empty() || !interface.driver.empty() ||
+            std::ranges::find(productIds, interface.productId) == productIds.end()) {
             continue;
         }
-        int error = ENOENT;
+        GivenBack& entry =
+            given.emplace_back(SysfsName(interface.usbInterfacePath), interface.usbNode);
+        paths.push_back(interface.usbInterfacePath);
+        entry.settingUp = linux_hid::StillSettingUp(interface);
+        if (entry.settingUp) {
+            continue;
+        }
         if (const int fd = interface.usbNode.empty()
                                ? -1
                                : ::open(interface.usbNode.c_str(), O_RDWR | O_CLOEXEC);
             fd < 0) {
-            error = interface.usbNode.empty() ? ENOENT : errno;
+            entry.error = interface.usbNode.empty() ? ENOENT : errno;
         } else {
             usbdevfs_ioctl command{interface.interfaceNumber, static_cast<int>(USBDEVFS_CONNECT),
                                    nullptr};
-            error = ::ioctl(fd, USBDEVFS_IOCTL, &command) < 0 ? errno : 0;
+            entry.error = ::ioctl(fd, USBDEVFS_IOCTL, &command) < 0 ? errno : 0;
             ::close(fd);
             // The kernel answers 0 as well when none of its drivers takes the interface.
             char driver[256];
-            if (error == 0 && ::readlink((interface.usbInterfacePath + "/driver").c_str(), driver,
-                                         sizeof driver) < 0) {
-                error = ENXIO;
+            if (entry.error == 0 && ::readlink((interface.usbInterfacePath + "/driver").c_str(),
+                                               driver, sizeof driver) < 0) {
+                entry.error = ENXIO;
             }
         }
-        given.push_back({SysfsName(interface.usbInterfacePath), interface.usbNode, error});
-        paths.push_back(interface.usbInterfacePath);
     }
     // The kernel makes the hidraw node at once; udev gives it its permissions a moment later.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);

@@ -1,10 +1,6 @@
 // HID class seam on hidraw and usbfs: each call goes the way its handle was opened.
-#include <linux/hidraw.h>
-#include <sys/ioctl.h>
-
-#include <cstring>
+#include <optional>
 #include <string>
-#include <variant>
 
 #include "platform/hid_class.h"
 #include "platform/linux/hid_interfaces.h"
@@ -14,9 +10,6 @@
 
 namespace torvane {
 namespace {
-
-using linux_hid::HidrawNode;
-using UsbPtr = std::shared_ptr<usbfs::UsbInterface>;
 
 // A failed report transfer goes to the debug trace; an old kernel is named as such.
 bool Reported(const char* request, int code, bool hidraw, SystemError& error) {
@@ -37,30 +30,31 @@ class LinuxHidClass final : public HidClass {
 public:
     Guid HidGuid() override { return linux_hid::kHidClassGuid; }
 
+    // As the listing read them from sysfs: the device is not asked.
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
-        if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
-            attributes = (*usb)->attributes();
-            return true;
-        }
-        const HidrawNode& node = std::get<HidrawNode>(linux_hid::ToInterface(handle));
-        hidraw_devinfo info{};
-        if (::ioctl(node.fd, HIDIOCGRAWINFO, &info) < 0) {
-            return false;
-        }
+        const linux_hid::HidInterface& interface = linux_hid::ToInterface(handle).interface;
         attributes.size = sizeof attributes;
-        attributes.vendorId = static_cast<std::uint16_t>(info.vendor);
-        attributes.productId = static_cast<std::uint16_t>(info.product);
-        attributes.versionNumber = node.release.value_or(0);
+        attributes.vendorId = interface.vendorId;
+        attributes.productId = interface.productId;
+        attributes.versionNumber = interface.release.value_or(0);
         return true;
     }
 
+    // The report descriptor the HID driver shows in sysfs while it has the interface; else (or
+    // once it has let go), on usbfs, the device's own, which takes the interface from its driver
+    // to ask for it.
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override {
+        linux_hid::OpenInterface& opened = linux_hid::ToInterface(handle);
         int error = 0;
-        const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle));
-        const std::optional<HidCaps> read =
-            usb != nullptr
-                ? (*usb)->ReadCaps(error)
-                : hidraw::ReadCaps(std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd, error);
+        std::optional<HidCaps> read;
+        if (!opened.interface.hidDevicePath.empty()) {
+            read = hidraw::ReadCaps(opened.interface.hidDevicePath, error);
+        }
+        if (!read && opened.transport == Transport::kUsb) {
+            if (usbfs::UsbInterface* usb = opened.Usb(error)) {
+                read = usb->ReadCaps(error);
+            }
+        }
         if (!read) {
             return false;
         }
@@ -70,20 +64,37 @@ public:
 
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
                          SystemError& error) override {
-        if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
-            return Reported("SET_REPORT", (*usb)->SetOutputReport(report), false, error);
-        }
-        const int fd = std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd;
-        return Reported("HIDIOCSOUTPUT", hidraw::SetOutputReport(fd, report), true, error);
+        return Exchange(
+            handle, "SET_REPORT",
+            [report](usbfs::UsbInterface& usb) { return usb.SetOutputReport(report); },
+            "HIDIOCSOUTPUT", [report](int fd) { return hidraw::SetOutputReport(fd, report); },
+            error);
     }
 
     bool GetInputReport(DeviceHandle handle, std::span<std::uint8_t> report,
                         SystemError& error) override {
-        if (const UsbPtr* usb = std::get_if<UsbPtr>(&linux_hid::ToInterface(handle))) {
-            return Reported("GET_REPORT", (*usb)->GetInputReport(report), false, error);
+        return Exchange(
+            handle, "GET_REPORT",
+            [report](usbfs::UsbInterface& usb) { return usb.GetInputReport(report); },
+            "HIDIOCGINPUT", [report](int fd) { return hidraw::GetInputReport(fd, report); }, error);
+    }
+
+private:
+    // One report through usbfs (usbCall) or the hidraw node (hidrawCall), whichever the handle
+    // goes through; its node opens at the first.
+    template <typename UsbCall, typename HidrawCall>
+    static bool Exchange(DeviceHandle handle, const char* usbRequest, UsbCall usbCall,
+                         const char* hidrawRequest, HidrawCall hidrawCall, SystemError& error) {
+        linux_hid::OpenInterface& opened = linux_hid::ToInterface(handle);
+        int code = 0;
+        if (opened.transport == Transport::kUsb) {
+            usbfs::UsbInterface* usb = opened.Usb(code);
+            return usb != nullptr ? Reported(usbRequest, usbCall(*usb), false, error)
+                                  : Reported("open", code, false, error);
         }
-        const int fd = std::get<HidrawNode>(linux_hid::ToInterface(handle)).fd;
-        return Reported("HIDIOCGINPUT", hidraw::GetInputReport(fd, report), true, error);
+        const int fd = opened.Hidraw(code);
+        return fd >= 0 ? Reported(hidrawRequest, hidrawCall(fd), true, error)
+                       : Reported("open", code, false, error);
     }
 };
 

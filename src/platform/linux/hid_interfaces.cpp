@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <memory>
 
 namespace torvane::linux_hid {
@@ -57,27 +56,83 @@ std::vector<std::uint8_t> ReadDescriptors(udev_device* usb) {
     return data;
 }
 
-void ReadUsbDevice(udev_device* usb, HidInterface& interface) {
+// The kinds of device that udev's path_id names, by their sysfs names, in the path of a USB port:
+// the parents a host controller has.
+bool IsNamedParent(std::string_view subsystem) {
+    return subsystem == "pci" || subsystem == "platform" || subsystem == "acpi" ||
+           subsystem == "xen" || subsystem == "scm";
+}
+
+// The USB port of a USB device as udev's path_id names it in ID_PATH, from the kernel's topology
+// alone, so that it is the same text before udev has processed the device as after:
+// "usb-0:<port chain>" after the nearest device of each named kind above the root hub
+// ("platform-dummy_hcd.0-usb-0:1", "pci-0000:00:14.0-usb-0:1.4"); empty when there is none (udev
+// gives no ID_PATH then). nullopt when a device of another kind is on the way up, which path_id
+// may name.
+std::optional<std::string> TopologyPath(udev_device* usb) {
+    const std::string_view name = Text(udev_device_get_sysname(usb));
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string path = "usb-0:" + std::string(name.substr(dash + 1));
+    bool named = false;
+    // Above a named device (and above the device itself, its hubs), its parents of the same kind
+    // add nothing.
+    std::string passing = "usb";
+    // The parents belong to their children: they are not released here.
+    for (udev_device* parent = udev_device_get_parent(usb); parent != nullptr;
+         parent = udev_device_get_parent(parent)) {
+        const std::string_view subsystem = Text(udev_device_get_subsystem(parent));
+        if (subsystem == passing) {
+            continue;
+        }
+        passing.clear();
+        if (subsystem == "virtio") {
+            passing = subsystem;
+        } else if (IsNamedParent(subsystem)) {
+            path = std::string(subsystem) + "-" +
+                   std::string(Text(udev_device_get_sysname(parent))) + "-" + path;
+            named = true;
+            passing = subsystem;
+        } else if (!subsystem.empty()) {
+            return std::nullopt;
+        }
+    }
+    return named ? path : std::string();
+}
+
+// False when the port cannot be named yet: its topology leaves the name to udev, which has not
+// processed the device.
+bool ReadUsbDevice(udev_device* usb, HidInterface& interface) {
+    std::optional<std::string> path = TopologyPath(usb);
+    if (!path && udev_device_get_is_initialized(usb) <= 0) {
+        return false;
+    }
+    if (!path) {
+        path = Text(udev_device_get_property_value(usb, "ID_PATH"));
+    }
+    const std::string_view busnum = Text(udev_device_get_sysattr_value(usb, "busnum"));
+    const std::string_view devpath = Text(udev_device_get_sysattr_value(usb, "devpath"));
+    interface.locationPath =
+        !path->empty() ? *path : "usb-" + std::string(busnum) + "-" + std::string(devpath);
     interface.usbNode = Text(udev_device_get_devnode(usb));
     interface.vendorId = NumberAttribute(usb, "idVendor", 16).value_or(0);
     interface.productId = NumberAttribute(usb, "idProduct", 16).value_or(0);
     interface.release = NumberAttribute(usb, "bcdDevice", 16);
-    const std::string_view busnum = Text(udev_device_get_sysattr_value(usb, "busnum"));
-    const std::string_view devpath = Text(udev_device_get_sysattr_value(usb, "devpath"));
-    interface.locationPath =
-        LocationPath(udev_device_get_property_value(usb, "ID_PATH"), busnum, devpath);
     interface.locationInformation = LocationInformation(busnum, devpath);
+    return true;
 }
 
-// The interface's number and whether its current setting has an interrupt OUT endpoint.
-void ReadUsbInterface(udev_device* usbInterface, HidInterface& interface) {
+// The interface's number and whether its current setting has an interrupt OUT endpoint; false
+// when its USB device's port cannot be named yet.
+bool ReadUsbInterface(udev_device* usbInterface, HidInterface& interface) {
     // The parent belongs to the child: it is not released here.
     udev_device* usb =
         udev_device_get_parent_with_subsystem_devtype(usbInterface, "usb", "usb_device");
-    if (usb == nullptr) {
-        return;
+    if (usb == nullptr || !ReadUsbDevice(usb, interface)) {
+        return false;
     }
-    ReadUsbDevice(usb, interface);
     const auto number = NumberAttribute(usbInterface, "bInterfaceNumber", 16);
     const auto alternate = NumberAttribute(usbInterface, "bAlternateSetting", 10);
     const auto configuration = NumberAttribute(usb, "bConfigurationValue", 10);
@@ -88,6 +143,7 @@ void ReadUsbInterface(udev_device* usbInterface, HidInterface& interface) {
         HasInterruptOut(ReadDescriptors(usb), static_cast<std::uint8_t>(*configuration),
                         interface.interfaceNumber,
                         static_cast<std::uint8_t>(alternate.value_or(0)));
+    return true;
 }
 
 UdevPtr<udev_enumerate> Scan(udev* context, const char* subsystem, bool hidInterfaces) {
@@ -109,31 +165,57 @@ struct Listed {
     HidInterface interface;
 };
 
-// The value of KEY in a sysfs device's uevent file, or empty.
-std::string UeventValue(const std::string& syspath, std::string_view key) {
-    std::ifstream uevent(syspath + "/uevent");
-    for (std::string line; std::getline(uevent, line);) {
-        if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=') {
-            return line.substr(key.size() + 1);
-        }
+// The vendor and product ID of a HID device without a USB device, from its HID_ID ("bus:vendor:
+// product" in hex).
+void ReadHidIds(udev_device* hid, HidInterface& interface) {
+    const std::string_view id = Text(udev_device_get_property_value(hid, "HID_ID"));
+    const std::size_t first = id.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : id.find(':', first + 1);
+    if (second == std::string_view::npos) {
+        return;
     }
-    return {};
+    std::from_chars(id.data() + first + 1, id.data() + second, interface.vendorId, 16);
+    std::from_chars(id.data() + second + 1, id.data() + id.size(), interface.productId, 16);
 }
 
-// Every hidraw node, read from its sysfs path alone; a node below one of usbInterfaces (within
-// the HID device between them) is that interface's, the others are returned.
+// The node, and the HID device it belongs to (its parent).
+void ReadNode(udev_device* node, HidInterface& interface) {
+    interface.hidrawNode = interface.devicePath = Text(udev_device_get_devnode(node));
+    // The parent belongs to the child: it is not released here.
+    interface.hidDevicePath = Text(udev_device_get_syspath(udev_device_get_parent(node)));
+}
+
+// Fills in what a hidraw node tells of its interface; false when its USB device's port cannot be
+// named yet.
+bool ReadHidrawNode(udev_device* node, HidInterface& interface) {
+    ReadNode(node, interface);
+    // A node on a USB interface of another class still has its USB device.
+    if (udev_device* usbInterface =
+            udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_interface")) {
+        interface.usbInterfacePath = Text(udev_device_get_syspath(usbInterface));
+        return ReadUsbInterface(usbInterface, interface);
+    }
+    // The parent belongs to the child: it is not released here.
+    if (udev_device* hid = udev_device_get_parent(node)) {
+        ReadHidIds(hid, interface);
+    }
+    return true;
+}
+
+// Every hidraw node; a node below one of usbInterfaces (within the HID device between them) is
+// that interface's, the others are returned.
 std::vector<Listed> HidrawNodes(udev* context, std::vector<Listed>& usbInterfaces) {
     std::vector<Listed> nodes;
     const UdevPtr<udev_enumerate> enumeration = Scan(context, "hidraw", false);
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(
         entry, enumeration ? udev_enumerate_get_list_entry(enumeration.get()) : nullptr) {
-        const std::string syspath = udev_list_entry_get_name(entry);
-        const std::string devname = UeventValue(syspath, "DEVNAME");
-        if (devname.empty()) {
+        const UdevPtr<udev_device> device(
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        if (!device || udev_device_get_devnode(device.get()) == nullptr) {
             continue;
         }
-        const std::string node = devname.starts_with('/') ? devname : "/dev/" + devname;
+        const std::string syspath(Text(udev_device_get_syspath(device.get())));
         const auto owner = std::ranges::find_if(usbInterfaces, [&syspath](const Listed& usb) {
             const std::string& path = usb.interface.usbInterfacePath;
             return syspath.size() > path.size() && syspath.starts_with(path) &&
@@ -141,22 +223,15 @@ std::vector<Listed> HidrawNodes(udev* context, std::vector<Listed>& usbInterface
         });
         if (owner != usbInterfaces.end()) {
             if (owner->interface.hidrawNode.empty()) {
-                owner->interface.hidrawNode = owner->interface.devicePath = node;
+                ReadNode(device.get(), owner->interface);
             }
             continue;
         }
         Listed listed;
-        listed.sysname = syspath.substr(syspath.rfind('/') + 1);
-        listed.interface.hidrawNode = listed.interface.devicePath = node;
-        // A node on a USB interface of another class still has its USB device.
-        const UdevPtr<udev_device> device(udev_device_new_from_syspath(context, syspath.c_str()));
-        if (udev_device* usbInterface = device ? udev_device_get_parent_with_subsystem_devtype(
-                                                     device.get(), "usb", "usb_interface")
-                                               : nullptr) {
-            listed.interface.usbInterfacePath = Text(udev_device_get_syspath(usbInterface));
-            ReadUsbInterface(usbInterface, listed.interface);
+        listed.sysname = Text(udev_device_get_sysname(device.get()));
+        if (ReadHidrawNode(device.get(), listed.interface)) {
+            nodes.push_back(std::move(listed));
         }
-        nodes.push_back(std::move(listed));
     }
     return nodes;
 }
@@ -216,8 +291,9 @@ std::vector<HidInterface> ListHidInterfaces() {
         listed.sysname = Text(udev_device_get_sysname(device.get()));
         listed.interface.usbInterfacePath = Text(udev_device_get_syspath(device.get()));
         listed.interface.devicePath = listed.interface.usbInterfacePath;
-        ReadUsbInterface(device.get(), listed.interface);
-        usbInterfaces.push_back(std::move(listed));
+        if (ReadUsbInterface(device.get(), listed.interface)) {
+            usbInterfaces.push_back(std::move(listed));
+        }
     }
     std::vector<Listed> nodes = HidrawNodes(context.get(), usbInterfaces);
     for (std::vector<Listed>* group : {&usbInterfaces, &nodes}) {
@@ -251,27 +327,13 @@ std::optional<HidInterface> LookUpHidInterface(std::string_view path) {
             return std::nullopt;
         }
     }
-    // The parents belong to their children: they are not released here.
-    udev_device* usb = usbInterface.get();
     if (node) {
-        interface.hidrawNode = udev_device_get_devnode(node.get());
-        if (usb == nullptr) {
-            usb = udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_interface");
-        }
+        return ReadHidrawNode(node.get(), interface) ? std::optional(interface) : std::nullopt;
     }
-    if (usb != nullptr) {
-        interface.usbInterfacePath = Text(udev_device_get_syspath(usb));
-        ReadUsbInterface(usb, interface);
-    }
-    interface.devicePath = node ? interface.hidrawNode : interface.usbInterfacePath;
-    return interface;
-}
-
-std::string LocationPath(const char* idPath, std::string_view busnum, std::string_view devpath) {
-    if (idPath != nullptr && *idPath != '\0') {
-        return idPath;
-    }
-    return "usb-" + std::string(busnum) + "-" + std::string(devpath);
+    interface.usbInterfacePath = interface.devicePath =
+        Text(udev_device_get_syspath(usbInterface.get()));
+    return ReadUsbInterface(usbInterface.get(), interface) ? std::optional(interface)
+                                                           : std::nullopt;
 }
 
 std::string LocationInformation(std::string_view busnum, std::string_view devpath) {
@@ -368,16 +430,30 @@ const std::string& NodeOf(const HidInterface& interface, Transport transport) {
     return interface.hidrawNode.empty() ? interface.devicePath : interface.hidrawNode;
 }
 
-int OpenError(const std::string& node) {
+int AccessError(const HidInterface& interface, Transport transport) {
+    const std::string& node =
+        transport == Transport::kUsb ? interface.usbNode : interface.hidrawNode;
     if (node.empty()) {
         return ENOENT;
     }
-    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
+    return ::access(node.c_str(), R_OK | W_OK) < 0 ? errno : 0;
+}
+
+bool StillSettingUp(const HidInterface& interface) {
+    if (!interface.hidrawNode.empty()) {
+        return true;
     }
-    ::close(fd);
-    return 0;
+    const std::string& path = interface.usbInterfacePath;
+    const std::string configuration = path.substr(0, path.rfind('/')) + "/bConfigurationValue";
+    if (const int fd = ::open(configuration.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        char value[8];
+        // Only the wait counts, not what is read.
+        const ssize_t got = ::read(fd, value, sizeof value);
+        static_cast<void>(got);
+        ::close(fd);
+    }
+    char driver[256];
+    return ::readlink((path + "/driver").c_str(), driver, sizeof driver) > 0;
 }
 
 }  // namespace torvane::linux_hid

@@ -31,16 +31,21 @@ struct HidInterface {
     std::string driver;
     // The interface's current setting has an interrupt OUT endpoint.
     bool interruptOut = false;
-    // Of the USB device; 0 when there is none (Bluetooth, I2C, uhid).
+    // Of the USB device; of the HID device for a node without one (Bluetooth, I2C, uhid).
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
-    std::optional<std::uint16_t> release;
-    std::string locationPath;  // the USB port; empty without a USB device
+    std::optional<std::uint16_t> release;  // of the USB device
+    std::string locationPath;              // the USB port; empty without a USB device
     std::string locationInformation;
+    // The sysfs path of the HID device the hidraw node belongs to, where the HID driver shows the
+    // report descriptor; empty while the interface has no hidraw node.
+    std::string hidDevicePath;
 };
 
 // The USB interfaces of class HID in the natural order of their sysfs names (1-2:1.0 before
-// 1-10:1.0), bound or not; then the hidraw nodes that belong to none of them, by number.
+// 1-10:1.0), bound or not; then the hidraw nodes that belong to none of them, by number. Read
+// from sysfs and udev: no node is opened. A USB device whose port the kernel's topology does not
+// name as udev does is left out until udev has processed it.
 std::vector<HidInterface> ListHidInterfaces();
 // How many times ListHidInterfaces has run in this process.
 std::uint64_t ListingCount();
@@ -50,8 +55,6 @@ std::uint64_t ListingCount();
 // path names no HID interface.
 std::optional<HidInterface> LookUpHidInterface(std::string_view path);
 
-// The USB port of a device: its ID_PATH when udev gave one, else "usb-<bus>-<port chain>".
-std::string LocationPath(const char* idPath, std::string_view busnum, std::string_view devpath);
 // "Port_#<port chain> Bus <bus>".
 std::string LocationInformation(std::string_view busnum, std::string_view devpath);
 // Natural order of sysfs names: runs of digits compare as numbers (shorter first), so that
@@ -74,7 +77,14 @@ std::vector<HidInterface> VendorInterfaces(std::uint16_t vendorId);
 // The node a transport opens: the USB device node for usbfs, else the hidraw node (or, while
 // there is none, the interface's path).
 const std::string& NodeOf(const HidInterface& interface, Transport transport);
-// 0 when the node opens for reading and writing, else the errno.
-int OpenError(const std::string& node);
+// 0 when this process may open the node the transport opens (the USB device node for usbfs, else
+// the hidraw node) for reading and writing, else the errno: ENOENT while there is none. The node is
+// not opened (an open of a hidraw node costs the HID driver's wait).
+int AccessError(const HidInterface& interface, Transport transport);
+// Whether an interface listed without a driver is still being set up by the kernel rather than
+// left without one: its HID device is there already (the HID driver is binding it), or it has a
+// driver once the kernel lets go of its USB device, which it holds while its drivers probe its
+// interfaces (a read of the device's bConfigurationValue waits for that).
+bool StillSettingUp(const HidInterface& interface);
 
 }  // namespace torvane::linux_hid

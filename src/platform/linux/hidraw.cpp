@@ -1,9 +1,11 @@
 #include "platform/linux/hidraw.h"
 
+#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
-#include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "platform/hid_report_descriptor.h"
@@ -43,21 +45,26 @@ std::optional<HidCaps> ParseCaps(std::span<const std::uint8_t> descriptor) {
     return caps;
 }
 
-std::optional<HidCaps> ReadCaps(int fd, int& error) {
-    int size = 0;
-    if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) {
+std::optional<HidCaps> ReadCaps(const std::string& hidDevicePath, int& error) {
+    const std::string path = hidDevicePath + "/report_descriptor";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         error = errno;
         return std::nullopt;
     }
-    hidraw_report_descriptor descriptor{};
-    // The kernel never reports more than its own buffer holds; a driver might.
-    descriptor.size = static_cast<std::uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
-    if (::ioctl(fd, HIDIOCGRDESC, &descriptor) < 0) {
-        error = errno;
-        return std::nullopt;
+    // The kernel shows no more than its own limit.
+    std::array<std::uint8_t, HID_MAX_DESCRIPTOR_SIZE> descriptor{};
+    std::size_t size = 0;
+    ssize_t got = 0;
+    while (size < descriptor.size() &&
+           (got = ::read(fd, descriptor.data() + size, descriptor.size() - size)) > 0) {
+        size += static_cast<std::size_t>(got);
     }
-    const std::optional<HidCaps> caps = ParseCaps(std::span(descriptor.value, descriptor.size));
-    if (!caps) {
+    error = got < 0 ? errno : 0;
+    ::close(fd);
+    const std::optional<HidCaps> caps =
+        error != 0 ? std::nullopt : ParseCaps(std::span(descriptor).first(size));
+    if (!caps && error == 0) {
         error = EINVAL;
     }
     return caps;

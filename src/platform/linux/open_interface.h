@@ -1,26 +1,41 @@
-// What a DeviceHandle points to on Linux, made by Open and deleted by Close: a hidraw node, or a
-// HID interface claimed through usbfs.
+// What a DeviceHandle points to on Linux, made by Open and deleted by Close: a HID interface as the
+// listing read it, and the node its transport goes through, opened at the first exchange: a scan
+// that opens handles to read the attributes opens no node.
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <optional>
-#include <string>
-#include <variant>
 
+#include "platform/device_access.h"
+#include "platform/linux/hid_interfaces.h"
 #include "platform/linux/usb_transport.h"
 #include "platform/types.h"
 
 namespace torvane::linux_hid {
 
-struct HidrawNode {
-    int fd = -1;
-    // bcdDevice of its USB device; hidraw does not tell it.
-    std::optional<std::uint16_t> release;
-    std::string node;  // its path
-};
+class OpenInterface {
+public:
+    OpenInterface(HidInterface listed, Transport transport)
+        : interface(std::move(listed)), transport(transport) {}
+    // Closes the hidraw node; a usbfs interface is given back to its driver when its last
+    // handle goes.
+    ~OpenInterface();
+    OpenInterface(const OpenInterface&) = delete;
+    OpenInterface& operator=(const OpenInterface&) = delete;
 
-using OpenInterface = std::variant<HidrawNode, std::shared_ptr<usbfs::UsbInterface>>;
+    // The hidraw node's descriptor, opened on the first call; -1 and the errno in error when it
+    // does not open.
+    int Hidraw(int& error);
+    // The usbfs interface, opened on the first call; nullptr and the errno in error when it does
+    // not open.
+    usbfs::UsbInterface* Usb(int& error);
+
+    const HidInterface interface;
+    const Transport transport;
+
+private:
+    int fd_ = -1;
+    std::shared_ptr<usbfs::UsbInterface> usb_;
+};
 
 OpenInterface& ToInterface(DeviceHandle handle);
 

@@ -146,20 +146,10 @@ std::shared_ptr<UsbInterface> UsbInterface::Open(const std::string& usbNode, std
     }
     auto claim = std::make_unique<Claim>();
     claim->number = number;
-    libusb_device_descriptor device{};
-    error = claim->Open(usbNode);
-    if (error == 0) {
-        const int result = libusb_get_device_descriptor(libusb_get_device(claim->handle), &device);
-        error = result < 0 ? Errno(result) : 0;
-    }
-    if (error != 0) {
+    if (error = claim->Open(usbNode); error != 0) {
         return nullptr;
     }
     std::shared_ptr<UsbInterface> interface(new UsbInterface(std::move(claim), key));
-    interface->attributes_.size = sizeof(HidAttributes);
-    interface->attributes_.vendorId = device.idVendor;
-    interface->attributes_.productId = device.idProduct;
-    interface->attributes_.versionNumber = device.bcdDevice;
     opened.byKey[std::move(key)] = interface;
     return interface;
 }

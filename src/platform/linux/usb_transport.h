@@ -23,8 +23,8 @@ struct Claim;
 // One open interface, shared by every handle of this program that opens it.
 class UsbInterface {
 public:
-    // Opens usbNode (/dev/bus/usb/BBB/DDD) and reads the device descriptor for interface
-    // `number`; nullptr and the errno on failure.
+    // Opens usbNode (/dev/bus/usb/BBB/DDD) for interface `number`; nullptr and the errno on
+    // failure.
     static std::shared_ptr<UsbInterface> Open(const std::string& usbNode, std::uint8_t number,
                                               int& error);
     // Releases the interface, binds the kernel driver again if it was detached, closes.
@@ -32,8 +32,6 @@ public:
     UsbInterface(const UsbInterface&) = delete;
     UsbInterface& operator=(const UsbInterface&) = delete;
 
-    // Vendor, product and release from the device descriptor.
-    const HidAttributes& attributes() const { return attributes_; }
     // These three first detach the kernel driver from the interface (that one only) when one is
     // bound and claim it, unless done before; EBUSY when another program holds it.
     // The capabilities of the interface's report descriptor (GET_DESCRIPTOR); the errno in error
@@ -52,7 +50,6 @@ private:
     std::mutex claimLock_;
     std::unique_ptr<Claim> claim_;
     std::string key_;
-    HidAttributes attributes_;
 };
 
 }  // namespace torvane::usbfs

@@ -15,7 +15,7 @@ bool SomeInterfaceUnopened(std::uint16_t) {
     return false;
 }
 
-std::vector<GivenBack> GiveBackDriverless(std::uint16_t) {
+std::vector<GivenBack> GiveBackDriverless(std::uint16_t, std::span<const std::uint16_t>) {
     return {};
 }
 

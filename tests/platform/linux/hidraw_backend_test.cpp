@@ -1,7 +1,12 @@
-// The Linux backends: a scan on a umockdev test bed, location paths and the order of names, and
-// the descriptor walk that finds interrupt OUT endpoints. What the backends read of a device on a
-// real kernel is the real-kernel test's; the udev rule is the package check's.
-#include <filesystem>
+// The Linux backends: a scan on a umockdev test bed, location paths and the order of names, the
+// descriptor walk that finds interrupt OUT endpoints, and the holders of a node. What the backends
+// read of a device on a real kernel is the real-kernel test's; the udev rule is the package
+// check's.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -9,17 +14,18 @@
 #include "platform/device_interfaces.h"
 #include "platform/hid_class.h"
 #include "platform/linux/hid_interfaces.h"
+#include "platform/linux/process_holders.h"
 #include "sim/virtual_clock.h"
 #include "support/hidraw_testbed.h"
 #include "support/recording_messages.h"
+#include "support/temp_file.h"
 
 namespace torvane {
 namespace {
 
 using sim::FamilyDeviceConfig;
 
-TEST(HidInterfaceNames, EmptyIdPathFallsBackAndNamesSortNaturally) {
-    EXPECT_EQ(linux_hid::LocationPath("", "1", "1.4"), "usb-1-1.4");
+TEST(HidInterfaceNames, NamesSortNaturally) {
     struct Case {
         const char *a, *b;
         bool before;
@@ -76,6 +82,29 @@ TEST(HidInterfaceNames, InterruptOutEndpointOfTheCurrentSettingOnly) {
     }
 }
 
+// Of the processes that have a node open, only one that has it open for writing may hold a claim
+// through it; each is found by its descriptors' links.
+TEST(ProcessHolders, OnlyAProcessWithTheNodeOpenForWritingHoldsIt) {
+    const test::TempFile node("", ".node");
+    // A child that holds the node open with flags until it is killed.
+    const auto holder = [&node](int flags) {
+        const int fd = ::open(node.path().c_str(), flags);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(fd);
+        return pid;
+    };
+    const pid_t holders[] = {holder(O_RDONLY), holder(O_RDWR)};
+    EXPECT_EQ(linux_hid::ProcessesHolding(node.path()), std::vector<int>{holders[1]});
+    for (const pid_t pid : holders) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
 class HidrawBackendTest : public ::testing::Test {
 protected:
     sim::VirtualClock clock;
@@ -85,13 +114,15 @@ protected:
 };
 
 // A scan lists the interfaces once and reads each one it opens by itself: its cost grows with
-// the devices on the bus, not with their square. The devices come in port order, whatever
-// numbers their hidraw nodes got.
-TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceHoweverManyItOpens) {
+// the devices on the bus, not with their square. It opens no node: one that does not open is
+// listed. The devices come in port order, whatever numbers their hidraw nodes got, each at the
+// location udev would name, which udev has not.
+TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceAndOpensNoNode) {
     for (const int port : {3, 1, 4, 2}) {
         bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(0x1F02, ""), port);
     }
     bed.AddMouse(5);
+    bed.BreakNode(2);
     test::RecordingMessages messages;
     const std::uint64_t before = linux_hid::ListingCount();
     const DeviceTable table = ScanDevices(interfaces, hid, messages);
@@ -101,20 +132,6 @@ TEST_F(HidrawBackendTest, AScanListsTheInterfacesOnceHoweverManyItOpens) {
         EXPECT_EQ(table[port - 1].location, test::HidrawTestbed::IdPath(port));
     }
     EXPECT_TRUE(messages.shown.empty());
-    // The hidraw descriptor the scan closed last is kept for an open right after, and let go by
-    // the next listing.
-    const auto heldHidrawNodes = [] {
-        int held = 0;
-        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code error;
-            held += std::filesystem::read_symlink(fd.path(), error).string().find("/dev/hidraw") !=
-                    std::string::npos;
-        }
-        return held;
-    };
-    EXPECT_EQ(heldHidrawNodes(), 1);
-    interfaces.Enumerate(hid.HidGuid());
-    EXPECT_EQ(heldHidrawNodes(), 0);
     EXPECT_TRUE(interfaces.Enumerate(Guid{1, 2, 3, {}})->empty());
 }
 

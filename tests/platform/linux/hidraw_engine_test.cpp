@@ -29,8 +29,9 @@ protected:
 };
 
 // A program killed while it held an interface leaves it without a driver: the next start gives it
-// back, that interface only (not another vendor's, not one another program claims), and doctor
-// says so; an interface another program claims is busy, in doctor and on the window's line.
+// back, that interface only (not another vendor's or product's, not one another program claims,
+// not one still being set up), and doctor says so; an interface another program claims is busy,
+// in doctor and on the window's line.
 TEST_F(HidrawCliTest, AnInterfaceLeftWithoutADriverIsGivenBackAndAClaimedOneIsBusy) {
     Add(1);
     Add(2, /*interruptOut=*/true);
@@ -54,11 +55,21 @@ TEST_F(HidrawCliTest, AnInterfaceLeftWithoutADriverIsGivenBackAndAClaimedOneIsBu
     EXPECT_EQ(doctor.out, "/dev/hidraw0  product 1f02  " + HidrawTestbed::IdPath(1) + "  hidraw  " +
                               killed + "; given back\n" + busy);
 
+    // Not a product of the family, and one the HID driver is still binding: both left alone.
+    FamilyDeviceConfig other = FamilyDeviceConfig::ForModel(kQmxC, "");
+    other.productId = 0x1F77;
+    bed.AddFamilyDevice(other, 4, /*interruptOut=*/true);
+    bed.LetDriverGo(4, false);
+    Add(5);
+    bed.Probing(5);
     bed.LetDriverGo(1, false);
     const test::CliRun list = RunCliWith({"list"});
     EXPECT_EQ(list.err, "torvane-cli: 1-1:1.0 (" + HidrawTestbed::UsbNode(1) + "): " + killed +
-                            "; given back\n");
-    EXPECT_EQ(list.out, "0  QMX-C  " + HidrawTestbed::IdPath(1) + "  3.1.0\n");
+                            "; given back\ntorvane-cli: 1-5:1.0 (" + HidrawTestbed::UsbNode(5) +
+                            "): no driver yet: still being set up\n");
+    EXPECT_EQ(list.out, "0  QMX-C  " + HidrawTestbed::IdPath(1) + "  3.1.0\n1  QMX-C  " +
+                            HidrawTestbed::IdPath(2) + "  no answer\n2  QMX-C  " +
+                            HidrawTestbed::IdPath(5) + "  3.1.0\n");
 }
 
 TEST_F(HidrawCliTest, DoctorNamesTheKernelTheReportIoctlsNeed) {
