@@ -40,8 +40,8 @@ std::vector<GivenBack> GiveBackDriverless(std::uint16_t vendorId,
             std::ranges::find(productIds, interface.productId) == productIds.end()) {
             continue;
         }
-        GivenBack& entry =
-            given.emplace_back(SysfsName(interface.usbInterfacePath), interface.usbNode);
+        given.push_back({SysfsName(interface.usbInterfacePath), interface.usbNode});
+        GivenBack& entry = given.back();
         paths.push_back(interface.usbInterfacePath);
         entry.settingUp = linux_hid::StillSettingUp(interface);
         if (entry.settingUp) {
