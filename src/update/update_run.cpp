@@ -59,15 +59,6 @@ FirmwareReading UpdateRun::Read() {
     return reading;
 }
 
-bool UpdateRun::Stopped(const std::string& what) {
-    if (!stop_.stop_requested()) {
-        return false;
-    }
-    cause_ = "stopped by a signal before " + what;
-    stopped_ = true;
-    return true;
-}
-
 std::string UpdateRun::LeftInBootLoader(const char* state) const {
     return std::string(state) + ", the device is left in its boot loader" +
            (location_.empty() ? "" : " at " + location_) +
@@ -79,9 +70,11 @@ int UpdateRun::FindBootLoader(DeviceTable& table) {
     // an application slow to leave is still there at first. A device without a location path
     // cannot be told from another, so it is never taken for the one updated.
     for (int attempt = 0; attempt < family::kBootLoaderSearchAttempts; ++attempt) {
-        if (Stopped("its boot loader came back: nothing was written; the device may be in its "
-                    "boot loader at " +
-                    location_)) {
+        if (Stopped([&] {
+                return "its boot loader came back: nothing was written; the device may be in its "
+                       "boot loader at " +
+                       location_;
+            })) {
             return -2;
         }
         table = ScanDevices(seams_.interfaces, seams_.hid, observer_);
@@ -117,7 +110,8 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
                     "the boot loader answered none of its version queries");
     }
     if (session_.bootMode == 0) {
-        if (Stopped("the switch to the boot loader: nothing was written")) {
+        if (Stopped(
+                [] { return std::string("the switch to the boot loader: nothing was written"); })) {
             return RunResult::kStopped;
         }
         session_.EnterDownloadMode();
@@ -143,7 +137,7 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
     }
 
     stage_ = JobStage::kErasing;
-    if (Stopped("the erase: " + LeftInBootLoader("nothing was written"))) {
+    if (Stopped([&] { return "the erase: " + LeftInBootLoader("nothing was written"); })) {
         return RunResult::kStopped;
     }
     if (!session_.EraseFirmware()) {
@@ -155,7 +149,7 @@ RunResult UpdateRun::Update(const ImageTable& image, std::uint32_t start) {
                         : Fail(RunResult::kFailed, texts::kWriteError, cause_);
     }
     stage_ = JobStage::kStarting;
-    if (Stopped("the run command: " + LeftInBootLoader("the image is written"))) {
+    if (Stopped([&] { return "the run command: " + LeftInBootLoader("the image is written"); })) {
         return RunResult::kStopped;
     }
     char text[kStatusBufferSize];
@@ -174,8 +168,10 @@ bool UpdateRun::WriteImage(const ImageTable& image) {
     char text[kStatusBufferSize];
     for (const WriteStep& step : PlanWrites(image)) {
         const ImageRecord& record = image.imageRecords[static_cast<std::size_t>(step.record)];
-        if (Stopped("record " + std::to_string(step.record) + ": " +
-                    LeftInBootLoader("half-written"))) {
+        if (Stopped([&] {
+                return "record " + std::to_string(step.record) + ": " +
+                       LeftInBootLoader("half-written");
+            })) {
             return false;
         }
         if (!session_.WriteRecord(record)) {

@@ -90,8 +90,17 @@ private:
     void SetStatus(const std::string& text, int progressPercent = -1);
     // Ends the run with a status text and its cause.
     RunResult Fail(RunResult result, const char* status, std::string cause);
-    // True when a stop was asked for, with the cause: stopped before `what`.
-    bool Stopped(const std::string& what);
+    // True when a stop was asked for, with the cause: stopped before what(), made only then,
+    // since the check comes before every record.
+    template <typename What>
+    bool Stopped(What what) {
+        if (!stop_.stop_requested()) {
+            return false;
+        }
+        cause_ = "stopped by a signal before " + what();
+        stopped_ = true;
+        return true;
+    }
     // "STATE, the device is left in its boot loader at PORT; ..." for a cause.
     std::string LeftInBootLoader(const char* state) const;
     // The row of the boot loader at this device's port after the switch, -1 when none came, -2
