@@ -70,9 +70,16 @@ bool NoSuchEntry(TerminalView& view, int device) {
 
 int RunList(CTorvaneDlg& dialog, TerminalView& view, DeviceSystem& system) {
     std::vector<ListRead> reads(dialog.listed.size());
+    // The first entry was read as the window's first selection when it opened, its messages
+    // told then: it is not read again.
+    const bool readAtOpen = !reads.empty() && view.Selection() == 0 && dialog.deviceSupported != 0;
+    if (readAtOpen) {
+        reads[0].reading = dialog.selectionReading;
+        reads[0].busy = dialog.selectionBusy;
+    }
     {
         std::vector<std::jthread> threads;
-        for (std::size_t i = 0; i < reads.size(); ++i) {
+        for (std::size_t i = readAtOpen ? 1 : 0; i < reads.size(); ++i) {
             threads.emplace_back([&, i] { ReadForList(dialog.listed[i], system, reads[i]); });
             // One report log keeps one device's reports together.
             if (system.log() != nullptr) {
