@@ -56,52 +56,6 @@ std::vector<std::uint8_t> ReadDescriptors(udev_device* usb) {
     return data;
 }
 
-// The kinds of device that udev's path_id names, by their sysfs names, in the path of a USB port:
-// the parents a host controller has.
-bool IsNamedParent(std::string_view subsystem) {
-    return subsystem == "pci" || subsystem == "platform" || subsystem == "acpi" ||
-           subsystem == "xen" || subsystem == "scm";
-}
-
-// The USB port of a USB device as udev's path_id names it in ID_PATH, from the kernel's topology
-// alone, so that it is the same text before udev has processed the device as after:
-// "usb-0:<port chain>" after the nearest device of each named kind above the root hub
-// ("platform-dummy_hcd.0-usb-0:1", "pci-0000:00:14.0-usb-0:1.4"); empty when there is none (udev
-// gives no ID_PATH then). nullopt when a device of another kind is on the way up, which path_id
-// may name.
-std::optional<std::string> TopologyPath(udev_device* usb) {
-    const std::string_view name = Text(udev_device_get_sysname(usb));
-    const std::size_t dash = name.find('-');
-    if (dash == std::string_view::npos) {
-        return std::nullopt;
-    }
-    std::string path = "usb-0:" + std::string(name.substr(dash + 1));
-    bool named = false;
-    // Above a named device (and above the device itself, its hubs), its parents of the same kind
-    // add nothing.
-    std::string passing = "usb";
-    // The parents belong to their children: they are not released here.
-    for (udev_device* parent = udev_device_get_parent(usb); parent != nullptr;
-         parent = udev_device_get_parent(parent)) {
-        const std::string_view subsystem = Text(udev_device_get_subsystem(parent));
-        if (subsystem == passing) {
-            continue;
-        }
-        passing.clear();
-        if (subsystem == "virtio") {
-            passing = subsystem;
-        } else if (IsNamedParent(subsystem)) {
-            path = std::string(subsystem) + "-" +
-                   std::string(Text(udev_device_get_sysname(parent))) + "-" + path;
-            named = true;
-            passing = subsystem;
-        } else if (!subsystem.empty()) {
-            return std::nullopt;
-        }
-    }
-    return named ? path : std::string();
-}
-
 // False when the port cannot be named yet: its topology leaves the name to udev, which has not
 // processed the device.
 bool ReadUsbDevice(udev_device* usb, HidInterface& interface) {
@@ -336,10 +290,6 @@ std::optional<HidInterface> LookUpHidInterface(std::string_view path) {
                                                            : std::nullopt;
 }
 
-std::string LocationInformation(std::string_view busnum, std::string_view devpath) {
-    return "Port_#" + std::string(devpath) + " Bus " + std::string(busnum);
-}
-
 bool NaturalLess(std::string_view a, std::string_view b) {
     const auto digitRun = [](std::string_view text, std::size_t from) {
         const std::size_t end = text.find_first_not_of("0123456789", from);
@@ -367,37 +317,6 @@ bool NaturalLess(std::string_view a, std::string_view b) {
         }
     }
     return i == a.size() && j < b.size();
-}
-
-bool HasInterruptOut(std::span<const std::uint8_t> descriptors, std::uint8_t configuration,
-                     std::uint8_t interfaceNumber, std::uint8_t alternate) {
-    constexpr std::uint8_t kConfiguration = 2, kInterface = 4, kEndpoint = 5;
-    bool inConfiguration = false;
-    bool inInterface = false;
-    std::size_t at = 0;
-    while (descriptors.size() - at >= 2) {
-        const std::size_t length = descriptors[at];
-        const std::uint8_t type = descriptors[at + 1];
-        const std::size_t needed = type == kConfiguration || type == kInterface ? 9
-                                   : type == kEndpoint                          ? 7
-                                                                                : 2;
-        if (length < needed || length > descriptors.size() - at) {
-            return false;
-        }
-        const std::span<const std::uint8_t> descriptor = descriptors.subspan(at, length);
-        if (type == kConfiguration) {
-            inConfiguration = descriptor[5] == configuration;
-            inInterface = false;
-        } else if (type == kInterface) {
-            inInterface =
-                inConfiguration && descriptor[2] == interfaceNumber && descriptor[3] == alternate;
-        } else if (type == kEndpoint && inInterface && (descriptor[2] & 0x80) == 0 &&
-                   (descriptor[3] & 0x03) == 0x03) {
-            return true;
-        }
-        at += length;
-    }
-    return false;
 }
 
 Transport ChooseTransport(const HidInterface& interface) {

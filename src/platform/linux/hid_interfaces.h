@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/device_access.h"
+#include "platform/linux/port_location.h"
+#include "platform/linux/usb_descriptors.h"
 #include "platform/types.h"
 
 namespace torvane::linux_hid {
@@ -55,18 +57,9 @@ std::uint64_t ListingCount();
 // path names no HID interface.
 std::optional<HidInterface> LookUpHidInterface(std::string_view path);
 
-// "Port_#<port chain> Bus <bus>".
-std::string LocationInformation(std::string_view busnum, std::string_view devpath);
 // Natural order of sysfs names: runs of digits compare as numbers (shorter first), so that
 // hidraw2 comes before hidraw10 and 1-2:1.0 before 1-10:1.0.
 bool NaturalLess(std::string_view a, std::string_view b);
-
-// Whether setting `alternate` of interface `interfaceNumber` in configuration `configuration`
-// has an interrupt OUT endpoint, read from a USB device's raw descriptors (the device descriptor,
-// then every configuration with its subordinate descriptors). Stops at the first descriptor
-// whose length is too short or runs past the end.
-bool HasInterruptOut(std::span<const std::uint8_t> descriptors, std::uint8_t configuration,
-                     std::uint8_t interfaceNumber, std::uint8_t alternate);
 
 // The transport Open uses for the interface under the current preference (SetTransportPreference);
 // an interface without a USB device always uses hidraw.
