@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -66,6 +67,18 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}));
     station->add_option("--results", options.results,
                         "Add a JSON line per device to FILE as each ends");
+    station
+        ->add_option("--ports", options.ports,
+                     "Take devices only at these locations (LOCATION[,LOCATION...]; a trailing * "
+                     "matches every location it begins); leave all others untouched")
+        ->delimiter(',')
+        ->check([](const std::string& port) {
+            const std::size_t star = port.find('*');
+            return port.empty() ? std::string("--ports takes non-empty locations")
+                   : star != std::string::npos && star + 1 != port.size()
+                       ? "'" + port + "': a * stands only at the end of a location"
+                       : std::string();
+        });
 #if TORVANE_DOCTOR
     CLI::App* doctor = app.add_subcommand(
         "doctor", "Check the family's HID interfaces: transport, access, udev rule, kernel");
@@ -143,6 +156,16 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
         return kExitUsage;
     }
     return std::nullopt;
+}
+
+bool TakenPort(const CliOptions& options, const std::string& location) {
+    if (options.ports.empty()) {
+        return true;
+    }
+    return std::any_of(options.ports.begin(), options.ports.end(), [&](const std::string& port) {
+        return port.back() == '*' ? location.starts_with(port.substr(0, port.size() - 1))
+                                  : location == port;
+    });
 }
 
 bool ManyDevices(const CliOptions& options) {

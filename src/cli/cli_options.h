@@ -18,13 +18,16 @@ inline constexpr int kExitInterrupted = 130;
 struct CliOptions {
     std::string command;  // list, version, update, station, inspect or (on Linux) doctor
     std::string file;
-    int device = 0;                       // version: the entry read
-    std::vector<int> devices;             // update: the entries updated; empty for entry 0
-    bool all = false;                     // update: every listed entry
-    bool skipCurrent = false;             // station: no write where the version is the image's
-    bool noDowngrade = false;             // station: no write where it is newer
-    std::size_t count = 0;                // station: devices to end before it stops; 0: no end
-    std::string results;                  // station: the file each device's result is added to
+    int device = 0;            // version: the entry read
+    std::vector<int> devices;  // update: the entries updated; empty for entry 0
+    bool all = false;          // update: every listed entry
+    bool skipCurrent = false;  // station: no write where the version is the image's
+    bool noDowngrade = false;  // station: no write where it is newer
+    std::size_t count = 0;     // station: devices to end before it stops; 0: no end
+    std::string results;       // station: the file each device's result is added to
+    // station: the only locations it takes devices at; one ending in '*' is a prefix. Empty:
+    // every location.
+    std::vector<std::string> ports;
     std::optional<std::string> identity;  // inspect: 14 hex digits
     std::optional<std::string> simulate;  // DEVICES; empty for the default family
     bool virtualTime = false;
@@ -37,6 +40,9 @@ struct CliOptions {
 // Whether the command updates several devices at once, each with its own run (update with
 // several devices, station).
 bool ManyDevices(const CliOptions& options);
+// Whether the station takes a device at location under --ports.
+bool TakenPort(const CliOptions& options, const std::string& location);
+
 // The entries update works on when it updates one device.
 int SingleDevice(const CliOptions& options);
 

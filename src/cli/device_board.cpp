@@ -21,15 +21,16 @@ std::string WithoutNewline(std::string text) {
 DeviceBoard::DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json)
     : out_(out), err_(err), live_(live && !json), json_(json) {}
 
-std::size_t DeviceBoard::Add(int index, std::string location) {
+std::size_t DeviceBoard::Add(int index, std::string location, std::string serial) {
     const std::lock_guard<std::mutex> hold(lock_);
-    rows_.push_back({index, std::move(location), {}, -1});
+    rows_.push_back({index, std::move(location), std::move(serial), {}, -1});
     return rows_.size() - 1;
 }
 
 std::string DeviceBoard::Event(std::size_t row, nlohmann::json event) const {
     event["device"] = rows_[row].index;
     event["location"] = rows_[row].location;
+    event["serial"] = JsonSerial(rows_[row].serial);
     return JsonText(event);
 }
 
@@ -72,6 +73,15 @@ void DeviceBoard::Message(std::size_t row, const std::string& text) {
 void DeviceBoard::End(std::size_t row, const std::string& line) {
     const std::lock_guard<std::mutex> hold(lock_);
     rows_[row].ended = true;
+    WriteAbove(line);
+}
+
+void DeviceBoard::Line(const std::string& line) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    WriteAbove(line);
+}
+
+void DeviceBoard::WriteAbove(const std::string& line) {
     if (live_ && drawn_) {
         // Back to the first live line, and everything from there cleared.
         out_ << "\x1b[" << drawnLines_ << "A\r\x1b[J";

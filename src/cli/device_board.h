@@ -20,23 +20,26 @@ class DeviceBoard {
 public:
     DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json);
 
-    // A row for list entry index at location; returns the row's number. Rows may be added
-    // while the runs of others go on.
-    std::size_t Add(int index, std::string location);
+    // A row for list entry index at location, of the device with that serial number (empty for
+    // none); returns the row's number. Rows may be added while the runs of others go on.
+    std::size_t Add(int index, std::string location, std::string serial);
     void Status(std::size_t row, const std::string& text, int progressPercent);
     void Message(std::size_t row, const std::string& text);
     // Ends one row, once its run is over: its live line goes, and line (an event's text with
     // JSON) is written above the live lines left, after the message-box texts held back.
     void End(std::size_t row, const std::string& line);
+    // Writes line (a remark of the station's, an event's text with JSON) above the live lines.
+    void Line(const std::string& line);
     // Ends the live lines; message-box texts held back while they were drawn follow on err.
     void Finish();
-    // A JSON event with the row's device and location fields added.
+    // A JSON event with the row's device, location and serial fields added.
     std::string Event(std::size_t row, nlohmann::json event) const;
 
 private:
     struct Row {
         int index;
         std::string location;
+        std::string serial;
         std::string status;
         int percent = -1;
         bool ended = false;
@@ -45,6 +48,8 @@ private:
     std::string LiveLine(const Row& row) const;
     // Redraws the live lines of the rows not ended in place; the lock is held.
     void Redraw();
+    // Writes line above the live lines, after the message-box texts held back; the lock is held.
+    void WriteAbove(const std::string& line);
     // Writes the held message-box texts to err; the lock is held.
     void WriteHeldMessages();
 

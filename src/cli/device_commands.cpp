@@ -99,12 +99,13 @@ int RunList(CTorvaneDlg& dialog, TerminalView& view, DeviceSystem& system) {
             {"index", i},
             {"text", entry.text},
             {"location", entry.location},
+            {"serial", JsonSerial(entry.serial)},
             {"version", version ? nlohmann::json(read.reading.versionText) : nlohmann::json()}};
         if (!read.busy.empty()) {
             event["busy"] = read.busy;
         }
         view.Emit(std::to_string(i) + "  " + entry.text + "  " + LocationText(entry.location) +
-                      "  " +
+                      "  " + SerialCell(entry.serial) + "  " +
                       (!read.busy.empty() ? read.busy
                        : version          ? read.reading.versionText
                                           : "no answer"),

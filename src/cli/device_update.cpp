@@ -30,8 +30,8 @@ bool CreateNewFile(const std::string& path) {
 
 bool PrepareDeviceUpdate(DeviceUpdate& update, DeviceSystem& system, DeviceBoard& board,
                          const std::string& reportLog, std::ostream& err, std::size_t* firstFree) {
-    update.observer =
-        std::make_unique<BoardRow>(board, board.Add(update.index, update.entry.location));
+    update.observer = std::make_unique<BoardRow>(
+        board, board.Add(update.index, update.entry.location, update.entry.serial));
     update.hid = &system.deviceHid();
     update.outcome.location = update.entry.location;
     if (reportLog.empty()) {

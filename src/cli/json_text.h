@@ -21,4 +21,14 @@ inline nlohmann::json JsonVersion(const std::optional<FirmwareVersion>& version)
     return version ? nlohmann::json(version->Text()) : nlohmann::json();
 }
 
+// A serial number, or null for a device without one.
+inline nlohmann::json JsonSerial(const std::string& serial) {
+    return serial.empty() ? nlohmann::json() : nlohmann::json(serial);
+}
+
+// A serial number as a table or a line shows it: "-" for a device without one.
+inline std::string SerialCell(const std::string& serial) {
+    return serial.empty() ? "-" : serial;
+}
+
 }  // namespace torvane::cli

@@ -104,6 +104,8 @@ private:
     // Records what a device without a location path is: it could not be found again after the
     // switch, so it is not written.
     void RefuseUnlocated(const ListedDevice& entry);
+    // Tells once of a device at a location outside --ports, which is left untouched.
+    void Ignore(const ListedDevice& entry);
     void Reap(ResultsFile& results);
     void Record(Arrival& arrival, ResultsFile& results);
     // Adds object to the results, if they are asked for; false after telling err when it cannot
@@ -120,6 +122,7 @@ private:
     ScanMessages scanMessages_;
     std::map<std::string, Slot> slots_;  // the ports taken, by location path
     std::size_t unlocated_ = 0;          // devices without a location path on the bus
+    std::set<std::pair<std::string, std::string>> ignored_;  // told of, by location and serial
     std::list<std::unique_ptr<Arrival>> running_;
     int nextIndex_ = 0;
     std::size_t nextLog_ = 0;  // the first report log number that may be free
@@ -134,6 +137,10 @@ void Station::Scan(ResultsFile& results) {
     std::size_t unlocated = 0;
     std::set<std::string> seen;
     for (const ListedDevice& entry : table) {
+        if (!TakenPort(options_, entry.location)) {
+            Ignore(entry);
+            continue;
+        }
         if (entry.location.empty()) {
             if (++unlocated > unlocated_ && Taking()) {
                 RefuseUnlocated(entry);
@@ -201,6 +208,19 @@ void Station::RefuseUnlocated(const ListedDevice& entry) {
     PrepareDeviceUpdate(arrival->update, system_, board_, {}, err_);
     arrival->ended = true;
     running_.push_back(std::move(arrival));
+}
+
+void Station::Ignore(const ListedDevice& entry) {
+    if (!ignored_.insert({entry.location, entry.serial}).second) {
+        return;
+    }
+    const std::string location = entry.location.empty() ? "(no location)" : entry.location;
+    board_.Line(options_.json ? JsonText({{"event", "ignored"},
+                                          {"location", entry.location},
+                                          {"model", entry.text},
+                                          {"serial", JsonSerial(entry.serial)}})
+                              : "ignored: " + location + "  " + entry.text + "  " +
+                                    SerialCell(entry.serial) + ": not one of --ports");
 }
 
 void Station::Reap(ResultsFile& results) {
@@ -369,11 +389,19 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
     }
     const std::string version = imageVersion ? imageVersion->Text() : "none";
     if (options.json) {
-        out << JsonText({{"event", "station"}, {"file", options.file}, {"imageVersion", version}})
-            << '\n';
+        nlohmann::json event{
+            {"event", "station"}, {"file", options.file}, {"imageVersion", version}};
+        if (!options.ports.empty()) {
+            event["ports"] = options.ports;
+        }
+        out << JsonText(event) << '\n';
     } else {
-        out << "station: " << options.file << " (image version " << version
-            << "); plug in devices, Ctrl-C stops\n";
+        std::string ports;
+        for (const std::string& port : options.ports) {
+            ports += (ports.empty() ? "; only at " : ", ") + port;
+        }
+        out << "station: " << options.file << " (image version " << version << ")" << ports
+            << "; plug in devices, Ctrl-C stops\n";
     }
     out.flush();
 

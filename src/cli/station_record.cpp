@@ -30,7 +30,8 @@ nlohmann::json Record(const DeviceUpdate& update) {
     nlohmann::json object = {{"time", WallTime("%Y-%m-%dT%H:%M:%SZ", true)},
                              {"device", update.index},
                              {"location", update.entry.location},
-                             {"model", update.entry.text}};
+                             {"model", update.entry.text},
+                             {"serial", JsonSerial(update.entry.serial)}};
     if (!update.logPath.empty()) {
         object["reportLog"] = update.logPath;
     }
@@ -59,8 +60,8 @@ StationRecord MakeStationRecord(const DeviceUpdate& update, std::uint32_t second
                           {"seconds", seconds10 / 10.0}});
     record.line = "[" + std::to_string(update.index) + "] " + WallTime("%H:%M:%S", false) + "  " +
                   (entry.location.empty() ? "(no location)" : entry.location) + "  " + entry.text +
-                  "  " + before + " -> " + after + "  " + ResultText(outcome.result) + "  " +
-                  seconds + " s  " + outcome.status +
+                  "  " + SerialCell(entry.serial) + "  " + before + " -> " + after + "  " +
+                  ResultText(outcome.result) + "  " + seconds + " s  " + outcome.status +
                   (outcome.cause.empty() ? "" : ": " + outcome.cause);
     return record;
 }

@@ -52,14 +52,14 @@ std::optional<int> Select(const CliOptions& options, const DeviceTable& table,
 }
 
 void PrintTable(const std::vector<DeviceUpdate>& targets, std::ostream& out) {
-    std::vector<std::array<std::string, 6>> lines{
-        {"#", "location", "model", "result", "version", "status"}};
+    std::vector<std::array<std::string, 7>> lines{
+        {"#", "location", "model", "serial", "result", "version", "status"}};
     for (const DeviceUpdate& target : targets) {
         lines.push_back({std::to_string(target.index), target.entry.location, target.entry.text,
-                         ResultText(target.outcome.result), VersionCell(target.outcome.after),
-                         target.outcome.status});
+                         SerialCell(target.entry.serial), ResultText(target.outcome.result),
+                         VersionCell(target.outcome.after), target.outcome.status});
     }
-    std::array<std::size_t, 6> widths{};
+    std::array<std::size_t, 7> widths{};
     for (const auto& line : lines) {
         for (std::size_t column = 0; column < widths.size(); ++column) {
             widths[column] = std::max(widths[column], line[column].size());

@@ -20,7 +20,12 @@ DeviceTable ScanDevices(DeviceInterfaces& interfaces, HidClass& hid, MessageSink
         device.OpenDevice(i);
         const std::string_view text = family::ListText(attributes.vendorId, attributes.productId);
         if (identified && !text.empty() && table.size() < kDeviceTableRows) {
-            table.push_back({std::string(text), i, device.LocationPath(), hidGuid});
+            std::string serial;
+            if (!hid.GetSerialNumber(device.deviceHandle, serial)) {
+                serial.clear();
+            }
+            table.push_back(
+                {std::string(text), i, device.LocationPath(), hidGuid, PrintableSerial(serial)});
         }
         if (!device.CloseDevice()) {
             break;

@@ -20,6 +20,8 @@ struct ListedDevice {
     // The USB port's location path; empty when the device has none that identifies it.
     std::string location;
     Guid guid;
+    // The USB device's serial number, printable; empty when it has none.
+    std::string serial;
 };
 
 // At most kDeviceTableRows rows.

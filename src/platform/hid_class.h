@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -24,6 +26,19 @@ struct HidCaps {
     std::uint16_t featureReportByteLength = 0;
 };
 
+// A serial number as the program shows and logs it: control characters (a line break from a
+// device would start a new line in a log) become '?', and it is cut to the 126 UTF-16 units of a
+// USB string descriptor at their longest in UTF-8.
+inline std::string PrintableSerial(std::string_view raw) {
+    std::string text(raw.substr(0, 126 * 3));
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return text;
+}
+
 class HidClass {
 public:
     virtual ~HidClass() = default;
@@ -31,6 +46,9 @@ public:
     virtual Guid HidGuid() = 0;
     // Vendor ID, product ID and version of the interface; false when the driver refuses.
     virtual bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) = 0;
+    // The USB device's serial number (its string descriptor), as UTF-8; false when it has none or
+    // the driver refuses.
+    virtual bool GetSerialNumber(DeviceHandle handle, std::string& serial) = 0;
     // Report capabilities of the interface; the parsed descriptor lives only inside the call.
     virtual bool GetCaps(DeviceHandle handle, HidCaps& caps) = 0;
     // Sends one output report over the control pipe; report[0] is the report ID. False and the

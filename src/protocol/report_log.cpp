@@ -62,10 +62,15 @@ std::optional<T> Parse(const std::string& text, int base) {
     return value;
 }
 
-// words: "MS DEVICE VVVV:PPPP IN n OUT m".
-std::optional<LoggedDevice> DeviceLine(const std::vector<std::string>& words) {
-    if (words.size() != 7 || words[2].size() != 9 || words[2][4] != ':' || words[3] != "IN" ||
-        words[5] != "OUT") {
+// The word before a DEVICE line's serial number.
+constexpr std::string_view kSerialWord = "SERIAL";
+
+// words: "MS DEVICE VVVV:PPPP IN n OUT m [SERIAL text]"; line is the whole line.
+std::optional<LoggedDevice> DeviceLine(const std::vector<std::string>& words,
+                                       const std::string& line) {
+    const bool serial = words.size() > 8 && words[7] == kSerialWord;
+    if ((words.size() != 7 && !serial) || words[2].size() != 9 || words[2][4] != ':' ||
+        words[3] != "IN" || words[5] != "OUT") {
         return std::nullopt;
     }
     const auto vendor = Parse<std::uint16_t>(words[2].substr(0, 4), 16);
@@ -80,6 +85,15 @@ std::optional<LoggedDevice> DeviceLine(const std::vector<std::string>& words) {
     device.productId = *product;
     device.caps.inputReportByteLength = *in;
     device.caps.outputReportByteLength = *out;
+    if (serial) {
+        // The serial may hold spaces: it is the rest of the line after the eighth word.
+        constexpr std::string_view kBlanks = " \t\n\v\f\r";
+        std::size_t at = 0;
+        for (int word = 0; word < 8; ++word) {
+            at = line.find_first_of(kBlanks, line.find_first_not_of(kBlanks, at));
+        }
+        device.serial = line.substr(at + 1);
+    }
     return device;
 }
 
@@ -141,6 +155,10 @@ bool ReportLog::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
     return inner_.GetAttributes(handle, attributes);
 }
 
+bool ReportLog::GetSerialNumber(DeviceHandle handle, std::string& serial) {
+    return inner_.GetSerialNumber(handle, serial);
+}
+
 // The capabilities are asked for each time a device is opened: the log names the device there,
 // so that a replay knows which device answered which reports.
 bool ReportLog::GetCaps(DeviceHandle handle, HidCaps& caps) {
@@ -151,9 +169,12 @@ bool ReportLog::GetCaps(DeviceHandle handle, HidCaps& caps) {
     if (inner_.GetAttributes(handle, attributes)) {
         const std::string ids =
             HexDigits(attributes.vendorId, 4) + ":" + HexDigits(attributes.productId, 4);
+        std::string serial;
+        const bool hasSerial = inner_.GetSerialNumber(handle, serial);
         out_ << std::to_string(ElapsedMs(start_, clock_.TickCount())) + " DEVICE " + ids + " IN " +
                     std::to_string(caps.inputReportByteLength) + " OUT " +
-                    std::to_string(caps.outputReportByteLength) + "\n"
+                    std::to_string(caps.outputReportByteLength) +
+                    (hasSerial ? " SERIAL " + PrintableSerial(serial) : "") + "\n"
              << std::flush;
     }
     return true;
@@ -230,9 +251,10 @@ std::optional<LoggedSession> ReadReportLog(std::istream& in, std::string& error)
         }
         lastMs = *ms;
         if (words[1] == "DEVICE") {
-            std::optional<LoggedDevice> device = DeviceLine(words);
+            std::optional<LoggedDevice> device = DeviceLine(words, line);
             if (!device) {
-                return fail("expected DEVICE VVVV:PPPP IN n OUT m: '" + line.substr(0, 60) + "'");
+                return fail("expected DEVICE VVVV:PPPP IN n OUT m [SERIAL text]: '" +
+                            line.substr(0, 60) + "'");
             }
             if (!reports.empty()) {
                 return fail("a DEVICE line after reports without one");

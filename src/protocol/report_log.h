@@ -1,9 +1,10 @@
 // The report log, written and read back. A HID class in front of any backend writes every report
 // that crosses it, one line per report: elapsed milliseconds on the clock, OUT or IN, the bytes in
 // hex; and each time a device is opened, a line that names it: "MS DEVICE VVVV:PPPP IN n OUT m",
-// its vendor and product IDs and its input and output report lengths; and where an update failed,
-// "MS CAUSE text", why. The reader gives the reports back in order, grouped by the device that
-// exchanged them.
+// its vendor and product IDs and its input and output report lengths, followed by " SERIAL text"
+// when the device has a serial number (logs of older versions have none); and where an update
+// failed, "MS CAUSE text", why. The reader gives the reports back in order, grouped by the device
+// that exchanged them.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,7 @@ public:
 
     Guid HidGuid() override;
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override;
+    bool GetSerialNumber(DeviceHandle handle, std::string& serial) override;
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override;
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
                          SystemError& error) override;
@@ -77,6 +79,7 @@ struct LoggedDevice {
     std::uint32_t ms = 0;  // the time of that line
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
+    std::string serial;  // empty when the line had none
     HidCaps caps;
     std::vector<LoggedReport> reports;
 };

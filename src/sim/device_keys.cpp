@@ -14,6 +14,9 @@ namespace {
 // A location path longer than this is cut when a device is opened, and then names no port.
 constexpr std::size_t kMaxLocationLength = 255;
 
+// A USB string descriptor's longest text.
+constexpr std::size_t kMaxSerialLength = 126;
+
 // The other port of fail=otherport lies this many ports past the device's own default one.
 constexpr int kOtherPortDistance = 8;
 
@@ -124,7 +127,7 @@ public:
         const bool known = name == "boot" || name == "version" || name == "identity" ||
                            name == "bootversion" || name == "location" || name == "fail" ||
                            name == "plug" || name == "unplug" || name == "restart" ||
-                           name == "leave";
+                           name == "leave" || name == "serial";
         if (!known) {
             return Fail("unknown key '" + std::string(key) + "'" +
                         (afterLocation ? " (location TEXT cannot contain ':')" : ""));
@@ -176,6 +179,16 @@ public:
                             " characters");
             }
             config_.locationPath = value;
+        } else if (name == "serial") {
+            // As a USB string descriptor holds it, and printable, so that every output shows it
+            // as it is.
+            const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
+            if (value.size() > kMaxSerialLength ||
+                !std::all_of(value.begin(), value.end(), printable)) {
+                return Fail("'" + std::string(key) + "' is not serial=TEXT, 1 to " +
+                            std::to_string(kMaxSerialLength) + " printable ASCII characters");
+            }
+            config_.serial = value;
         } else if (name == "plug" || name == "unplug") {
             auto times = Schedule(value);
             if (!times) {
@@ -242,6 +255,11 @@ private:
 };
 
 }  // namespace
+
+std::string DefaultSerial(int index) {
+    const std::string digits = std::to_string(index + 1);
+    return "TVS" + std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') + digits;
+}
 
 std::string DefaultLocation(int port) {
     return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(port) + ")";

@@ -1,7 +1,6 @@
 // The keys of one device in the simulated family's DEVICES text (version=, identity=, boot,
-// bootversion=, location=, fail=, plug=, unplug=, leave=,
-// restart=): each value checked and set in the device's
-// configuration.
+// bootversion=, location=, serial=, fail=, plug=, unplug=, leave=, restart=): each value checked
+// and set in the device's configuration.
 #pragma once
 
 #include <span>
@@ -15,6 +14,10 @@ namespace torvane::sim {
 
 // The default port of the device at this place in the list, counting from 1.
 std::string DefaultLocation(int port);
+
+// The serial number of the device at this place in the list, counting from 0, unless it names
+// its own.
+std::string DefaultSerial(int index);
 
 // The parts of text between separators; n separators give n + 1 parts, empty ones included.
 std::vector<std::string_view> Split(std::string_view text, char separator);

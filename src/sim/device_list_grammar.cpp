@@ -73,6 +73,7 @@ std::optional<FamilyDeviceConfig> ParseDevice(std::string_view text, int index,
     }
     FamilyDeviceConfig config =
         FamilyDeviceConfig::ForModel(model->productId, DefaultLocation(index + 1));
+    config.serial = DefaultSerial(index);
     if (!ReadDeviceKeys(std::span(parts).subspan(1), index, config, reason)) {
         return std::nullopt;
     }
@@ -135,8 +136,9 @@ std::string SharedPort(const std::vector<FamilyDeviceConfig>& devices) {
 std::optional<std::vector<FamilyDeviceConfig>> ParseDeviceList(std::string_view text,
                                                                std::string& error) {
     if (text.empty()) {
-        return std::vector<FamilyDeviceConfig>{
-            FamilyDeviceConfig::ForModel(0x1F02, DefaultLocation(1))};
+        FamilyDeviceConfig device = FamilyDeviceConfig::ForModel(0x1F02, DefaultLocation(1));
+        device.serial = DefaultSerial(0);
+        return std::vector<FamilyDeviceConfig>{std::move(device)};
     }
     std::vector<FamilyDeviceConfig> devices;
     for (std::string_view device : Split(text, ',')) {

@@ -134,6 +134,7 @@ std::optional<SimInterface> FamilyDevice::Interface(std::uint32_t now) {
     shown.vendorId = family::kVendorId;
     shown.productId = mode_ == Mode::BootLoader ? family::kBootLoaderProductId : config_.productId;
     shown.versionNumber = 0x0100;
+    shown.serial = config_.serial;
     shown.caps = Caps();
     shown.generation = generation_;
     return shown;

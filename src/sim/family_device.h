@@ -36,6 +36,7 @@ struct ReplaySource;
 struct FamilyDeviceConfig {
     std::uint16_t productId = 0x1F01;  // the model, as its application enumerates
     std::string locationPath;
+    std::string serial;  // the USB serial number, the same in both modes; empty for none
     std::array<std::uint8_t, 4> appVersion{3, 1, 0, 0};
     Identity identity{};
     std::array<char, 3> bootVersion{'1', '0', '2'};

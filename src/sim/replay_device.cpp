@@ -78,6 +78,7 @@ std::optional<SimInterface> ReplayDevice::Interface(std::uint32_t now) {
     shown.vendorId = Shown().vendorId;
     shown.productId = Shown().productId;
     shown.versionNumber = 0x0100;
+    shown.serial = Shown().serial;
     shown.caps = FamilyDeviceConfig{}.appCaps;
     shown.caps.inputReportByteLength = Shown().caps.inputReportByteLength;
     shown.caps.outputReportByteLength = Shown().caps.outputReportByteLength;

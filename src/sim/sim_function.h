@@ -38,6 +38,7 @@ struct SimInterface {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t versionNumber = 0;
+    std::string serial;  // the USB device's serial number; empty when it has none
     HidCaps caps;
     std::uint32_t generation = 0;  // changes each time the function comes back on the bus
 };

@@ -14,6 +14,9 @@ public:
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
         return bus_.GetAttributes(handle, attributes);
     }
+    bool GetSerialNumber(DeviceHandle handle, std::string& serial) override {
+        return bus_.GetSerialNumber(handle, serial);
+    }
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override { return bus_.GetCaps(handle, caps); }
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
                          SystemError& error) override {

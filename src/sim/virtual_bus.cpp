@@ -146,6 +146,14 @@ bool VirtualBus::GetAttributes(DeviceHandle handle, HidAttributes& attributes) {
     });
 }
 
+bool VirtualBus::GetSerialNumber(DeviceHandle handle, std::string& serial) {
+    SystemError error;
+    return Serve(handle, error, [&](SimFunction&, const SimInterface& shown, std::uint32_t) {
+        serial = shown.serial;
+        return shown.classGuid == kHidClassGuid && !serial.empty();
+    });
+}
+
 bool VirtualBus::GetCaps(DeviceHandle handle, HidCaps& caps) {
     SystemError error;
     return Serve(handle, error, [&](SimFunction&, const SimInterface& shown, std::uint32_t) {

@@ -52,6 +52,7 @@ public:
     // HID requests on an open handle of a HID interface; they fail once the interface has left
     // the bus, even when the same function has come back since.
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes);
+    bool GetSerialNumber(DeviceHandle handle, std::string& serial);
     bool GetCaps(DeviceHandle handle, HidCaps& caps);
     // A report the function refuses fails with kErrorGenFailure, as a stalled request does.
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,

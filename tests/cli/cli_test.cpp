@@ -119,15 +119,15 @@ TEST(Cli, FailuresAndRefusalsExitWithOne) {
 
 TEST(Cli, ListsAndReadsVersions) {
     const CliRun list =
-        Cli({"--simulate=qmx-s,tzn:boot:bootversion=2.0.1,qmx-c:fail=nolocation,"
+        Cli({"--simulate=qmx-s:serial=BENCH-7,tzn:boot:bootversion=2.0.1,qmx-c:fail=nolocation,"
              "qmx-c:boot:fail=noversion",
              "list"});
     EXPECT_EQ(list.status, kExitOk);
     EXPECT_EQ(list.out,
-              "0  QMX-S  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)  3.1.0\n"
-              "1  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  2.0.1\n"
-              "2  QMX-C  location unknown  3.1.0\n"
-              "3  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)  no answer\n");
+              "0  QMX-S  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)  BENCH-7  3.1.0\n"
+              "1  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  TVS00002  2.0.1\n"
+              "2  QMX-C  location unknown  TVS00003  3.1.0\n"
+              "3  Z51-Arud  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)  TVS00004  no answer\n");
     const CliRun json = Cli({"--json", "--simulate=tzn:version=4.5.6", "version", "--device", "0"});
     EXPECT_EQ(json.out, "{\"device\":0,\"event\":\"version\",\"version\":\"4.5.6\"}\n");
     const CliRun silent =
@@ -154,8 +154,9 @@ TEST(Cli, LeavesADeviceAnotherHolderHasAlone) {
     EXPECT_EQ(RunVersion(dialog, view, 0), kExitFailed);
     EXPECT_EQ(RunUpdate(dialog, view, image.path().string(), 0), kExitFailed);
     EXPECT_EQ(out.str(),
-              "0  TZN  P2  " + busy +
-                  "\n1  QMX-C  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  3.1.0\nupdate failed: " +
+              "0  TZN  P2  TVS00001  " + busy +
+                  "\n1  QMX-C  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  TVS00002  3.1.0\nupdate "
+                  "failed: " +
                   busy + "\nversion: -\n");
     EXPECT_EQ(err.str(), busy + "\n");
     EXPECT_EQ(test::ReadFile(log.path()).find(":1F10 "), std::string::npos);
@@ -165,8 +166,9 @@ TEST(Cli, LeavesADeviceAnotherHolderHasAlone) {
     all.all = true;
     std::ostringstream table;
     EXPECT_EQ(RunUpdateMany(*system, all, {}, table, err, false), kExitFailed);
-    EXPECT_TRUE(std::regex_search(table.str(), std::regex("\n1 .* QMX-C +passed +3\\.2\\.0 ")) &&
-                std::regex_search(table.str(), std::regex("\n0 +P2 +TZN +refused +- +" + busy)))
+    EXPECT_TRUE(
+        std::regex_search(table.str(), std::regex("\n1 .* QMX-C +TVS00002 +passed +3\\.2\\.0 ")) &&
+        std::regex_search(table.str(), std::regex("\n0 +P2 +TZN +TVS00001 +refused +- +" + busy)))
         << table.str();
     // The station leaves it for a later scan, and its run of the other holds that one's lock.
     all.count = 1;

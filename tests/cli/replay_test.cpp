@@ -38,7 +38,7 @@ TEST(Replay, ALogFromARealKernelReplaysTheWholeUpdate) {
 
 TEST(Replay, AReplayTakesThePortOfItsPlaceAmongTheDevices) {
     const CliRun run = RunCliWith({"--simulate=qmx-s,replay:" + kVmLog, "--virtual-time", "list"});
-    EXPECT_NE(run.out.find("1  QMX-C  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  3.1.0\n"),
+    EXPECT_NE(run.out.find("1  QMX-C  PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)  -  3.1.0\n"),
               std::string::npos)
         << run.out;
     // The list read the version and sent no more: the log goes on with the switch.
@@ -62,6 +62,23 @@ TEST(Replay, AFailureReplaysToTheSameFailure) {
         check.find("\ncause: record 4 (0x2080): the echo differs at byte 8 (0xCD, not 0xCC)\n"),
         std::string::npos)
         << check;
+}
+
+// The device's serial number goes into its log and comes back from the replay; a log of an
+// older version, without it, replays a device without one.
+TEST(Replay, TheSerialNumberTravelsThroughTheLog) {
+    test::Folder folder;
+    const std::string log = folder / "serial.reports";
+    ASSERT_EQ(RunCliWith({"--simulate=qmx-c:serial=QC-0042", "--virtual-time", "--report-log", log,
+                          "update", kSample})
+                  .status,
+              kExitOk);
+    EXPECT_NE(test::ReadFile(log).find(" DEVICE 3A7D:1F02 IN 64 OUT 64 SERIAL QC-0042\n"),
+              std::string::npos);
+    const CliRun replayed = RunCliWith(
+        {"--json", "--simulate=replay:" + log + ",replay:" + kVmLog, "--virtual-time", "list"});
+    EXPECT_NE(replayed.out.find("\"serial\":\"QC-0042\""), std::string::npos) << replayed.out;
+    EXPECT_NE(replayed.out.find("\"serial\":null"), std::string::npos) << replayed.out;
 }
 
 // A report cut short in a digit is refused, by the replay and by the check alike.

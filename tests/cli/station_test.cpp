@@ -121,6 +121,41 @@ TEST(Station, EachArrivalAtAFreePortIsANewBoard) {
     EXPECT_EQ(ByPort(test::ReadFile(files / "late"))["Q"], (Lines{"\"3.1.0\" passed \"3.2.0\""}));
 }
 
+// With --ports the station takes boards only at those locations (a trailing * for all a prefix
+// begins) and tells once of each other board, which it leaves untouched; every record and event
+// names its board's serial number.
+TEST(Station, TakesOnlyTheBenchsPortsAndNamesEachBoardBySerial) {
+    test::TempFile image(test::QmxCImage(20));
+    Folder files;
+    const CliRun run = Station(
+        "qmx-c:location=A-1:serial=SN-A1,qmx-c:location=A-2:plug=2s,qmx-c:location=B-1,"
+        "qmx-c:fail=nolocation,qmx-c:location=B-2:serial=SN-B2",
+        image,
+        {"--json", "--count", "3", "--ports", "A-*,B-2", "--results", files / "results",
+         "--flash-dump", files / "flash{n}"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    std::map<std::string, std::string> serials;  // the serial of each result, by location
+    for (const nlohmann::json& record : Ended(test::ReadFile(files / "results"))) {
+        serials[record["location"]] = record["serial"].dump();
+    }
+    EXPECT_EQ(serials, (std::map<std::string, std::string>{
+                           {"A-1", "\"SN-A1\""}, {"A-2", "\"TVS00002\""}, {"B-2", "\"SN-B2\""}}));
+    std::vector<std::string> ignored, statuses;
+    for (const nlohmann::json& event : test::Records(run.out)) {
+        if (event["event"] == "ignored") {
+            ignored.push_back(event["location"].get<std::string>() + " " + event["serial"].dump());
+        } else if (event["event"] == "status" && !event["serial"].is_string()) {
+            statuses.push_back(event.dump());
+        }
+    }
+    EXPECT_EQ(ignored, (std::vector<std::string>{"B-1 \"TVS00003\"", " \"TVS00004\""}));
+    EXPECT_EQ(statuses, std::vector<std::string>{});
+    // The boards left alone were not written.
+    for (const char* untouched : {"flash2", "flash3"}) {
+        EXPECT_TRUE(test::ReadFile(files / untouched) == std::string(0x10000, '\xFF'));
+    }
+}
+
 // Once it takes no more boards, the station sleeps until its runs end: each of its waits for
 // the system's word has a length (a wait of none is followed by a scan, which a station that
 // takes no boards makes no more).
@@ -160,10 +195,11 @@ TEST(Station, SkipsWhatIsCurrentOrNewer) {
         image,
         {"--skip-current", "--no-downgrade", "--count", "4", "--flash-dump", files / "flash{n}"});
     EXPECT_EQ(run.status, kExitOk) << run.err;
-    for (const char* line : {"QMX-C  3.2.0 -> 3.2.0  skipped  0.0 s  already current\n",
-                             "QMX-C  3.3.0 -> 3.3.0  skipped  0.0 s  newer than the image\n",
-                             "QMX-C  3.1.9 -> 3.2.0  passed", "Z51-Arud  - -> 3.2.0  passed",
-                             "tally: 2 passed, 0 failed, 2 skipped in "}) {
+    for (const char* line :
+         {"QMX-C  TVS00001  3.2.0 -> 3.2.0  skipped  0.0 s  already current\n",
+          "QMX-C  TVS00002  3.3.0 -> 3.3.0  skipped  0.0 s  newer than the image\n",
+          "QMX-C  TVS00003  3.1.9 -> 3.2.0  passed", "Z51-Arud  TVS00004  - -> 3.2.0  passed",
+          "tally: 2 passed, 0 failed, 2 skipped in "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
     }
     for (const char* skipped : {"flash0", "flash1"}) {

@@ -46,16 +46,19 @@ TEST(UpdateMany, EachDeviceHasItsOwnRunLogFlashAndResult) {
                           files / "log{n}", "--flash-dump", files / "flash{n}", "update",
                           image.path().string(), "--all"});
     EXPECT_EQ(run.status, kExitFailed);
-    EXPECT_EQ(Table(run.out),
-              "#|location|model|result|version|status\n"
-              "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|passed|3.2.0|FW update successfully\n"
-              "1|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)|QMX-C|passed|3.2.0|FW update successfully\n"
-              "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-S|refused|3.1.0|File Parse error!\n"
-              "3|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)|Z51-Arud|passed|3.2.0|FW update "
-              "successfully\n"
-              "2: " +
-                  image.path().string() +
-                  ": line 1: identity bytes of the record at 0x2100 differ from the device's\n");
+    EXPECT_EQ(
+        Table(run.out),
+        "#|location|model|serial|result|version|status\n"
+        "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|TVS00001|passed|3.2.0|FW update "
+        "successfully\n"
+        "1|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)|QMX-C|TVS00002|passed|3.2.0|FW update "
+        "successfully\n"
+        "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-S|TVS00003|refused|3.1.0|File Parse error!\n"
+        "3|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)|Z51-Arud|TVS00004|passed|3.2.0|FW update "
+        "successfully\n"
+        "2: " +
+            image.path().string() +
+            ": line 1: identity bytes of the record at 0x2100 differ from the device's\n");
     for (const int n : {0, 1, 3}) {
         SCOPED_TRACE(n);
         EXPECT_TRUE(test::ReadFile(files / ("flash" + std::to_string(n))) == FlashWith(image));
@@ -113,11 +116,12 @@ TEST(UpdateMany, SelectionsAndRefusals) {
                           files / "flash{n}", "update", path, "--device", "2,0"});
     EXPECT_EQ(picked.status, kExitOk) << picked.err;
     // The rows in the order given.
-    EXPECT_EQ(
-        Table(picked.out),
-        "#|location|model|result|version|status\n"
-        "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-C|passed|3.2.0|FW update successfully\n"
-        "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|passed|3.2.0|FW update successfully\n");
+    EXPECT_EQ(Table(picked.out),
+              "#|location|model|serial|result|version|status\n"
+              "2|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)|QMX-C|TVS00003|passed|3.2.0|FW update "
+              "successfully\n"
+              "0|PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)|QMX-C|TVS00001|passed|3.2.0|FW update "
+              "successfully\n");
     EXPECT_TRUE(test::ReadFile(files / "flash1") == std::string(0x10000, '\xFF'));
     EXPECT_TRUE(test::ReadFile(files / "flash2") == FlashWith(image));
 
@@ -134,8 +138,10 @@ TEST(UpdateMany, SelectionsAndRefusals) {
         EXPECT_EQ(run.out, "");
     }
 
-    const DeviceTable table{
-        {"QMX-C", 0, "A", {}}, {"QMX-C", 1, "", {}}, {"QMX-S", 2, "A", {}}, {"TZN", 3, "B", {}}};
+    const DeviceTable table{{"QMX-C", 0, "A", {}, {}},
+                            {"QMX-C", 1, "", {}, {}},
+                            {"QMX-S", 2, "A", {}, {}},
+                            {"TZN", 3, "B", {}, {}}};
     EXPECT_EQ(WhyNotAtOnce(table, {1}), std::nullopt);  // alone it is updated as ever
     EXPECT_EQ(WhyNotAtOnce(table, {1, 3}).value_or("").rfind("device 1 has no location path", 0),
               0u);

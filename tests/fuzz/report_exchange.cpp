@@ -26,6 +26,9 @@ public:
     bool GetAttributes(DeviceHandle handle, HidAttributes& attributes) override {
         return hid_.GetAttributes(handle, attributes);
     }
+    bool GetSerialNumber(DeviceHandle handle, std::string& serial) override {
+        return hid_.GetSerialNumber(handle, serial);
+    }
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override { return hid_.GetCaps(handle, caps); }
     bool SetOutputReport(DeviceHandle handle, std::span<const std::uint8_t> report,
                          SystemError& error) override {

@@ -24,6 +24,7 @@ class ScriptedHid final : public HidClass {
 public:
     Guid HidGuid() override { return {}; }
     bool GetAttributes(DeviceHandle, HidAttributes&) override { return false; }
+    bool GetSerialNumber(DeviceHandle, std::string&) override { return false; }
     bool GetCaps(DeviceHandle, HidCaps&) override { return false; }
     bool SetOutputReport(DeviceHandle, std::span<const std::uint8_t> report,
                          SystemError&) override {

@@ -33,6 +33,15 @@ TEST(ReportLogReader, FindsEachAppearanceWithOrWithoutDeviceLines) {
     }
 }
 
+// A serial number is the rest of its line, spaces and all.
+TEST(ReportLogReader, ASerialNumberIsTheRestOfItsDeviceLine) {
+    std::string error;
+    const auto session =
+        Read("0 DEVICE 3A7D:1F02 IN 64 OUT 64 SERIAL  AB 12 SERIAL\n1 OUT 03\n", error);
+    ASSERT_TRUE(session) << error;
+    EXPECT_EQ(session->devices.at(0).serial, " AB 12 SERIAL");
+}
+
 TEST(ReportLogReader, DamageIsNamedWithItsLine) {
     const std::string good = "0 DEVICE 3A7D:1F02 IN 64 OUT 64\n";
     const std::pair<std::string, std::string> cases[] = {
@@ -44,8 +53,12 @@ TEST(ReportLogReader, DamageIsNamedWithItsLine) {
         {good + "5 SENT 03\n",
          "line 2: expected DEVICE, CAUSE, OUT or IN after the time: '5 SENT 03'"},
         {"0 DEVICE 3A7D:1F02 IN 64\n",
-         "line 1: expected DEVICE VVVV:PPPP IN n OUT m: '0 DEVICE 3A7D:1F02 IN 64'"},
+         "line 1: expected DEVICE VVVV:PPPP IN n OUT m [SERIAL text]: '0 DEVICE 3A7D:1F02 IN 64'"},
         {"0 OUT 03\n" + good, "line 2: a DEVICE line after reports without one"},
+        {"0 DEVICE 3A7D:1F02 IN 64 OUT 64 SERIAL\n",
+         "line 1: expected DEVICE VVVV:PPPP IN n OUT m [SERIAL text]: '0 DEVICE 3A7D:1F02 IN 64 "
+         "OUT "
+         "64 SERIAL'"},
         {"99999999999 OUT 03\n", "line 1: not a line of a report log: '99999999999 OUT 03'"},
         {"\n\n", "the log holds no reports"},
         // No line makes the reader hold more than a report log line can be.

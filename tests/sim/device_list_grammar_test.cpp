@@ -18,7 +18,7 @@ auto Fields(const FamilyDeviceConfig& c) {
                     c.faults.bootLoaderNeverAppears, c.faults.returnLocationPath,
                     c.faults.unplugAtRecord, c.faults.noLocationPath,
                     c.faults.bootVersionUnanswered, c.faults.runIgnored,
-                    c.faults.versionKeptAfterRun, c.plugMs, c.unplugMs);
+                    c.faults.versionKeptAfterRun, c.plugMs, c.unplugMs, c.serial);
 }
 
 TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
@@ -60,6 +60,8 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
          }},
         {"tzn,qmx-s:fail=otherport", 1, 0x1F01,
          [](auto& c) { c.faults.returnLocationPath = Port(10); }},
+        {"qmx-s,tzn:serial=" + std::string(125, 'S') + "~", 1, 0x1F10,
+         [](auto& c) { c.serial = std::string(125, 'S') + "~"; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -69,6 +71,7 @@ TEST(ParseDeviceList, GoodSpecsSetTheirFields) {
         ASSERT_EQ(devices->size(), static_cast<std::size_t>(std::ranges::count(c.text, ',')) + 1);
         FamilyDeviceConfig expected =
             FamilyDeviceConfig::ForModel(c.productId, Port(static_cast<int>(c.index) + 1));
+        expected.serial = "TVS0000" + std::to_string(c.index + 1);
         c.set(expected);
         EXPECT_EQ(Fields((*devices)[c.index]), Fields(expected));
     }
@@ -84,6 +87,12 @@ TEST(ParseDeviceList, BadSpecsNameThePositionAndText) {
         {"qmx-s,", "device 1: empty (two commas in a row, or one at an end)"},
         {"qmx-s:location=A:B", "device 0: unknown key 'B' (location TEXT cannot contain ':')"},
         {"qmx-s:location=", "device 0: 'location' needs a value"},
+        {"qmx-s:serial=" + std::string(127, 'S'),
+         "device 0: 'serial=" + std::string(127, 'S') +
+             "' is not serial=TEXT, 1 to 126 printable ASCII characters"},
+        {"qmx-s:serial=A B",
+         "device 0: 'serial=A B' is not serial=TEXT, 1 to 126 printable ASCII "
+         "characters"},
         {"qmx-s:location=" + std::string(256, 'P'),
          "device 0: 'location' is longer than 255 characters"},
         {"qmx-s:version=1.2.256", "device 0: 'version=1.2.256' is not version=A.B.C, each 0-255"},

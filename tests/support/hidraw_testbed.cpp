@@ -60,6 +60,7 @@ struct HidrawTestbed::Slot {
     std::mutex deviceLock;  // guards the emulator between the ioctl thread and the test
     // What the nodes show: the mouse's unless the emulator says otherwise.
     std::uint16_t vendorId = 0x046D, productId = 0xC077, release = 0x0200;
+    std::string serial;  // the USB device's serial attribute; none when empty
     std::vector<std::uint8_t> descriptor = kMouseDescriptor;
     int hidrawNumber = -1;
     // The USB device and its interface, then (while the driver has the interface) the HID
@@ -162,6 +163,7 @@ void HidrawTestbed::AddFamilyDevice(sim::FamilyDeviceConfig config, int port, bo
     slot.vendorId = shown.vendorId;
     slot.productId = shown.productId;
     slot.release = shown.versionNumber;
+    slot.serial = shown.serial;
     slot.descriptor = sim::FamilyReportDescriptor(shown.caps);
     Add(slot);
 }
@@ -226,6 +228,9 @@ void HidrawTestbed::Add(Slot& slot) {
         Hex4(slot.productId).c_str(), "bcdDevice", Hex4(slot.release).c_str(),
         "bConfigurationValue", "1", nullptr, "DEVTYPE", "usb_device", "DEVNAME",
         UsbNode(slot.port).c_str(), nullptr);
+    if (!slot.serial.empty()) {
+        umockdev_testbed_set_attribute(bed_, usb, "serial", slot.serial.c_str());
+    }
     std::vector<std::uint8_t> descriptors = UsbDescriptors(slot.interruptOut);
     umockdev_testbed_set_attribute_binary(bed_, usb, "descriptors", descriptors.data(),
                                           static_cast<gssize>(descriptors.size()));

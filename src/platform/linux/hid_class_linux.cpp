@@ -40,6 +40,12 @@ public:
         return true;
     }
 
+    // As the kernel read it from the device when it enumerated: the device is not asked.
+    bool GetSerialNumber(DeviceHandle handle, std::string& serial) override {
+        serial = linux_hid::ToInterface(handle).interface.serial;
+        return !serial.empty();
+    }
+
     // The report descriptor the HID driver shows in sysfs while it has the interface; else (or
     // once it has let go), on usbfs, the device's own, which takes the interface from its driver
     // to ask for it.

@@ -74,6 +74,7 @@ bool ReadUsbDevice(udev_device* usb, HidInterface& interface) {
     interface.vendorId = NumberAttribute(usb, "idVendor", 16).value_or(0);
     interface.productId = NumberAttribute(usb, "idProduct", 16).value_or(0);
     interface.release = NumberAttribute(usb, "bcdDevice", 16);
+    interface.serial = Text(udev_device_get_sysattr_value(usb, "serial"));
     interface.locationInformation = LocationInformation(busnum, devpath);
     return true;
 }

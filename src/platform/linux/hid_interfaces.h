@@ -37,6 +37,7 @@ struct HidInterface {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::optional<std::uint16_t> release;  // of the USB device
+    std::string serial;                    // the USB device's; empty when it has none
     std::string locationPath;              // the USB port; empty without a USB device
     std::string locationInformation;
     // The sysfs path of the HID device the hidraw node belongs to, where the HID driver shows the

@@ -7,6 +7,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
+#include <cwchar>
 #include <iterator>
 
 #include "platform/hid_class.h"
@@ -47,6 +49,23 @@ public:
         attributes.productId = system.ProductID;
         attributes.versionNumber = system.VersionNumber;
         return true;
+    }
+
+    bool GetSerialNumber(DeviceHandle handle, std::string& serial) override {
+        // A USB string descriptor holds at most 126 UTF-16 units; the driver may fill the buffer
+        // without a terminating zero, so one more is kept.
+        std::array<wchar_t, 128> text{};
+        if (!::HidD_GetSerialNumberString(
+                ToHandle(handle), text.data(),
+                static_cast<ULONG>((text.size() - 1) * sizeof(wchar_t)))) {
+            return false;
+        }
+        const int units = static_cast<int>(std::wcslen(text.data()));
+        std::array<char, 128 * 3> bytes{};
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), units, bytes.data(),
+                                               static_cast<int>(bytes.size()), nullptr, nullptr);
+        serial.assign(bytes.data(), static_cast<std::size_t>(std::max(size, 0)));
+        return !serial.empty();
     }
 
     bool GetCaps(DeviceHandle handle, HidCaps& caps) override {

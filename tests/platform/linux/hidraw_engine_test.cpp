@@ -21,8 +21,11 @@ constexpr std::uint16_t kQmxC = 0x1F02;
 // torvane-cli without --simulate, on the system's clock.
 class HidrawCliTest : public ::testing::Test {
 protected:
+    // The device at port 2 has the serial number "LINE 0002"; the others have none.
     void Add(int port, bool interruptOut = false) {
-        bed.AddFamilyDevice(FamilyDeviceConfig::ForModel(kQmxC, ""), port, interruptOut);
+        FamilyDeviceConfig config = FamilyDeviceConfig::ForModel(kQmxC, "");
+        config.serial = port == 2 ? "LINE 0002" : "";
+        bed.AddFamilyDevice(config, port, interruptOut);
     }
 
     HidrawTestbed bed{SystemClock()};
@@ -67,9 +70,9 @@ TEST_F(HidrawCliTest, AnInterfaceLeftWithoutADriverIsGivenBackAndAClaimedOneIsBu
     EXPECT_EQ(list.err, "torvane-cli: 1-1:1.0 (" + HidrawTestbed::UsbNode(1) + "): " + killed +
                             "; given back\ntorvane-cli: 1-5:1.0 (" + HidrawTestbed::UsbNode(5) +
                             "): no driver yet: still being set up\n");
-    EXPECT_EQ(list.out, "0  QMX-C  " + HidrawTestbed::IdPath(1) + "  3.1.0\n1  QMX-C  " +
-                            HidrawTestbed::IdPath(2) + "  no answer\n2  QMX-C  " +
-                            HidrawTestbed::IdPath(5) + "  3.1.0\n");
+    EXPECT_EQ(list.out, "0  QMX-C  " + HidrawTestbed::IdPath(1) + "  -  3.1.0\n1  QMX-C  " +
+                            HidrawTestbed::IdPath(2) + "  LINE 0002  no answer\n2  QMX-C  " +
+                            HidrawTestbed::IdPath(5) + "  -  3.1.0\n");
 }
 
 TEST_F(HidrawCliTest, DoctorNamesTheKernelTheReportIoctlsNeed) {
