@@ -198,8 +198,8 @@ void Gadget::Destroy() {
     ::umount(mountPoint_.c_str());
     ::rmdir(mountPoint_.c_str());
     ::unlink(Path("configs/c.1/" + function_).c_str());
-    for (const std::string& dir :
-         {std::string("configs/c.1"), "functions/" + function_, std::string()}) {
+    for (const std::string& dir : {std::string("configs/c.1"), "functions/" + function_,
+                                   std::string("strings/0x409"), std::string()}) {
         ::rmdir(Path(dir).c_str());
     }
 }
@@ -210,6 +210,12 @@ bool Gadget::Attach(const SimInterface& shown) {
     const bool outEndpoint = out_ != OutEndpoint::None;
     if (!WriteText(Path("idProduct"), Hex4(shown.productId)) ||
         !WriteText(Path("bcdDevice"), Hex4(shown.versionNumber))) {
+        return false;
+    }
+    // The serial number as the device's string descriptor in US English, which the kernel shows
+    // in sysfs.
+    if (!shown.serial.empty() && !(MakeDir(Path("strings/0x409")) &&
+                                   WriteText(Path("strings/0x409/serialnumber"), shown.serial))) {
         return false;
     }
     ep0_ = ::open((mountPoint_ + "/ep0").c_str(), O_RDWR | O_CLOEXEC);
