@@ -132,7 +132,9 @@ TEST(ProgramStart, ArgumentsNotItsOwnAreIgnoredAndTheFileDialogChoosesTheImage) 
 
     // The device opened for the selection and its version read, then the update's reports.
     const std::string reports = test::ReadFile(log.path());
-    EXPECT_EQ(reports.rfind("0 DEVICE 3A7D:1F02 IN 64 OUT 64\n0 OUT 03 7E 5A 02 04 00", 0), 0u)
+    EXPECT_EQ(reports.rfind(
+                  "0 DEVICE 3A7D:1F02 IN 64 OUT 64 SERIAL TVS00001\n0 OUT 03 7E 5A 02 04 00", 0),
+              0u)
         << reports;
 }
 
