@@ -18,15 +18,16 @@ inline constexpr int kExitInterrupted = 130;
 struct CliOptions {
     std::string command;  // list, version, update, station, inspect or (on Linux) doctor
     std::string file;
-    int device = 0;                       // version: the entry read
-    std::vector<int> devices;             // update: the entries updated; empty for entry 0
-    bool all = false;                     // update: every listed entry
-    bool skipCurrent = false;             // station: no write where the version is the image's
-    bool noDowngrade = false;             // station: no write where it is newer
-    std::size_t count = 0;                // station: devices to end before it stops; 0: no end
-    std::string results;                  // station: the file each device's result is added to
-    std::optional<std::string> identity;  // inspect: 14 hex digits
-    std::optional<std::string> simulate;  // DEVICES; empty for the default family
+    int device = 0;                        // version: the entry read
+    std::vector<int> devices;              // update: the entries updated; empty for entry 0
+    bool all = false;                      // update: every listed entry
+    bool skipCurrent = false;              // station: no write where the version is the image's
+    bool noDowngrade = false;              // station: no write where it is newer
+    std::size_t count = 0;                 // station: devices to end before it stops; 0: no end
+    std::string results;                   // station: the file each device's result is added to
+    std::optional<std::string> dashboard;  // station: [ADDRESS:]PORT of its live page
+    std::optional<std::string> identity;   // inspect: 14 hex digits
+    std::optional<std::string> simulate;   // DEVICES; empty for the default family
     bool virtualTime = false;
     std::string reportLog;
     std::string flashDump;
