@@ -43,7 +43,7 @@ header {
 .count.failed b { color: #ff6161; }
 .count.skipped b { color: #b4c1ce; }
 main { padding: 1.2rem 1.5rem; }
-#tiles { display: grid; grid-template-columns: repeat(auto-fill, minmax(17rem, 1fr)); gap: 1rem; }
+#tiles { display: grid; grid-template-columns: repeat(auto-fill, minmax(14rem, 1fr)); gap: 1rem; }
 .tile {
   display: flex; flex-direction: column; gap: .3rem; min-height: 12rem; padding: 1rem;
   border-radius: .7rem; border: 4px solid transparent; background: var(--waiting);
@@ -55,10 +55,11 @@ main { padding: 1.2rem 1.5rem; }
 .port { font-size: 1.7rem; font-weight: 800; }
 .location { font: .8rem/1.2 ui-monospace, "DejaVu Sans Mono", monospace; opacity: .75; word-break: break-all; }
 .model { font-size: 1.1rem; font-weight: 600; }
-.state { font-size: 2.1rem; font-weight: 900; text-transform: uppercase; letter-spacing: .03em; }
+.state { font-size: 1.9rem; font-weight: 900; text-transform: uppercase; letter-spacing: .03em; }
 .tile.updating .state { color: var(--updating); }
 .bar { height: 1rem; border-radius: .5rem; overflow: hidden; background: rgba(255, 255, 255, .18); }
 .bar > div { height: 100%; background: var(--updating); transition: width .2s; }
+.status, .cause { overflow-wrap: anywhere; }
 .cause { font-weight: 700; }
 .seconds { margin-top: auto; color: rgba(255, 255, 255, .85); }
 h2 { margin: 1.6rem 0 .6rem; font-size: 1.3rem; color: var(--dim); text-transform: uppercase; letter-spacing: .06em; }
@@ -68,6 +69,7 @@ table { width: 100%; border-collapse: collapse; font-size: 1rem; }
 th, td { padding: .45rem .6rem; text-align: left; border-bottom: 1px solid #2d3944; vertical-align: top; }
 th { color: var(--dim); font-weight: 600; }
 td.result { font-weight: 800; text-transform: uppercase; }
+td.nowrap { white-space: nowrap; }
 tr.passed td.result { color: #43e070; }
 tr.failed td.result, tr.refused td.result { color: #ff6161; }
 tr.skipped td.result { color: #b4c1ce; }
@@ -157,13 +159,13 @@ function tile(port) {
 
 function record(board) {
   const row = element("tr", board.result);
-  const time = board.time ? new Date(board.time).toLocaleTimeString() : "";
+  const time = board.time ? new Date(board.time).toLocaleTimeString([], { hourCycle: "h23" }) : "";
   const version = (board.versionBefore ?? "\u2013") + " \u2192 " + (board.versionAfter ?? "\u2013");
   const status = board.status + (board.cause ? ": " + board.cause : "");
-  row.append(element("td", "", board.device), element("td", "", time),
+  row.append(element("td", "", board.device), element("td", "nowrap", time),
              element("td", "", portName(board.location || "")), element("td", "", board.model),
              element("td", "", board.serial ?? ""), element("td", "result", board.result),
-             element("td", "wide", version), element("td", "", seconds(board.seconds)),
+             element("td", "wide nowrap", version), element("td", "nowrap", seconds(board.seconds)),
              element("td", "wide", status));
   return row;
 }

@@ -85,7 +85,10 @@ void StationState::Apply(const json& event) {
         // A late status of a board that already ended changes nothing.
         if (tile.state == "updating" && tile.device == Field(event, "device")) {
             tile.status = Text(event, "status");
-            tile.percent = Field(event, "percent");
+            // A status without a progress (the closing steps after the writes) keeps the last.
+            if (const json percent = Field(event, "percent"); percent.is_number()) {
+                tile.percent = percent;
+            }
         }
     } else if (name == "device") {
         const std::string result = Text(event, "result");

@@ -38,7 +38,7 @@ private:
         nlohmann::json serial;  // a text, or null
         std::string state = "waiting";
         std::string status;      // the run's last status text
-        nlohmann::json percent;  // null without a progress
+        nlohmann::json percent;  // the run's last progress, null before its first
         std::string stage;
         std::string cause;
         nlohmann::json seconds;  // null until the board ended
