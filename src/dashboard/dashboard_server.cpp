@@ -19,8 +19,9 @@ bool ParseListenAddress(const std::string& text, ServerOptions& options, std::st
         return false;
     }
     boost::system::error_code code;
-    boost::asio::ip::make_address(address, code);
-    if (code) {
+    const boost::asio::ip::address parsed = boost::asio::ip::make_address(address, code);
+    // Windows reads "1.2.3" as 1.2.0.3: an IPv4 address is written in full.
+    if (code || (parsed.is_v4() && parsed.to_string() != address)) {
         error =
             "'" + address + "' is not an IP address of this machine (such as 127.0.0.1 or 0.0.0.0)";
         return false;
