@@ -1,14 +1,7 @@
 #!/usr/bin/python3
-"""The station's live page in a real browser (headless Chromium through its WebDriver).
-
-A simulated station runs in real time with boards plugged in one after another: one that
-passes, one whose echo fails, one already current (skipped) that is pulled out and replaced by
-one that passes, one the image does not fit and one more that passes. The page's tiles are read
-at fixed points, a screenshot of the bench is saved, and once the station has ended the page
-shows that it lost the station; a station started again on the same port is found again.
-
-    station_page.py TORVANE-CLI IMAGE --screenshot FILE.png
-"""
+"""The station's live page in headless Chromium while a simulated bench runs in real time: its
+tiles read at fixed points, a screenshot, and a station started again on the same port found by
+the page by itself.   station_page.py TORVANE-CLI IMAGE --screenshot FILE.png"""
 
 import argparse
 import re
@@ -44,20 +37,17 @@ class Station:
             [cli, "--simulate=" + devices, "station", image, "--skip-current",
              "--count", str(count), "--dashboard", address],
             stdout=subprocess.DEVNULL, stderr=self.err)
-        self.url = wait_for("the page's address", self.printed_url, 30)
+        found = wait_for("the page's address", lambda: re.search(
+            r"live page: (http://\S+)", self.text()) or self.process.poll() is not None, 30)
+        assert found is not True, "the station ended before its page: " + self.text()
+        self.url = found.group(1)
 
-    def printed_url(self):
+    def text(self):
         self.err.seek(0)
-        found = re.search(r"live page: (http://\S+)", self.err.read())
-        if not found and self.process.poll() is not None:
-            self.err.seek(0)
-            raise AssertionError("the station ended before its page: " + self.err.read())
-        return found and found.group(1)
+        return self.err.read()
 
     def wait(self, timeout):
-        status = self.process.wait(timeout)
-        self.err.seek(0)
-        return status, self.err.read()
+        return self.process.wait(timeout), self.text()
 
 
 def wait_for(what, check, timeout):
@@ -103,7 +93,6 @@ def main():
         driver.get(station.url)
         tiles = lambda: driver.execute_script(TILES)
         state = lambda location: tiles().get(location, {}).get("state")
-        shown = lambda text: driver.execute_script(f"return document.getElementById('{text}')")
 
         wait_for("the first board updating", lambda: state(port(1)) == "updating", 10)
         assert tiles()[port(1)]["bar"], "an updating tile has a progress bar"
@@ -134,7 +123,6 @@ def main():
         wait_for("the new station's board skipped", lambda: state(port(1)) == "skipped", 15)
         status, err = station.wait(20)
         assert status == 0, f"exit status {status}: {err}"
-        assert shown("version").text == "Image 3.2.0"
     finally:
         driver.quit()
         if station and station.process.poll() is None:

@@ -1,16 +1,13 @@
 // Boost 1.74's Asio uses std::exchange under C++20 without including <utility>.
 #include <utility>
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
-#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
-
-#include <future>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -55,68 +52,31 @@ Reply Request(std::uint16_t port, const std::string& target, http::verb verb = h
             response.body()};
 }
 
-// A viewer of /events that reads every state until the server closes; ready once the first
-// state came.
-class Viewer {
-public:
-    explicit Viewer(std::uint16_t port) : socket_(io_) {
-        socket_.connect(Loopback(port));
-        http::request<http::empty_body> request(http::verb::get, "/events", 11);
-        request.set(http::field::host, "127.0.0.1");
-        http::write(socket_, request);
-        http::response_parser<http::empty_body> head;
-        http::read_header(socket_, buffer_, head);
-        EXPECT_EQ(head.get()[http::field::content_type], "text/event-stream");
-        text_ = beast::buffers_to_string(buffer_.data());
-        thread_ = std::thread([this] { ReadAll(); });
-        ready_.get_future().wait();
+// A viewer of /events: made once the first state came; States() reads the rest until the server
+// closes, all held by the system meanwhile.
+struct Viewer {
+    explicit Viewer(std::uint16_t port) {
+        socket.connect(Loopback(port));
+        asio::write(socket, asio::buffer(std::string_view("GET /events HTTP/1.1\r\n\r\n")));
+        asio::read_until(socket, asio::dynamic_buffer(text), "}\n\n");
+        EXPECT_NE(text.find("Content-Type: text/event-stream\r\n"), std::string::npos) << text;
     }
-    ~Viewer() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    // The states in the order they came, once the server closed.
     std::vector<json> States() {
-        thread_.join();
-        return states_;
+        boost::system::error_code end;
+        asio::read(socket, asio::dynamic_buffer(text), end);
+        std::vector<json> states;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with("data: ")) {
+                states.push_back(json::parse(line.substr(6)));
+            }
+        }
+        return states;
     }
 
-private:
-    void ReadAll() {
-        bool told = false;
-        for (;;) {
-            for (std::size_t end; (end = text_.find("\n\n")) != std::string::npos;) {
-                const std::string event = text_.substr(0, end);
-                text_.erase(0, end + 2);
-                if (event.starts_with("data: ")) {
-                    states_.push_back(json::parse(event.substr(6)));
-                }
-            }
-            if (!told && !states_.empty()) {
-                ready_.set_value();
-                told = true;
-            }
-            char chunk[4096];
-            boost::system::error_code error;
-            const std::size_t got = socket_.read_some(asio::buffer(chunk), error);
-            if (error) {
-                break;
-            }
-            text_.append(chunk, got);
-        }
-        if (!told) {
-            ready_.set_value();
-        }
-    }
-
-    asio::io_context io_;
-    tcp::socket socket_;
-    beast::flat_buffer buffer_;
-    std::string text_;
-    std::vector<json> states_;
-    std::promise<void> ready_;
-    std::thread thread_;
+    asio::io_context io;
+    tcp::socket socket{io};
+    std::string text;
 };
 
 // A simulated station on virtual time, with the page's server on a free loopback port.
