@@ -9,9 +9,14 @@ export TORVANE_ROOT
 # Linux: qt6-base-dev (Qt Widgets and Qt Test; the libqt6gui6 it pulls in holds the X11 platform
 # and the offscreen one the tests draw on) and fonts-dejavu-core (a font, so that the offscreen
 # platform has one on a bare machine).
+# libboost-dev: the header-only Asio and Beast of the station's live page.
 TORVANE_NATIVE_PACKAGES=(cmake ninja-build g++ googletest clang-format libcli11-dev nlohmann-json3-dev
-    pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev
+    libboost-dev pkg-config libudev-dev libusb-1.0-0-dev umockdev libumockdev-dev
     qt6-base-dev fonts-dejavu-core)
+
+# Debian 12 packages for the browser test of the station's live page (label browser): headless
+# Chromium, its WebDriver and the Python client that drives it.
+TORVANE_BROWSER_PACKAGES=(chromium chromium-driver python3-selenium)
 
 # Debian 12 packages for the fuzz targets (tests/fuzz, scripts/fuzz): clang and its compiler-rt
 # runtime, which holds libFuzzer and the sanitizer runtimes.
@@ -27,9 +32,10 @@ TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev strace)
 # Debian 12 packages for the 32-bit Windows cross build and for running its tests under Wine.
 # Wine's recommended packages (fonts, GL, sound, TLS, ...) are not needed for console programs,
 # hence --no-install-recommends below; wine32:i386 is named so that apt does not pick wine64.
-# fonts-wqy-microhei gives the Wine prefix its Chinese glyphs (cmake/wine-run).
+# fonts-wqy-microhei gives the Wine prefix its Chinese glyphs (cmake/wine-run); curl reads the
+# live page of the station that runs under Wine.
 TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth
-    fonts-wqy-microhei)
+    fonts-wqy-microhei curl)
 
 # Debian 12 packages for scripts/screenshots only: xdotool drives the window, imagemagick's
 # import captures it.
@@ -121,6 +127,10 @@ torvane_provide_display() {
 
 torvane_install_native_packages() {
     torvane_install_packages "${TORVANE_NATIVE_PACKAGES[@]}"
+}
+
+torvane_install_browser_packages() {
+    torvane_install_packages "${TORVANE_BROWSER_PACKAGES[@]}"
 }
 
 torvane_install_fuzz_packages() {

@@ -14,10 +14,37 @@
 #include "cli/stop_control.h"
 #include "cli/terminal_view.h"
 #include "cli/update_many.h"
+#include "dashboard/dashboard_server.h"
 #include "platform/device_access.h"
 #include "system/device_system.h"
 
 namespace torvane::cli {
+namespace {
+
+// The station, with its live page when --dashboard asks for it: the page listens before the
+// station touches any board, and is closed after the station ended, its last state sent.
+int RunStationCommand(DeviceSystem& system, const CliOptions& options, std::ostream& out,
+                      std::ostream& err, bool terminal) {
+    if (!options.dashboard) {
+        return RunStation(system, options, out, err, terminal);
+    }
+    dashboard::ServerOptions where;
+    where.resultsPath = options.results;
+    std::string error;
+    dashboard::ParseListenAddress(*options.dashboard, where, error);  // the parser checked it
+    dashboard::DashboardServer page(system.clock(), where);
+    if (!page.Start(error)) {
+        err << "torvane-cli: --dashboard: " << error << '\n';
+        return kExitFailed;
+    }
+    err << "torvane-cli: the station's live page: " << page.Url() << '\n';
+    err.flush();
+    const int status = RunStation(system, options, out, err, terminal, &page);
+    page.Close();
+    return status;
+}
+
+}  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal) {
     CliOptions options;
@@ -52,7 +79,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     int status = kExitOk;
     if (ManyDevices(options)) {
         if (options.command == "station") {
-            status = RunStation(*system, options, out, err, terminal);
+            status = RunStationCommand(*system, options, out, err, terminal);
         } else {
             const UpdateStops stops(err);
             status = RunUpdateMany(*system, options, stops.now(), out, err, terminal);

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "dashboard/dashboard_server.h"
 #include "protocol/report_log.h"
 #include "sim/device_list_grammar.h"
 
@@ -78,6 +79,16 @@ std::optional<int> ParseCliOptions(int argc, const char* const* argv, CliOptions
                    : star != std::string::npos && star + 1 != port.size()
                        ? "'" + port + "': a * stands only at the end of a location"
                        : std::string();
+        });
+    station
+        ->add_option("--dashboard", options.dashboard,
+                     "Serve a live page of the station at http://ADDRESS:PORT/ (ADDRESS "
+                     "127.0.0.1 unless given, 0.0.0.0 for every address; PORT 0 takes a free one)")
+        ->type_name("[ADDRESS:]PORT")
+        ->check([](const std::string& text) {
+            dashboard::ServerOptions where;
+            std::string error;
+            return dashboard::ParseListenAddress(text, where, error) ? std::string() : error;
         });
 #if TORVANE_DOCTOR
     CLI::App* doctor = app.add_subcommand(

@@ -28,8 +28,9 @@ struct CliOptions {
     // station: the only locations it takes devices at; one ending in '*' is a prefix. Empty:
     // every location.
     std::vector<std::string> ports;
-    std::optional<std::string> identity;  // inspect: 14 hex digits
-    std::optional<std::string> simulate;  // DEVICES; empty for the default family
+    std::optional<std::string> dashboard;  // station: [ADDRESS:]PORT of its live page
+    std::optional<std::string> identity;   // inspect: 14 hex digits
+    std::optional<std::string> simulate;   // DEVICES; empty for the default family
     bool virtualTime = false;
     std::string reportLog;
     std::string flashDump;

@@ -42,6 +42,14 @@ void DeviceBoard::Status(std::size_t row, const std::string& text, int progressP
     }
     shown.status = text;
     shown.percent = progressPercent;
+    if (feed_ != nullptr) {
+        feed_->Publish({{"event", "status"},
+                        {"device", shown.index},
+                        {"location", shown.location},
+                        {"status", text},
+                        {"percent", progressPercent >= 0 ? nlohmann::json(progressPercent)
+                                                         : nlohmann::json()}});
+    }
     if (json_) {
         out_ << Event(row, {{"event", "status"}, {"text", text}}) << '\n';
         if (progressPercent >= 0) {

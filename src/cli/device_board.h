@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "dashboard/station_feed.h"
 #include "update/update_run.h"
 
 namespace torvane::cli {
@@ -34,6 +35,8 @@ public:
     void Finish();
     // A JSON event with the row's device, location and serial fields added.
     std::string Event(std::size_t row, nlohmann::json event) const;
+    // Each status from now on is also told to feed (a "status" event), when it is not null.
+    void Watch(dashboard::StationFeed* feed) { feed_ = feed; }
 
 private:
     struct Row {
@@ -62,6 +65,7 @@ private:
     bool drawn_ = false;
     std::size_t drawnLines_ = 0;
     std::vector<std::string> heldMessages_;
+    dashboard::StationFeed* feed_ = nullptr;
 };
 
 // A run's observer that reports to one row of the board.

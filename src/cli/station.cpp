@@ -19,6 +19,7 @@
 #include "cli/json_text.h"
 #include "cli/results_file.h"
 #include "cli/station_record.h"
+#include "cli/station_scans.h"
 #include "discovery/device_scan.h"
 #include "firmware/hex_image.h"
 #include "platform/stop_signals.h"
@@ -45,45 +46,20 @@ struct Arrival {
     std::jthread thread;
 };
 
-// Where the system gives no word of devices coming and going: only the scans every second.
-class ScansOnly final : public DeviceArrivals {
-public:
-    explicit ScansOnly(Clock& clock) : clock_(clock) {}
-    bool Wait(std::uint32_t timeoutMs, bool) override {
-        clock_.Sleep(timeoutMs);
-        return false;
-    }
-
-private:
-    Clock& clock_;
-};
-
-// Each distinct text of the scans once: the station scans every second.
-class ScanMessages final : public MessageSink {
-public:
-    explicit ScanMessages(std::ostream& err) : err_(err) {}
-    void ShowMessage(const std::string& text, const std::string& = {}) override {
-        if (told_.insert(text).second) {
-            err_ << "torvane-cli: " << text << (text.empty() || text.back() != '\n' ? "\n" : "");
-        }
-    }
-
-private:
-    std::ostream& err_;
-    std::set<std::string> told_;
-};
-
 class Station {
 public:
     Station(DeviceSystem& system, const CliOptions& options, const UpdatePolicy& policy,
-            std::ostream& out, std::ostream& err, bool terminal)
+            std::ostream& out, std::ostream& err, bool terminal, dashboard::StationFeed* feed)
         : system_(system),
           options_(options),
           policy_(policy),
           out_(out),
           err_(err),
           board_(out, err, terminal, options.json),
-          scanMessages_(err) {}
+          scanMessages_(err),
+          feed_(feed) {
+        board_.Watch(feed);
+    }
 
     int Run(ResultsFile& results, DeviceArrivals& arrivals);
 
@@ -112,6 +88,8 @@ private:
     // be written: the station then takes no new device.
     bool Append(ResultsFile& results, const nlohmann::json& object);
     void TellStops();
+    // Tells the feed, if there is one, event named name.
+    void Tell(nlohmann::json event, const char* name);
 
     DeviceSystem& system_;
     const CliOptions& options_;
@@ -120,6 +98,7 @@ private:
     std::ostream& err_;
     DeviceBoard board_;
     ScanMessages scanMessages_;
+    dashboard::StationFeed* feed_;
     std::map<std::string, Slot> slots_;  // the ports taken, by location path
     std::size_t unlocated_ = 0;          // devices without a location path on the bus
     std::set<std::pair<std::string, std::string>> ignored_;  // told of, by location and serial
@@ -179,7 +158,8 @@ void Station::Start(const ListedDevice& entry, ResultsFile& results) {
     // A run that leaves no trace in the results is not started.
     const bool logged =
         PrepareDeviceUpdate(update, system_, board_, options_.reportLog, err_, &nextLog_);
-    if (!logged || !Append(results, MakeStartedRecord(update))) {
+    const nlohmann::json started = logged ? MakeStartedRecord(update) : nlohmann::json();
+    if (!logged || !Append(results, started)) {
         update.outcome.status = logged ? "not started: the results cannot be written"
                                        : "the report log cannot be written";
         update.outcome.cause = CannotWrite(logged ? options_.results : update.logPath);
@@ -187,11 +167,12 @@ void Station::Start(const ListedDevice& entry, ResultsFile& results) {
         running_.push_back(std::move(arrival));
         return;
     }
-    Arrival& started = *arrival;
+    Tell(started, "started");
+    Arrival& run = *arrival;
     running_.push_back(std::move(arrival));
-    started.thread = std::jthread([&started, this] {
-        RunDeviceUpdate(started.update, system_, options_.file, policy_);
-        started.ended.store(true, std::memory_order_release);
+    run.thread = std::jthread([&run, this] {
+        RunDeviceUpdate(run.update, system_, options_.file, policy_);
+        run.ended.store(true, std::memory_order_release);
     });
 }
 
@@ -214,11 +195,13 @@ void Station::Ignore(const ListedDevice& entry) {
     if (!ignored_.insert({entry.location, entry.serial}).second) {
         return;
     }
+    const nlohmann::json event{{"event", "ignored"},
+                               {"location", entry.location},
+                               {"model", entry.text},
+                               {"serial", JsonSerial(entry.serial)}};
+    Tell(event, "ignored");
     const std::string location = entry.location.empty() ? "(no location)" : entry.location;
-    board_.Line(options_.json ? JsonText({{"event", "ignored"},
-                                          {"location", entry.location},
-                                          {"model", entry.text},
-                                          {"serial", JsonSerial(entry.serial)}})
+    board_.Line(options_.json ? JsonText(event)
                               : "ignored: " + location + "  " + entry.text + "  " +
                                     SerialCell(entry.serial) + ": not one of --ports");
 }
@@ -256,6 +239,7 @@ void Station::Record(Arrival& arrival, ResultsFile& results) {
     ++tally_[result == JobResult::kPassed ? 0 : result == JobResult::kSkipped ? 2 : 1];
     StationRecord record = MakeStationRecord(update, arrival.seconds10);
     Append(results, record.object);
+    Tell(record.object, "device");
     TellIncompleteLog(update.log.get(), update.logPath, err_);
     if (options_.json) {
         record.object["event"] = "device";
@@ -282,6 +266,7 @@ void Station::TellStops() {
     const std::string runs = std::to_string(running_.size()) +
                              (running_.size() == 1 ? " run in progress" : " runs in progress");
     if (stopsTold_ == 0) {
+        Tell({}, "stopping");
         err_ << "torvane-cli: stopping: no new device is taken"
              << (running_.empty() ? "" : "; waiting for the " + runs) << '\n';
     } else if (!running_.empty()) {
@@ -289,6 +274,13 @@ void Station::TellStops() {
     }
     err_.flush();
     stopsTold_ = stops;
+}
+
+void Station::Tell(nlohmann::json event, const char* name) {
+    if (feed_ != nullptr) {
+        event["event"] = name;
+        feed_->Publish(event);
+    }
 }
 
 int Station::Run(ResultsFile& results, DeviceArrivals& arrivals) {
@@ -317,25 +309,13 @@ int Station::Run(ResultsFile& results, DeviceArrivals& arrivals) {
     }
     board_.Finish();
 
-    const std::uint32_t elapsed = ElapsedMs(began, clock.TickCount());
-    const std::size_t perHour =
-        elapsed == 0 ? 0 : static_cast<std::size_t>(ended_ * 3'600'000.0 / elapsed + 0.5);
-    const std::size_t passed = tally_[0], failed = tally_[1], skipped = tally_[2];
-    if (options_.json) {
-        out_ << JsonText({{"event", "tally"},
-                          {"passed", passed},
-                          {"failed", failed},
-                          {"skipped", skipped},
-                          {"seconds", elapsed / 1000.0},
-                          {"devicesPerHour", perHour}})
-             << '\n';
-    } else {
-        out_ << "tally: " << passed << " passed, " << failed << " failed, " << skipped
-             << " skipped in " << (elapsed + 500) / 1000 << " s: " << perHour
-             << " devices per hour\n";
-    }
+    const StationRecord tally = MakeTally(tally_, ElapsedMs(began, clock.TickCount()));
+    out_ << (options_.json ? JsonText(tally.object) : tally.line) << '\n';
     out_.flush();
-    return failed > 0 || resultsLost_ ? kExitFailed : kExitOk;
+    if (feed_ != nullptr) {
+        feed_->Publish(tally.object);
+    }
+    return tally_[1] > 0 || resultsLost_ ? kExitFailed : kExitOk;
 }
 
 }  // namespace
@@ -345,18 +325,18 @@ void RequestStationStop() {
 }
 
 int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& out,
-               std::ostream& err, bool terminal) {
+               std::ostream& err, bool terminal, dashboard::StationFeed* feed) {
     std::string why;
     std::unique_ptr<DeviceArrivals> arrivals = system.WatchArrivals(why);
     if (!arrivals) {
         err << "torvane-cli: " << why << "; scanning every second instead\n";
         arrivals = std::make_unique<ScansOnly>(system.clock());
     }
-    return RunStation(system, options, *arrivals, out, err, terminal);
+    return RunStation(system, options, *arrivals, out, err, terminal, feed);
 }
 
 int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& arrivals,
-               std::ostream& out, std::ostream& err, bool terminal) {
+               std::ostream& out, std::ostream& err, bool terminal, dashboard::StationFeed* feed) {
     const UpdatePolicy policy{options.skipCurrent, options.noDowngrade, kReturnWindowMs};
     std::optional<FirmwareVersion> imageVersion;
     {
@@ -388,13 +368,16 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
         return kExitFailed;
     }
     const std::string version = imageVersion ? imageVersion->Text() : "none";
+    nlohmann::json begun = {
+        {"event", "station"}, {"file", options.file}, {"imageVersion", version}};
+    if (!options.ports.empty()) {
+        begun["ports"] = options.ports;
+    }
+    if (feed != nullptr) {
+        feed->Publish(begun);
+    }
     if (options.json) {
-        nlohmann::json event{
-            {"event", "station"}, {"file", options.file}, {"imageVersion", version}};
-        if (!options.ports.empty()) {
-            event["ports"] = options.ports;
-        }
-        out << JsonText(event) << '\n';
+        out << JsonText(begun) << '\n';
     } else {
         std::string ports;
         for (const std::string& port : options.ports) {
@@ -407,7 +390,7 @@ int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& 
 
     stopRequests = 0;
     SetStopHandler([](StopSignal) { RequestStationStop(); });
-    Station station(system, options, policy, out, err, terminal);
+    Station station(system, options, policy, out, err, terminal, feed);
     const int status = station.Run(results, arrivals);
     SetStopHandler({});
     return status;

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "cli/cli_options.h"
+#include "dashboard/station_feed.h"
 #include "system/device_system.h"
 
 namespace torvane::cli {
@@ -16,11 +17,13 @@ namespace torvane::cli {
 void RequestStationStop();
 
 // Exit status 0 when no device failed, 1 when one did or the results could not be written,
-// 2 for options the image cannot serve.
+// 2 for options the image cannot serve. With a feed, the station tells it its events (see
+// dashboard/station_feed.h) as they happen, from its own thread and its runs'.
 int RunStation(DeviceSystem& system, const CliOptions& options, std::ostream& out,
-               std::ostream& err, bool terminal);
+               std::ostream& err, bool terminal, dashboard::StationFeed* feed = nullptr);
 // The same with the word of arrivals from elsewhere than the system's own.
 int RunStation(DeviceSystem& system, const CliOptions& options, DeviceArrivals& arrivals,
-               std::ostream& out, std::ostream& err, bool terminal);
+               std::ostream& out, std::ostream& err, bool terminal,
+               dashboard::StationFeed* feed = nullptr);
 
 }  // namespace torvane::cli

@@ -72,4 +72,23 @@ nlohmann::json MakeStartedRecord(const DeviceUpdate& update) {
     return object;
 }
 
+StationRecord MakeTally(const std::array<std::size_t, 3>& tally, std::uint32_t elapsedMs) {
+    const std::size_t passed = tally[0], failed = tally[1], skipped = tally[2];
+    const std::size_t ended = passed + failed + skipped;
+    const std::size_t perHour =
+        elapsedMs == 0 ? 0 : static_cast<std::size_t>(ended * 3'600'000.0 / elapsedMs + 0.5);
+    StationRecord record;
+    record.object = {{"event", "tally"},
+                     {"passed", passed},
+                     {"failed", failed},
+                     {"skipped", skipped},
+                     {"seconds", elapsedMs / 1000.0},
+                     {"devicesPerHour", perHour}};
+    record.line = "tally: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
+                  " failed, " + std::to_string(skipped) + " skipped in " +
+                  std::to_string((elapsedMs + 500) / 1000) + " s: " + std::to_string(perHour) +
+                  " devices per hour";
+    return record;
+}
+
 }  // namespace torvane::cli

@@ -2,6 +2,8 @@
 // and JSON output, and its line for a terminal.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,5 +23,8 @@ StationRecord MakeStationRecord(const DeviceUpdate& update, std::uint32_t second
 // The results file's record of update as its run begins: "result" is "started". A device that
 // started and never ended (the power went) has this record alone.
 nlohmann::json MakeStartedRecord(const DeviceUpdate& update);
+// The station's tally event and line: tally counts the devices passed, failed (or refused) and
+// skipped in elapsedMs.
+StationRecord MakeTally(const std::array<std::size_t, 3>& tally, std::uint32_t elapsedMs);
 
 }  // namespace torvane::cli
