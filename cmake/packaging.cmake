@@ -75,6 +75,11 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # CPack would name the build machine's architecture; dpkg-shlibdeps finds the arm64 libraries
+    # and their packages (the :arm64 ones installed beside the host's) by the programs' ELF class.
+    if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+        set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    endif()
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
         ${PROJECT_BINARY_DIR}/debian/postinst ${PROJECT_BINARY_DIR}/debian/postrm)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

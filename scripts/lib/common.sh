@@ -37,6 +37,14 @@ TORVANE_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod udev strace)
 TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth
     fonts-wqy-microhei curl)
 
+# Debian 12 packages for the arm64 cross build (the linux-arm64 preset) and for running its tests
+# and its package's programs under user-mode emulation (qemu-user: qemu-aarch64, without the
+# binfmt_misc registration its recommended qemu-user-binfmt would add). The :arm64 libraries go
+# beside the host's; libc6, libstdc++6 and the Qt libraries of arm64 are what the programs run
+# with under qemu-aarch64, and what dpkg-shlibdeps names in the arm64 package's Depends.
+TORVANE_ARM64_PACKAGES=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libc6:arm64
+    libstdc++6:arm64 libudev-dev:arm64 libusb-1.0-0-dev:arm64 qt6-base-dev:arm64)
+
 # Debian 12 packages for scripts/screenshots only: xdotool drives the window, imagemagick's
 # import captures it.
 TORVANE_SCREENSHOT_PACKAGES=(xdotool imagemagick)
@@ -87,11 +95,13 @@ torvane_install_packages() {
         torvane_die "missing packages and no apt-get to install them: ${missing[*]}"
 
     torvane_log "installing: ${missing[*]}"
-    for pkg in "${missing[@]}"; do
-        if [[ $pkg == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386 &&
-            [[ $(dpkg --print-architecture) != i386 ]]; then
-            torvane_as_root dpkg --add-architecture i386
-            break
+    # A package of another architecture (wine32:i386, libudev-dev:arm64) needs that architecture
+    # added to dpkg once, before the update below fetches its package lists.
+    local arch
+    for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/^[^:]*:\([a-z0-9]*\)$/\1/p' | sort -u); do
+        if ! dpkg --print-foreign-architectures | grep -qx "$arch" &&
+            [[ $(dpkg --print-architecture) != "$arch" ]]; then
+            torvane_as_root dpkg --add-architecture "$arch"
         fi
     done
     torvane_as_root apt-get update -q
@@ -143,6 +153,10 @@ torvane_install_vm_packages() {
 
 torvane_install_windows_packages() {
     torvane_install_packages "${TORVANE_WINDOWS_PACKAGES[@]}"
+}
+
+torvane_install_arm64_packages() {
+    torvane_install_packages "${TORVANE_ARM64_PACKAGES[@]}"
 }
 
 torvane_install_screenshot_packages() {
