@@ -36,7 +36,17 @@ if(NOT WIN32)
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
     endif()
 
-    # The maintainer scripts make udev apply the rule to devices already plugged in.
+    # The station as a system service, not enabled until the user enables it, and its settings:
+    # the unit where systemd looks for a package's units (under /usr, as the udev rule is; systemd
+    # reads /usr/local/lib/systemd/system too), the settings where the unit reads them whatever the
+    # prefix.
+    install(FILES ${TORVANE_LINUX_PACKAGING}/torvane-station.service
+            DESTINATION lib/systemd/system)
+    install(FILES ${TORVANE_LINUX_PACKAGING}/torvane-station.default DESTINATION /etc/default
+            RENAME torvane-station)
+
+    # The maintainer scripts create the service's user and make udev apply the rule to devices
+    # already plugged in.
     foreach(script postinst postrm)
         configure_file(${TORVANE_LINUX_PACKAGING}/${script}.in ${PROJECT_BINARY_DIR}/debian/${script}
                        @ONLY)
@@ -63,7 +73,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "record with an echo check and starts the new firmware."
     "${torvane_package_programs}"
     "Also included: the udev rule that gives the user at the seat access to the"
-    "devices, and a simulated device family for trying an update without hardware.")
+    "devices, a flashing station service (torvane-station, not enabled) and a"
+    "simulated device family for trying an update without hardware.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -80,8 +91,11 @@ else()
     if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
         set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
     endif()
+    # postinst runs adduser; dpkg-shlibdeps adds the libraries.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-        ${PROJECT_BINARY_DIR}/debian/postinst ${PROJECT_BINARY_DIR}/debian/postrm)
+        ${PROJECT_BINARY_DIR}/debian/postinst ${TORVANE_LINUX_PACKAGING}/prerm
+        ${PROJECT_BINARY_DIR}/debian/postrm ${TORVANE_LINUX_PACKAGING}/conffiles)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 include(CPack)

@@ -51,8 +51,9 @@ TORVANE_SCREENSHOT_PACKAGES=(xdotool imagemagick)
 
 # Debian 12 packages for the packages (scripts/package) and their test: dpkg-shlibdeps (in
 # dpkg-dev) and file, which CPack runs for the Debian package's Depends; man for the manual page's
-# check; desktop-file-validate for the menu entry's.
-TORVANE_PACKAGING_PACKAGES=(dpkg-dev file man-db desktop-file-utils)
+# check; desktop-file-validate for the menu entry's; systemd-analyze (in systemd, which a
+# container's Debian 12 lacks) for the station service's unit.
+TORVANE_PACKAGING_PACKAGES=(dpkg-dev file man-db desktop-file-utils systemd)
 
 torvane_log() {
     printf '==> %s\n' "$*" >&2

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -16,6 +17,10 @@
 namespace torvane::cli {
 namespace {
 
+// The user the Debian package's station service runs as (torvane-station.service), in the group
+// that the udev rule gives the nodes to.
+constexpr const char* kServiceUser = "torvane";
+
 std::string Hex4(std::uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04x", value);
@@ -27,6 +32,21 @@ std::string TransportText(const InterfaceAccess& access) {
         return access.interruptOut ? "hidraw (--transport=hidraw)" : "hidraw";
     }
     return access.interruptOut ? "usb (interrupt OUT endpoint)" : "usb (--transport=usb)";
+}
+
+std::string Octal4(unsigned mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", mode);
+    return text;
+}
+
+// Whether the station service's user may open the node, where the system has that user.
+std::string ServiceUserText(const UserNodeAccess& access) {
+    const std::string node = "(group " + access.group + ", mode " + Octal4(access.mode) + ")";
+    return std::string("station service (user ") + kServiceUser + "): " +
+           (access.readWrite ? "can open it " + node
+                             : "cannot open it " + node + ": the udev rule gives it to group " +
+                                   kServiceUser + ", mode 0660; plug the device in again");
 }
 
 }  // namespace
@@ -45,17 +65,24 @@ int RunDoctor(std::ostream& out, bool json) {
             finding = GivenBackFinding(*givenBack, finding);
         }
         allUsable = allUsable && finding.usable;
+        const std::optional<UserNodeAccess> service = ExamineUserAccess(kServiceUser, access.node);
         if (json) {
-            out << JsonText(nlohmann::json{
-                       {"event", "node"},
-                       {"node", access.node},
-                       {"productId", Hex4(access.productId)},
-                       {"location", access.locationPath},
-                       {"transport", access.transport == Transport::kUsb ? "usb" : "hidraw"},
-                       {"usable", finding.usable},
-                       {"status", finding.status},
-                       {"advice", finding.advice}})
-                << '\n';
+            nlohmann::json event{
+                {"event", "node"},
+                {"node", access.node},
+                {"productId", Hex4(access.productId)},
+                {"location", access.locationPath},
+                {"transport", access.transport == Transport::kUsb ? "usb" : "hidraw"},
+                {"usable", finding.usable},
+                {"status", finding.status},
+                {"advice", finding.advice}};
+            if (service) {
+                event["serviceUser"] = {{"user", kServiceUser},
+                                        {"canOpen", service->readWrite},
+                                        {"group", service->group},
+                                        {"mode", Octal4(service->mode)}};
+            }
+            out << JsonText(event) << '\n';
             continue;
         }
         out << access.node << "  product " << Hex4(access.productId) << "  "
@@ -63,6 +90,9 @@ int RunDoctor(std::ostream& out, bool json) {
             << finding.status << '\n';
         if (!finding.advice.empty()) {
             out << "  " << finding.advice << '\n';
+        }
+        if (service) {
+            out << "  " << ServiceUserText(*service) << '\n';
         }
     }
     if (interfaces.empty()) {

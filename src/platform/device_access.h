@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -63,6 +64,16 @@ struct InterfaceAccess {
 std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint8_t inputReportId);
 // True when this user may not open the node of some HID interface of the vendor; opens nothing.
 bool SomeInterfaceUnopened(std::uint16_t vendorId);
+
+// A node as another user of the system has it by the node's owner, group and mode: what a service
+// running as that user may open. ACLs are left aside (uaccess gives one to the user at the seat).
+struct UserNodeAccess {
+    bool readWrite = false;  // the user may open it for reading and writing
+    std::string group;       // the node's group, by name where the system names it
+    unsigned mode = 0;       // the node's permission bits
+};
+// Empty where the system has no such user, or the node cannot be examined; Windows has neither.
+std::optional<UserNodeAccess> ExamineUserAccess(const std::string& user, const std::string& node);
 
 // A USB interface without a driver that the give-back asked the kernel to bind one to, or found
 // still being set up.

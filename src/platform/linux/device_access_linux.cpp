@@ -1,9 +1,13 @@
 // Device access seam on sysfs, hidraw and usbfs: each HID interface of the vendor examined as its
 // transport uses it.
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -85,7 +89,53 @@ void ExamineHidraw(const HidInterface& interface, std::uint8_t inputReportId,
     ::close(fd);
 }
 
+// The groups user is in: its own, and those /etc/group (or the system's other sources) add.
+std::vector<gid_t> GroupsOf(const char* user, gid_t primary) {
+    std::vector<gid_t> groups(16);
+    int count = static_cast<int>(groups.size());
+    while (::getgrouplist(user, primary, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count) + 16);
+        count = static_cast<int>(groups.size());
+    }
+    groups.resize(static_cast<std::size_t>(count));
+    return groups;
+}
+
+std::string GroupName(gid_t gid) {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+        return found->gr_name;
+    }
+    return std::to_string(gid);
+}
+
 }  // namespace
+
+std::optional<UserNodeAccess> ExamineUserAccess(const std::string& user, const std::string& node) {
+    passwd entry{};
+    passwd* account = nullptr;
+    std::vector<char> buffer(4096);
+    struct stat status {};
+    if (::getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &account) != 0 ||
+        !account || ::stat(node.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    UserNodeAccess access;
+    access.group = GroupName(status.st_gid);
+    access.mode = status.st_mode & 07777;
+    // The class the user is in, as the kernel picks it: owner, else group, else the others.
+    unsigned bits = access.mode;
+    if (account->pw_uid == status.st_uid) {
+        bits >>= 6;
+    } else if (const std::vector<gid_t> groups = GroupsOf(account->pw_name, account->pw_gid);
+               std::ranges::find(groups, status.st_gid) != groups.end()) {
+        bits >>= 3;
+    }
+    access.readWrite = account->pw_uid == 0 || (bits & 06) == 06;
+    return access;
+}
 
 std::vector<InterfaceAccess> ExamineInterfaces(std::uint16_t vendorId, std::uint8_t inputReportId) {
     std::vector<InterfaceAccess> examined;
