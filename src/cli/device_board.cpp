@@ -27,11 +27,15 @@ std::size_t DeviceBoard::Add(int index, std::string location, std::string serial
     return rows_.size() - 1;
 }
 
-std::string DeviceBoard::Event(std::size_t row, nlohmann::json event) const {
+nlohmann::json DeviceBoard::Tagged(std::size_t row, nlohmann::json event) const {
     event["device"] = rows_[row].index;
     event["location"] = rows_[row].location;
     event["serial"] = JsonSerial(rows_[row].serial);
-    return JsonText(event);
+    return event;
+}
+
+std::string DeviceBoard::Event(std::size_t row, nlohmann::json event) const {
+    return JsonText(Tagged(row, std::move(event)));
 }
 
 void DeviceBoard::Status(std::size_t row, const std::string& text, int progressPercent) {
@@ -43,12 +47,11 @@ void DeviceBoard::Status(std::size_t row, const std::string& text, int progressP
     shown.status = text;
     shown.percent = progressPercent;
     if (feed_ != nullptr) {
-        feed_->Publish({{"event", "status"},
-                        {"device", shown.index},
-                        {"location", shown.location},
-                        {"status", text},
-                        {"percent", progressPercent >= 0 ? nlohmann::json(progressPercent)
-                                                         : nlohmann::json()}});
+        feed_->Publish(
+            Tagged(row, {{"event", "status"},
+                         {"status", text},
+                         {"percent", progressPercent >= 0 ? nlohmann::json(progressPercent)
+                                                          : nlohmann::json()}}));
     }
     if (json_) {
         out_ << Event(row, {{"event", "status"}, {"text", text}}) << '\n';

@@ -48,6 +48,8 @@ private:
         bool ended = false;
     };
 
+    // event with the row's device, location and serial fields added.
+    nlohmann::json Tagged(std::size_t row, nlohmann::json event) const;
     std::string LiveLine(const Row& row) const;
     // Redraws the live lines of the rows not ended in place; the lock is held.
     void Redraw();

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "cli/json_text.h"
+#include "dashboard/station_feed.h"
 
 namespace torvane::cli {
 namespace {
@@ -74,9 +75,7 @@ nlohmann::json MakeStartedRecord(const DeviceUpdate& update) {
 
 StationRecord MakeTally(const std::array<std::size_t, 3>& tally, std::uint32_t elapsedMs) {
     const std::size_t passed = tally[0], failed = tally[1], skipped = tally[2];
-    const std::size_t ended = passed + failed + skipped;
-    const std::size_t perHour =
-        elapsedMs == 0 ? 0 : static_cast<std::size_t>(ended * 3'600'000.0 / elapsedMs + 0.5);
+    const std::size_t perHour = dashboard::BoardsPerHour(passed + failed + skipped, elapsedMs);
     StationRecord record;
     record.object = {{"event", "tally"},
                      {"passed", passed},

@@ -1,5 +1,7 @@
 #include "dashboard/station_state.h"
 
+#include "dashboard/station_feed.h"
+
 #include <algorithm>
 
 namespace torvane::dashboard {
@@ -130,9 +132,7 @@ json StationState::Snapshot() const {
     json boardsPerHour = boardsPerHour_;
     if (!ended_) {
         const std::uint32_t elapsed = begun_ ? ElapsedMs(began_, clock_.TickCount()) : 0;
-        const std::size_t boards = passed_ + failed_ + skipped_;
-        boardsPerHour =
-            elapsed == 0 ? 0 : static_cast<std::size_t>(boards * 3'600'000.0 / elapsed + 0.5);
+        boardsPerHour = BoardsPerHour(passed_ + failed_ + skipped_, elapsed);
     }
     json tiles = json::array();
     for (const Tile& tile : tiles_) {
