@@ -42,8 +42,11 @@ TORVANE_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine3
 # binfmt_misc registration its recommended qemu-user-binfmt would add). The :arm64 libraries go
 # beside the host's; libc6, libstdc++6 and the Qt libraries of arm64 are what the programs run
 # with under qemu-aarch64, and what dpkg-shlibdeps names in the arm64 package's Depends.
+# qemu-system-arm, cpio and kmod are for the real-kernel test on Debian's arm64 kernel, whose
+# guest runs the arm64 programs with those libraries.
 TORVANE_ARM64_PACKAGES=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user libc6:arm64
-    libstdc++6:arm64 libudev-dev:arm64 libusb-1.0-0-dev:arm64 qt6-base-dev:arm64)
+    libstdc++6:arm64 libudev-dev:arm64 libusb-1.0-0-dev:arm64 qt6-base-dev:arm64 qemu-system-arm
+    cpio kmod)
 
 # Debian 12 packages for scripts/screenshots only: xdotool drives the window, imagemagick's
 # import captures it.
