@@ -57,6 +57,27 @@ void CTorvaneDlg::OnBnClickedScan() {
     ScanAndSelectFirst();
 }
 
+void CTorvaneDlg::OnDevicesChanged() {
+    if (workerRunning_) {
+        return;
+    }
+    const int selection = view_.Selection();
+    const std::string location = selection >= 0 && selection < static_cast<int>(listed.size())
+                                     ? listed[static_cast<std::size_t>(selection)].location
+                                     : std::string();
+    ScanDevices();
+    int keep = 0;
+    for (std::size_t row = 0; row < listed.size() && !location.empty(); ++row) {
+        if (listed[row].location == location) {
+            keep = static_cast<int>(row);
+            break;
+        }
+    }
+    view_.Select(keep);
+    SelectDevice();
+    view_.ShowTexts(pathStatusText, versionText);
+}
+
 void CTorvaneDlg::OnBnClickedUpdate() {
     // Update is disabled while an update runs: no file dialog may replace the path the worker
     // reads. A click that slips through is not followed.
@@ -129,6 +150,9 @@ void CTorvaneDlg::Refuse(std::string status, std::string cause) {
     refused.stage = JobStage::kReading;
     refused.status = std::move(status);
     refused.cause = std::move(cause);
+    if (sessionReports != nullptr) {
+        sessionReports->JobEnded(refused);
+    }
     lastOutcome = std::move(refused);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "app/session_reports.h"
 #include "app/torvane_view.h"
 #include "discovery/device_reading.h"
 #include "discovery/device_table.h"
@@ -38,6 +39,11 @@ public:
     void OnCbnSelchangeDevices();
     void OnBnClickedScan();
     void OnBnClickedUpdate();
+    // Word that a device came or went, for a window that follows the plug: the list scanned
+    // again with the selection kept on the device at the same location (else on entry 0), which
+    // is read again, since another board may be at that port now. Nothing while an update runs:
+    // its closing sequence scans.
+    void OnDevicesChanged();
     // The update gate, then the worker (at most one at a time).
     void StartUpdate(std::string path);
     void OnUpdateNotify(UpdateNotice notice);
@@ -73,6 +79,9 @@ public:
     // policy, and a stop that ends a job between two exchanges.
     UpdatePolicy jobPolicy;
     std::stop_token jobStop;
+    // Told when each update begins and ends, with its outcome; nullptr for none. Set before the
+    // first click.
+    SessionReports* sessionReports = nullptr;
 
 private:
     class RunObserver;

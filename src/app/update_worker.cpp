@@ -43,15 +43,24 @@ void CTorvaneDlg::UpdateWorker() {
     if (selection >= 0 && selection < static_cast<int>(listed.size())) {
         // Every job opens the selected entry afresh; a handle from an earlier read may be gone.
         // The device was read when it was selected: the job takes that read.
+        if (sessionReports != nullptr) {
+            sessionReports->JobStarting();
+        }
         UpdateJob job(listed[static_cast<std::size_t>(selection)], pathStatusText, jobPolicy,
                       {interfaces_, hid_, clock_, locks_}, observer, view_.MainWindow());
         job.StopWhen(jobStop);
         job.UsePriorReading({selectionReading, session.deviceIdentity});
         lastOutcome = job.Run();
+        if (sessionReports != nullptr) {
+            sessionReports->JobEnded(*lastOutcome);
+        }
     } else {
         view_.ShowMessage(texts::kHandleFailed);
     }
     ClosingSequence();
+    if (sessionReports != nullptr) {
+        sessionReports->JobClosed();
+    }
 }
 
 void CTorvaneDlg::ClosingSequence() {

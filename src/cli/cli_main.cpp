@@ -92,7 +92,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         dialog.OnInitDialog();
         std::optional<ReadStops> readStops;
         std::optional<UpdateStops> updateStops;
+        // An update that does not pass leaves its cause in the report log.
+        SessionReports reports(system->log(), nullptr);
         if (options.command == "update") {
+            dialog.sessionReports = &reports;
             updateStops.emplace(err);
             dialog.jobPolicy.returnWindowMs = kReturnWindowMs;
             dialog.jobStop = updateStops->now();
@@ -111,10 +114,6 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             status = RunVersion(dialog, view, options.device);
         } else {
             status = RunUpdate(dialog, view, options.file, SingleDevice(options));
-            if (system->log() != nullptr && dialog.lastOutcome &&
-                !dialog.lastOutcome->cause.empty()) {
-                system->log()->NoteCause(dialog.lastOutcome->cause);
-            }
         }
         if (readStops && readStops->requested()) {
             status = kExitInterrupted;

@@ -68,4 +68,9 @@ bool DeviceSystem::LogReportsTo(const std::string& path, std::string& error) {
     return true;
 }
 
+void DeviceSystem::KeepReportsInMemory() {
+    memory_ = std::make_unique<ReportMemory>();
+    log_ = std::make_unique<ReportLog>(*hid_, *clock_, memory_->stream());
+}
+
 }  // namespace torvane

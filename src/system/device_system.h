@@ -14,6 +14,7 @@
 #include "platform/device_lock.h"
 #include "platform/hid_class.h"
 #include "protocol/report_log.h"
+#include "protocol/report_memory.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
 
@@ -33,12 +34,17 @@ public:
     // Writes every report exchanged through hid() to the file at `path` from now on (emptied
     // first); called once at the most. False and the reason when it cannot be written.
     bool LogReportsTo(const std::string& path, std::string& error);
+    // Keeps every report exchanged through hid() in memory from now on, as a window without a
+    // log file does; called once at the most, and not with LogReportsTo.
+    void KeepReportsInMemory();
 
     DeviceInterfaces& interfaces() { return *interfaces_; }
     // The HID class with the report log in front, when there is one.
     HidClass& hid() { return log_ ? *log_ : *hid_; }
     // The report log; nullptr when reports are not logged.
     ReportLog* log() { return log_.get(); }
+    // Where the log writes when it is kept in memory; nullptr otherwise.
+    ReportMemory* memory() { return memory_.get(); }
     // The HID class without it, for runs that keep logs of their own.
     HidClass& deviceHid() { return *hid_; }
     Clock& clock() { return *clock_; }
@@ -64,6 +70,7 @@ private:
     HidClass* hid_ = nullptr;
     DeviceLocks* locks_ = nullptr;
     std::ofstream logFile_;
+    std::unique_ptr<ReportMemory> memory_;
     std::unique_ptr<ReportLog> log_;
     std::vector<std::string> notes_;
 };

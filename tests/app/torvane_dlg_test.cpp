@@ -1,9 +1,11 @@
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "protocol/fixed_texts.h"
 #include "protocol/report_log.h"
+#include "protocol/report_memory.h"
 #include "sim/device_list_grammar.h"
 #include "sim/simulated_family.h"
 #include "sim/virtual_clock.h"
@@ -23,7 +25,8 @@ class TorvaneDlgTest : public ::testing::Test {
 protected:
     void Start(std::vector<FamilyDeviceConfig> devices) {
         family = std::make_unique<sim::SimulatedFamily>(std::move(devices), clock);
-        logged = std::make_unique<ReportLog>(family->hid(), clock, log);
+        logged =
+            std::make_unique<ReportLog>(family->hid(), clock, inMemory ? memory.stream() : log);
         dialog = std::make_unique<CTorvaneDlg>(view, family->interfaces(), *logged, clock,
                                                family->locks());
         view.dialog = dialog.get();
@@ -69,6 +72,9 @@ protected:
     sim::VirtualClock clock{0xFFFFFF00u};
     std::unique_ptr<sim::SimulatedFamily> family;
     std::ostringstream log;
+    // The log kept in memory instead, as a window without a log file keeps it.
+    bool inMemory = false;
+    ReportMemory memory;
     std::unique_ptr<ReportLog> logged;
     test::FakeView view;
     std::unique_ptr<CTorvaneDlg> dialog;
@@ -244,6 +250,75 @@ TEST(FormatStatus, CutsAtSixtyThreeCharacters) {
     char buffer[kStatusBufferSize];
     EXPECT_EQ(FormatStatus(buffer, "%s", std::string(80, 'x').c_str()), 80);
     EXPECT_EQ(std::string(buffer), std::string(63, 'x'));
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A window's list follows the plug: the selection stays on its device by its location, and what
+// is selected is read again.
+TEST_F(TorvaneDlgTest, APlugOrAPullKeepsTheSelectionOnItsDevice) {
+    Start("qmx-s:plug=1s,qmx-c:version=3.1.5");
+    ASSERT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
+    clock.Sleep(1500);
+    dialog->OnDevicesChanged();
+    EXPECT_EQ(view.entries, (std::vector<std::string>{"QMX-S", "QMX-C"}));
+    EXPECT_EQ(view.selection, 1);
+    EXPECT_EQ(view.shownVersion, "3.1.5");
+    device(1).Unplug();
+    dialog->OnDevicesChanged();
+    EXPECT_EQ(view.entries, std::vector<std::string>{"QMX-S"});
+    EXPECT_EQ(view.selection, 0);
+    EXPECT_EQ(view.shownVersion, "3.1.0");
+}
+
+// What a window keeps in memory of a failed update: from the read of the device it updated to
+// its closing read, with the cause; it replays to the same end.
+TEST_F(TorvaneDlgTest, TheSessionsLogOfAFailedUpdateReplaysToTheSameFailure) {
+    inMemory = true;
+    Start("qmx-s,qmx-c:fail=echo@6");
+    SessionReports reports(logged.get(), &memory);
+    dialog->sessionReports = &reports;
+    Choose(1);
+    test::TempFile image(test::QmxCImage(10));
+    Update(image.path().string());
+    ASSERT_EQ(view.statuses.back(), "Write FW error!");
+    const std::string cause = dialog->lastOutcome->cause;
+    EXPECT_EQ(reports.LastCause(), cause);
+    EXPECT_FALSE(cause.empty());
+    Choose(0);  // after the update: not the update's
+
+    test::TempFile saved("", ".log");
+    std::string error;
+    ASSERT_TRUE(reports.Save(saved.path().string(), error)) << error;
+    std::ifstream in(saved.path());
+    const std::optional<LoggedSession> session = ReadReportLog(in, error);
+    ASSERT_TRUE(session) << error;
+    EXPECT_EQ(session->cause, cause);
+    EXPECT_EQ(session->devices.front().productId, 0x1F02);  // the QMX-C's read, not the QMX-S's
+    // Then its boot loader, and the closing read of entry 0, the QMX-S: one query, not the
+    // second that Choose(0) made after the update.
+    ASSERT_EQ(session->devices.size(), 3u);
+    EXPECT_EQ(session->devices[1].productId, 0x1F00);
+    EXPECT_EQ(session->devices[2].reports.size(), 2u);
+
+    sim::VirtualClock replayClock;
+    std::string devices = "replay:" + saved.path().string();
+    sim::SimulatedFamily replay(*sim::ParseDeviceList(devices, error), replayClock);
+    test::FakeView replayView;
+    CTorvaneDlg replayed(replayView, replay.interfaces(), replay.hid(), replayClock,
+                         replay.locks());
+    replayView.dialog = &replayed;
+    replayed.OnInitDialog();
+    replayView.file = image.path().string();
+    replayed.OnBnClickedUpdate();
+    replayed.WaitForWorker();
+    EXPECT_EQ(replayView.statuses.back(), "Write FW error!");
+    EXPECT_EQ(replayed.lastOutcome->cause, cause);
+    EXPECT_EQ(replay.ReplayProblems(), std::vector<std::string>{});
 }
 
 }  // namespace

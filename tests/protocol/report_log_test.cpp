@@ -1,4 +1,5 @@
 #include "protocol/report_log.h"
+#include "protocol/report_memory.h"
 
 #include <fstream>
 
@@ -87,6 +88,23 @@ TEST(ReportLogReader, ALogLargerThanTheBoundIsRefused) {
         EXPECT_FALSE(ReadReportLog(in, error));
         EXPECT_EQ(error.starts_with("larger than 64 MiB"), size > kMaxLogBytes) << error;
     }
+}
+
+// Kept in memory over its bound, the log loses its oldest devices whole: it still starts at a
+// DEVICE line and reads back.
+TEST(ReportMemory, OverItsBoundTheOldestDevicesGoWhole) {
+    ReportMemory memory(200);
+    for (int device = 0; device < 5; ++device) {
+        memory.stream() << device * 10 << " DEVICE 3A7D:1F02 IN 65 OUT 65\n";
+        for (int report = 1; report <= 3; ++report) {
+            memory.stream() << device * 10 + report << " OUT 01 7E 5A 02 04\n";
+        }
+    }
+    const std::string text = memory.Text();
+    EXPECT_LE(text.size(), 200u);
+    EXPECT_TRUE(text.starts_with("30 DEVICE ")) << text;
+    std::string error;
+    EXPECT_TRUE(Read(text, error)) << error;
 }
 
 }  // namespace
