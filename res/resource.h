@@ -24,6 +24,8 @@
 // The "About" command added to the system menu. System menu commands must stay below 0xF000,
 // and the low four bits are the system's own, so the value is a multiple of 16.
 #define IDM_ABOUTBOX 0x0010
+// "Save report log…", the entry after it.
+#define IDM_SAVELOG 0x0020
 
 // Labels that the code never addresses.
 #ifndef IDC_STATIC

@@ -1,8 +1,11 @@
 #include "win/main_dialog.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <array>
+#include <cwchar>
 #include <utility>
 #include <vector>
 
@@ -23,6 +26,19 @@ constexpr std::array<std::pair<UpdateNotice, WPARAM>, 3> kNoticeCodes{{
 }};
 constexpr char kProgramName[] = "Torvane";
 
+// text, in the code page given, as UTF-16.
+std::wstring Wide(const std::string& text, UINT codePage) {
+    if (text.empty()) {
+        return {};
+    }
+    const int units =
+        ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(units, 0)), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          units);
+    return wide;
+}
+
 int ControlId(Control control) {
     switch (control) {
         case Control::DeviceList:
@@ -42,7 +58,13 @@ MainDialog::MainDialog(HINSTANCE instance, DeviceInterfaces& interfaces, HidClas
     : Dialog(instance, IDD_TORVANE_DIALOG),
       appIcon_(::LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))),
       engine_(*this, interfaces, hid, clock, locks),
-      chooser_([this] { return OpenFileDialog(); }) {}
+      chooser_([this] { return OpenFileDialog(); }),
+      logChooser_([this] { return SaveFileDialog(); }) {}
+
+void MainDialog::SetSessionReports(SessionReports& reports) {
+    reports_ = &reports;
+    engine_.sessionReports = &reports;
+}
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     switch (message) {
@@ -52,6 +74,10 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
                 CAboutDlg(instance()).DoModal(hwnd());
+                return TRUE;
+            }
+            if ((wParam & 0xFFF0) == IDM_SAVELOG && reports_ != nullptr) {
+                OnSaveReportLog();
                 return TRUE;
             }
             return FALSE;
@@ -71,6 +97,7 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
                     return TRUE;
                 case IDC_UPDATE:
                     engine_.OnBnClickedUpdate();
+                    RefreshStatusTip();
                     return TRUE;
                 case IDOK:
                 case IDCANCEL:
@@ -91,6 +118,7 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
             for (const auto& [notice, code] : kNoticeCodes) {
                 if (code == wParam) {
                     engine_.OnUpdateNotify(notice);
+                    RefreshStatusTip();
                 }
             }
             ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, 0);
@@ -107,7 +135,14 @@ void MainDialog::OnInitDialog() {
             ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
             ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
         }
+        if (reports_ != nullptr) {
+            // The path of a log file is in the system's code page, as it was given.
+            const UINT codePage = reports_->Saves() ? CP_UTF8 : CP_ACP;
+            ::AppendMenuW(menu, MF_STRING, IDM_SAVELOG,
+                          Wide(reports_->EntryText(), codePage).c_str());
+        }
     }
+    AddStatusTip();
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon_));
     window_ = hwnd();
@@ -181,6 +216,95 @@ void MainDialog::Focus(Control control) {
 
 std::optional<std::string> MainDialog::ChooseFirmwareFile() {
     return chooser_();
+}
+
+std::optional<std::string> MainDialog::SaveFileDialog() {
+    std::vector<char> path(32768, '\0');
+    constexpr char kDefaultName[] = "torvane-report.log";
+    std::copy(std::begin(kDefaultName), std::end(kDefaultName), path.begin());
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd();
+    dialog.lpstrFilter = "Report log (*.log)\0*.log\0All files\0*.*\0";
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = static_cast<DWORD>(path.size());
+    dialog.lpstrDefExt = "log";
+    dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_PATHMUSTEXIST;
+    if (!::GetSaveFileNameA(&dialog)) {
+        return std::nullopt;
+    }
+    return std::string(path.data());
+}
+
+void MainDialog::OnSaveReportLog() {
+    if (!reports_->Saves()) {
+        ShowMessage(reports_->EntryText());
+        return;
+    }
+    const std::optional<std::string> path = logChooser_();
+    std::string error;
+    if (path && !reports_->Save(*path, error)) {
+        ShowMessage(error);
+    }
+}
+
+// A tooltip control for the status line, its text the cause of the last update that did not
+// pass; none while there is no cause.
+void MainDialog::AddStatusTip() {
+    statusTip_ =
+        ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                          WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr, instance(), nullptr);
+    if (statusTip_ == nullptr) {
+        return;
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(statusTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // A long cause wraps at this width rather than running off the screen.
+    ::SendMessageW(statusTip_, TTM_SETMAXTIPWIDTH, 0, 480);
+}
+
+void MainDialog::RefreshStatusTip() {
+    if (reports_ == nullptr || statusTip_ == nullptr) {
+        return;
+    }
+    const std::string cause = reports_->LastCause();
+    if (cause == shownTip_) {
+        return;
+    }
+    shownTip_ = cause;
+    const std::wstring text = Wide(cause, CP_UTF8);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    ::SendMessageW(statusTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+std::string MainDialog::StatusTip() {
+    if (statusTip_ == nullptr) {
+        return {};
+    }
+    std::vector<wchar_t> text(1024, L'\0');
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
+    tool.lpszText = text.data();
+    ::SendMessageW(statusTip_, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&tool));
+    text.back() = L'\0';
+    const int units = static_cast<int>(std::wcslen(text.data()));
+    std::string bytes(static_cast<std::size_t>(units) * 4, '\0');
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), units, bytes.data(),
+                                           static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(static_cast<std::size_t>(std::max(size, 0)));
+    return bytes;
 }
 
 std::optional<std::string> MainDialog::OpenFileDialog() {

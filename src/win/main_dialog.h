@@ -22,6 +22,13 @@ public:
     CTorvaneDlg& engine() { return engine_; }
     // Replaces the file-open dialog (for scripted runs of the window).
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+    // The session's report log, offered by a system menu entry after About; the cause of the
+    // last update that did not pass is the status line's tooltip. Before the dialog runs.
+    void SetSessionReports(SessionReports& reports);
+    // Replaces the file-save dialog that asks where the report log goes.
+    void SetLogFileChooser(FileChooser chooser) { logChooser_ = std::move(chooser); }
+    // The status line's tooltip as the tooltip control holds it; on the user interface thread.
+    std::string StatusTip();
     // The window once it is up; null before WM_INITDIALOG and after it has closed.
     HWND window() const { return window_.load(); }
 
@@ -46,11 +53,20 @@ private:
     void OnInitDialog();
     bool OnPaint();
     std::optional<std::string> OpenFileDialog();
+    std::optional<std::string> SaveFileDialog();
+    void AddStatusTip();
+    // Shows the cause of the last update that did not pass as the status line's tooltip.
+    void RefreshStatusTip();
+    void OnSaveReportLog();
     LRESULT SendToCombo(UINT message, WPARAM wParam, LPARAM lParam);
 
     HICON appIcon_;
     CTorvaneDlg engine_;
     FileChooser chooser_;
+    FileChooser logChooser_;
+    SessionReports* reports_ = nullptr;
+    HWND statusTip_ = nullptr;
+    std::string shownTip_;
     std::atomic<HWND> window_{nullptr};
 };
 

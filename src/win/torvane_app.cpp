@@ -121,8 +121,14 @@ bool CTorvaneApp::InitInstance() {
         exitCode_ = 1;
         return false;
     }
+    // Without a log file the session's reports are kept in memory, to be saved from the menu.
+    if (!arguments.reportLog) {
+        system->KeepReportsInMemory();
+    }
+    SessionReports reports(system->log(), system->memory(), arguments.reportLog.value_or(""));
     MainDialog dialog(instance_, system->interfaces(), system->hid(), system->clock(),
                       system->locks());
+    dialog.SetSessionReports(reports);
     dialog.DoModal();
     return false;
 }

@@ -18,8 +18,9 @@ class CTorvaneApp {
 public:
     // args: the arguments after the program name. Without --simulate[=DEVICES] the system's
     // devices are used; with it (and --virtual-time) the simulated device family. --report-log
-    // FILE writes every report exchanged with a device to FILE; --version prints the version and
-    // opens no window. Every other argument is ignored.
+    // FILE writes every report exchanged with a device to FILE; without it the session's reports
+    // are kept in memory for the system menu's "Save report log…". --version prints the version
+    // and opens no window. Every other argument is ignored.
     CTorvaneApp(HINSTANCE instance, std::vector<std::string> args);
 
     // Runs the program; false, as the dialog's end is the program's end. A second copy ends here
