@@ -7,6 +7,7 @@
 
 #include "cli/device_commands.h"
 #include "cli/station.h"
+#include "cli/time_left.h"
 #include "cli/update_many.h"
 
 #include "support/cli_files.h"
@@ -215,6 +216,54 @@ TEST(Cli, VersionAndUsageErrors) {
                                                  {"--simulate", "version", "--device", "-1"}}) {
         EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
     }
+}
+
+// Feeds percentages from to to, one every stepMs from now on (now is moved on past the last);
+// returns the answer to the last.
+std::optional<int> Feed(TimeLeft& left, int from, int to, std::uint32_t stepMs,
+                        std::uint32_t& now) {
+    std::optional<int> answer;
+    for (int percent = from; percent <= to; ++percent, now += stepMs) {
+        answer = left.Add(percent, now);
+    }
+    return answer;
+}
+
+// Nothing before 2 seconds and 5 percent since the first value, whichever comes last, then the
+// rest at the rate so far; right across a wrap of the clock.
+TEST(TimeLeft, ComesOnceTheRateIsSteady) {
+    std::uint32_t now = 0xFFFFFC00;
+    TimeLeft slow;
+    EXPECT_EQ(Feed(slow, 1, 5, 500, now), std::nullopt);  // 2 seconds, 4 percent
+    EXPECT_EQ(slow.Add(6, now), 47);                      // 94 percent at 2 per second
+    now = 0xFFFFFC00;
+    TimeLeft fast;
+    EXPECT_EQ(Feed(fast, 1, 20, 100, now), std::nullopt);  // 19 percent in 1.9 seconds
+    EXPECT_EQ(fast.Add(21, now), 8);
+    EXPECT_EQ(TimeLeftText(8), "0:08 left");
+    EXPECT_EQ(TimeLeftText(600), "10:00 left");
+    EXPECT_EQ(TimeLeftText(3725), "1:02:05 left");
+}
+
+// A device that slows down shows nothing until its new rate held for 2 seconds and 5 percent,
+// then the time at the new rate.
+TEST(TimeLeft, ARateThatChangesIsMeasuredAfresh) {
+    std::uint32_t now = 0;
+    TimeLeft left;
+    EXPECT_EQ(Feed(left, 1, 30, 100, now), 7);
+    EXPECT_EQ(Feed(left, 31, 37, 400, now), std::nullopt);
+    EXPECT_EQ(Feed(left, 38, 45, 400, now), 22);  // 55 percent at 2.5 per second
+}
+
+// A percentage that goes back, or a status between runs, starts over.
+TEST(TimeLeft, ANewRunStartsOver) {
+    std::uint32_t now = 0;
+    TimeLeft left;
+    EXPECT_EQ(Feed(left, 1, 50, 100, now), 5);
+    EXPECT_EQ(left.Add(1, now), std::nullopt);
+    EXPECT_EQ(Feed(left, 2, 50, 100, now), 5);
+    left.Reset();
+    EXPECT_EQ(left.Add(60, now + 100), std::nullopt);
 }
 
 }  // namespace
