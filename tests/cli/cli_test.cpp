@@ -9,6 +9,7 @@
 #include "cli/station.h"
 #include "cli/time_left.h"
 #include "cli/update_many.h"
+#include "sim/virtual_clock.h"
 
 #include "support/cli_files.h"
 #include "support/hex_text.h"
@@ -147,7 +148,7 @@ TEST(Cli, LeavesADeviceAnotherHolderHasAlone) {
     const auto lock = system->locks().TryLock("P2", holder);
     const std::string busy = BusyText(CurrentProcessId());
     std::ostringstream out, err;
-    TerminalView view(out, err, false, false);
+    TerminalView view(out, err, false, false, system->clock());
     CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock(), system->locks());
     view.Attach(dialog);
     dialog.OnInitDialog();
@@ -264,6 +265,46 @@ TEST(TimeLeft, ANewRunStartsOver) {
     EXPECT_EQ(Feed(left, 2, 50, 100, now), 5);
     left.Reset();
     EXPECT_EQ(left.Add(60, now + 100), std::nullopt);
+}
+
+// The progress line shows the time left once known; a line without it covers the longer one.
+TEST(TerminalView, ProgressLineShowsTheTimeLeft) {
+    sim::VirtualClock clock;
+    std::ostringstream out, err;
+    TerminalView view(out, err, true, false, clock);
+    for (int percent = 1; percent <= 21; ++percent, clock.Sleep(100)) {
+        view.ShowTexts("Erase successfully, downloading " + std::to_string(percent) + "%...", "");
+    }
+    clock.Sleep(900);  // slower: 1 percent in a second
+    view.ShowTexts("Erase successfully, downloading 22%...", "");
+    view.ShowTexts("FW update successfully, cost time 9.1 second", "");
+    const std::string bar = "\r[######........................] ";
+    EXPECT_NE(out.str().find(bar + "Erase successfully, downloading 20%..." + bar +
+                             "Erase successfully, downloading 21%...  0:08 left" + bar +
+                             "Erase successfully, downloading 22%..." + std::string(11, ' ') +
+                             "\nFW update successfully, cost time 9.1 second\n"),
+              std::string::npos)
+        << out.str();
+}
+
+// On the simulator's virtual time: the bar of one update and the rows of update --all show the
+// time left, and the JSON progress events carry it once known.
+TEST(Cli, UpdatesShowTheTimeLeft) {
+    test::TempFile image(test::QmxCImage(400));
+    for (const char* target : {"--device=0", "--all"}) {
+        const CliRun run = test::RunCliWith(
+            {"--simulate=qmx-c", "--virtual-time", "update", image.path().string(), target}, true);
+        EXPECT_EQ(run.status, kExitOk) << target;
+        EXPECT_TRUE(std::regex_search(run.out, std::regex("%(\\.\\.\\.)?  0:0[1-9] left")))
+            << target << run.out;
+    }
+    const CliRun json =
+        Cli({"--json", "--simulate=qmx-c", "--virtual-time", "update", image.path().string()});
+    EXPECT_NE(json.out.find("{\"event\":\"progress\",\"percent\":4}\n"), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"event\":\"progress\",\"percent\":90,\"secondsLeft\":"),
+              std::string::npos)
+        << json.out;
 }
 
 }  // namespace
