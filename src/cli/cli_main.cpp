@@ -85,7 +85,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             status = RunUpdateMany(*system, options, stops.now(), out, err, terminal);
         }
     } else {
-        TerminalView view(out, err, terminal, options.json);
+        TerminalView view(out, err, terminal, options.json, system->clock());
         CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock(),
                            system->locks());
         view.Attach(dialog);

@@ -1,5 +1,7 @@
 #include "cli/device_board.h"
 
+#include <algorithm>
+
 #include "cli/json_text.h"
 
 namespace torvane::cli {
@@ -18,8 +20,8 @@ std::string WithoutNewline(std::string text) {
 
 }  // namespace
 
-DeviceBoard::DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json)
-    : out_(out), err_(err), live_(live && !json), json_(json) {}
+DeviceBoard::DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json, Clock& clock)
+    : out_(out), err_(err), live_(live && !json), json_(json), clock_(clock) {}
 
 std::size_t DeviceBoard::Add(int index, std::string location, std::string serial) {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -46,6 +48,12 @@ void DeviceBoard::Status(std::size_t row, const std::string& text, int progressP
     }
     shown.status = text;
     shown.percent = progressPercent;
+    if (progressPercent >= 0) {
+        shown.secondsLeft = shown.timeLeft.Add(progressPercent, clock_.TickCount());
+    } else {
+        shown.timeLeft.Reset();
+        shown.secondsLeft.reset();
+    }
     if (feed_ != nullptr) {
         feed_->Publish(
             Tagged(row, {{"event", "status"},
@@ -56,7 +64,11 @@ void DeviceBoard::Status(std::size_t row, const std::string& text, int progressP
     if (json_) {
         out_ << Event(row, {{"event", "status"}, {"text", text}}) << '\n';
         if (progressPercent >= 0) {
-            out_ << Event(row, {{"event", "progress"}, {"percent", progressPercent}}) << '\n';
+            nlohmann::json progress{{"event", "progress"}, {"percent", progressPercent}};
+            if (shown.secondsLeft) {
+                progress["secondsLeft"] = *shown.secondsLeft;
+            }
+            out_ << Event(row, std::move(progress)) << '\n';
         }
     } else if (live_) {
         Redraw();
@@ -123,15 +135,28 @@ void DeviceBoard::Finish() {
 }
 
 std::string DeviceBoard::LiveLine(const Row& row) const {
-    std::string line = "[" + std::to_string(row.index) + "] " + row.location + "  ";
+    const std::string index = "[" + std::to_string(row.index) + "] ";
+    std::string location = row.location;
+    std::string state;
     if (row.percent >= 0) {
         const int filled = row.percent * kBarWidth / 100;
-        line += '[' + std::string(static_cast<std::size_t>(filled), '#') +
+        state = '[' + std::string(static_cast<std::size_t>(filled), '#') +
                 std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
                 std::to_string(row.percent) + '%';
+        if (row.secondsLeft) {
+            state += "  " + TimeLeftText(*row.secondsLeft);
+            // The time left is not cut: the location gives way from its front, as its end names
+            // the port.
+            const std::size_t room =
+                kLiveWidth - std::min(kLiveWidth, index.size() + 2 + state.size());
+            if (location.size() > room) {
+                location = room > 3 ? "..." + location.substr(location.size() - (room - 3)) : "";
+            }
+        }
     } else {
-        line += row.status;
+        state = row.status;
     }
+    const std::string line = index + location + "  " + state;
     return line.size() > kLiveWidth ? line.substr(0, kLiveWidth) : line;
 }
 

@@ -1,25 +1,30 @@
 // What torvane-cli shows while several devices are updated at once: on a terminal one live line
-// per device (its index, location and progress bar or status text), otherwise each status as a
-// line prefixed with "[N] ", or JSON events that carry "device" and "location". Each run reports
-// from its own thread; the board writes one line or event at a time.
+// per device (its index, location and progress bar or status text, the bar with the time left
+// once the write rate is steady), otherwise each status as a line prefixed with "[N] ", or JSON
+// events that carry "device" and "location". Each run reports from its own thread; the board
+// writes one line or event at a time.
 #pragma once
 
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/time_left.h"
 #include "dashboard/station_feed.h"
+#include "platform/clock.h"
 #include "update/update_run.h"
 
 namespace torvane::cli {
 
 class DeviceBoard {
 public:
-    DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json);
+    // clock times the rows' progress for their time left.
+    DeviceBoard(std::ostream& out, std::ostream& err, bool live, bool json, Clock& clock);
 
     // A row for list entry index at location, of the device with that serial number (empty for
     // none); returns the row's number. Rows may be added while the runs of others go on.
@@ -45,6 +50,8 @@ private:
         std::string serial;
         std::string status;
         int percent = -1;
+        TimeLeft timeLeft{};
+        std::optional<int> secondsLeft{};
         bool ended = false;
     };
 
@@ -62,6 +69,7 @@ private:
     std::ostream& err_;
     bool live_;
     bool json_;
+    Clock& clock_;
     std::mutex lock_;
     std::vector<Row> rows_;
     bool drawn_ = false;

@@ -55,7 +55,7 @@ public:
           policy_(policy),
           out_(out),
           err_(err),
-          board_(out, err, terminal, options.json),
+          board_(out, err, terminal, options.json, system.clock()),
           scanMessages_(err),
           feed_(feed) {
         board_.Watch(feed);

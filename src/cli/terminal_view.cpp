@@ -23,8 +23,9 @@ int ProgressOf(const std::string& status) {
 
 }  // namespace
 
-TerminalView::TerminalView(std::ostream& out, std::ostream& err, bool progressBar, bool json)
-    : out_(out), err_(err), progressBar_(progressBar && !json), json_(json) {}
+TerminalView::TerminalView(std::ostream& out, std::ostream& err, bool progressBar, bool json,
+                           Clock& clock)
+    : out_(out), err_(err), progressBar_(progressBar && !json), json_(json), clock_(clock) {}
 
 void TerminalView::ResetDevices() {
     entries_.clear();
@@ -46,17 +47,37 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
     }
     shownStatus_ = pathStatusText;
     const int percent = ProgressOf(pathStatusText);
+    std::optional<int> secondsLeft;
+    if (percent >= 0) {
+        secondsLeft = timeLeft_.Add(percent, clock_.TickCount());
+    } else {
+        timeLeft_.Reset();
+    }
     if (json_) {
         out_ << JsonText(nlohmann::json{{"event", "status"}, {"text", pathStatusText}}) << '\n';
         if (percent >= 0) {
-            out_ << JsonText(nlohmann::json{{"event", "progress"}, {"percent", percent}}) << '\n';
+            nlohmann::json progress{{"event", "progress"}, {"percent", percent}};
+            if (secondsLeft) {
+                progress["secondsLeft"] = *secondsLeft;
+            }
+            out_ << JsonText(progress) << '\n';
         }
     } else if (progressBar_ && percent >= 0) {
         const int filled = percent * kBarWidth / 100;
-        out_ << '\r' << '[' << std::string(static_cast<std::size_t>(filled), '#')
-             << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
-             << pathStatusText;
+        std::string line = '[' + std::string(static_cast<std::size_t>(filled), '#') +
+                           std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
+                           pathStatusText;
+        if (secondsLeft) {
+            line += "  " + TimeLeftText(*secondsLeft);
+        }
+        // A shorter line covers what is left of the longer one before it with spaces.
+        const std::size_t width = line.size();
+        if (width < progressLineWidth_) {
+            line.append(progressLineWidth_ - width, ' ');
+        }
+        out_ << '\r' << line;
         progressLineOpen_ = true;
+        progressLineWidth_ = width;
     } else {
         EndProgressLine();
         out_ << pathStatusText << '\n';
@@ -93,6 +114,7 @@ void TerminalView::EndProgressLine() {
     if (progressLineOpen_) {
         out_ << '\n';
         progressLineOpen_ = false;
+        progressLineWidth_ = 0;
     }
 }
 

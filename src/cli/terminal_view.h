@@ -1,5 +1,6 @@
 // The engine's view on a terminal: the device list in memory, status texts as lines (a progress
-// bar on a terminal), message-box texts on standard error, or one JSON object per event.
+// bar on a terminal, with the time left once the write rate is steady), message-box texts on
+// standard error, or one JSON object per event.
 #pragma once
 
 #include <ostream>
@@ -7,12 +8,15 @@
 #include <vector>
 
 #include "app/torvane_dlg.h"
+#include "cli/time_left.h"
+#include "platform/clock.h"
 
 namespace torvane::cli {
 
 class TerminalView final : public TorvaneView {
 public:
-    TerminalView(std::ostream& out, std::ostream& err, bool progressBar, bool json);
+    // clock times the progress texts for the time left.
+    TerminalView(std::ostream& out, std::ostream& err, bool progressBar, bool json, Clock& clock);
 
     void Attach(CTorvaneDlg& dialog) { dialog_ = &dialog; }
     void SetFirmwareFile(std::string path) { file_ = std::move(path); }
@@ -44,12 +48,15 @@ private:
     std::ostream& err_;
     bool progressBar_;
     bool json_;
+    Clock& clock_;
     CTorvaneDlg* dialog_ = nullptr;
     std::optional<std::string> file_;
     std::vector<std::string> entries_;
     int selection_ = -1;
     std::string shownStatus_;
     bool progressLineOpen_ = false;
+    std::size_t progressLineWidth_ = 0;  // of the open progress line
+    TimeLeft timeLeft_;
 };
 
 }  // namespace torvane::cli

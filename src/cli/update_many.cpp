@@ -121,7 +121,7 @@ int RunUpdateMany(DeviceSystem& system, const CliOptions& options, std::stop_tok
         return *status;
     }
 
-    DeviceBoard board(out, err, terminal, options.json);
+    DeviceBoard board(out, err, terminal, options.json, system.clock());
     // Every target is in place before any thread starts: runs keep references to them.
     std::vector<DeviceUpdate> targets(selection.size());
     for (std::size_t i = 0; i < selection.size(); ++i) {

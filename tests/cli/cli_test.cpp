@@ -7,7 +7,9 @@
 
 #include "cli/device_commands.h"
 #include "cli/station.h"
+#include "cli/time_left.h"
 #include "cli/update_many.h"
+#include "sim/virtual_clock.h"
 
 #include "support/cli_files.h"
 #include "support/hex_text.h"
@@ -146,7 +148,7 @@ TEST(Cli, LeavesADeviceAnotherHolderHasAlone) {
     const auto lock = system->locks().TryLock("P2", holder);
     const std::string busy = BusyText(CurrentProcessId());
     std::ostringstream out, err;
-    TerminalView view(out, err, false, false);
+    TerminalView view(out, err, false, false, system->clock());
     CTorvaneDlg dialog(view, system->interfaces(), system->hid(), system->clock(), system->locks());
     view.Attach(dialog);
     dialog.OnInitDialog();
@@ -215,6 +217,94 @@ TEST(Cli, VersionAndUsageErrors) {
                                                  {"--simulate", "version", "--device", "-1"}}) {
         EXPECT_EQ(Cli(args).status, kExitUsage) << testing::PrintToString(args);
     }
+}
+
+// Feeds percentages from to to, one every stepMs from now on (now is moved on past the last);
+// returns the answer to the last.
+std::optional<int> Feed(TimeLeft& left, int from, int to, std::uint32_t stepMs,
+                        std::uint32_t& now) {
+    std::optional<int> answer;
+    for (int percent = from; percent <= to; ++percent, now += stepMs) {
+        answer = left.Add(percent, now);
+    }
+    return answer;
+}
+
+// Nothing before 2 seconds and 5 percent since the first value, whichever comes last, then the
+// rest at the rate so far; right across a wrap of the clock.
+TEST(TimeLeft, ComesOnceTheRateIsSteady) {
+    std::uint32_t now = 0xFFFFFC00;
+    TimeLeft slow;
+    EXPECT_EQ(Feed(slow, 1, 5, 500, now), std::nullopt);  // 2 seconds, 4 percent
+    EXPECT_EQ(slow.Add(6, now), 47);                      // 94 percent at 2 per second
+    now = 0xFFFFFC00;
+    TimeLeft fast;
+    EXPECT_EQ(Feed(fast, 1, 20, 100, now), std::nullopt);  // 19 percent in 1.9 seconds
+    EXPECT_EQ(fast.Add(21, now), 8);
+    EXPECT_EQ(TimeLeftText(8), "0:08 left");
+    EXPECT_EQ(TimeLeftText(600), "10:00 left");
+    EXPECT_EQ(TimeLeftText(3725), "1:02:05 left");
+}
+
+// A device that slows down shows nothing until its new rate held for 2 seconds and 5 percent,
+// then the time at the new rate.
+TEST(TimeLeft, ARateThatChangesIsMeasuredAfresh) {
+    std::uint32_t now = 0;
+    TimeLeft left;
+    EXPECT_EQ(Feed(left, 1, 30, 100, now), 7);
+    EXPECT_EQ(Feed(left, 31, 37, 400, now), std::nullopt);
+    EXPECT_EQ(Feed(left, 38, 45, 400, now), 22);  // 55 percent at 2.5 per second
+}
+
+// A percentage that goes back, or a status between runs, starts over.
+TEST(TimeLeft, ANewRunStartsOver) {
+    std::uint32_t now = 0;
+    TimeLeft left;
+    EXPECT_EQ(Feed(left, 1, 50, 100, now), 5);
+    EXPECT_EQ(left.Add(1, now), std::nullopt);
+    EXPECT_EQ(Feed(left, 2, 50, 100, now), 5);
+    left.Reset();
+    EXPECT_EQ(left.Add(60, now + 100), std::nullopt);
+}
+
+// The progress line shows the time left once known; a line without it covers the longer one.
+TEST(TerminalView, ProgressLineShowsTheTimeLeft) {
+    sim::VirtualClock clock;
+    std::ostringstream out, err;
+    TerminalView view(out, err, true, false, clock);
+    for (int percent = 1; percent <= 21; ++percent, clock.Sleep(100)) {
+        view.ShowTexts("Erase successfully, downloading " + std::to_string(percent) + "%...", "");
+    }
+    clock.Sleep(900);  // slower: 1 percent in a second
+    view.ShowTexts("Erase successfully, downloading 22%...", "");
+    view.ShowTexts("FW update successfully, cost time 9.1 second", "");
+    const std::string bar = "\r[######........................] ";
+    EXPECT_NE(out.str().find(bar + "Erase successfully, downloading 20%..." + bar +
+                             "Erase successfully, downloading 21%...  0:08 left" + bar +
+                             "Erase successfully, downloading 22%..." + std::string(11, ' ') +
+                             "\nFW update successfully, cost time 9.1 second\n"),
+              std::string::npos)
+        << out.str();
+}
+
+// On the simulator's virtual time: the bar of one update and the rows of update --all show the
+// time left, and the JSON progress events carry it once known.
+TEST(Cli, UpdatesShowTheTimeLeft) {
+    test::TempFile image(test::QmxCImage(400));
+    for (const char* target : {"--device=0", "--all"}) {
+        const CliRun run = test::RunCliWith(
+            {"--simulate=qmx-c", "--virtual-time", "update", image.path().string(), target}, true);
+        EXPECT_EQ(run.status, kExitOk) << target;
+        EXPECT_TRUE(std::regex_search(run.out, std::regex("%(\\.\\.\\.)?  0:0[1-9] left")))
+            << target << run.out;
+    }
+    const CliRun json =
+        Cli({"--json", "--simulate=qmx-c", "--virtual-time", "update", image.path().string()});
+    EXPECT_NE(json.out.find("{\"event\":\"progress\",\"percent\":4}\n"), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"event\":\"progress\",\"percent\":90,\"secondsLeft\":"),
+              std::string::npos)
+        << json.out;
 }
 
 }  // namespace
