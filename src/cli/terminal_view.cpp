@@ -1,5 +1,7 @@
 #include "cli/terminal_view.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 #include "cli/json_text.h"
@@ -9,6 +11,8 @@ namespace torvane::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+// The widest line on an 80-column terminal that does not wrap.
+constexpr std::size_t kLineWidth = 79;
 
 // The percentage of a progress text, or -1 for any other status.
 int ProgressOf(const std::string& status) {
@@ -63,13 +67,16 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
             out_ << JsonText(progress) << '\n';
         }
     } else if (progressBar_ && percent >= 0) {
-        const int filled = percent * kBarWidth / 100;
+        const std::string left = secondsLeft ? "  " + TimeLeftText(*secondsLeft) : std::string();
+        // The bar gives way to the time left, so that the line stays within kLineWidth: a line
+        // that wraps is written again below itself at each \r.
+        const int over = static_cast<int>(kBarWidth + 3 + pathStatusText.size() + left.size()) -
+                         static_cast<int>(kLineWidth);
+        const int bar = std::max(kBarWidth - std::max(over, 0), kBarWidth / 2);
+        const int filled = percent * bar / 100;
         std::string line = '[' + std::string(static_cast<std::size_t>(filled), '#') +
-                           std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " +
-                           pathStatusText;
-        if (secondsLeft) {
-            line += "  " + TimeLeftText(*secondsLeft);
-        }
+                           std::string(static_cast<std::size_t>(bar - filled), '.') + "] " +
+                           pathStatusText + left;
         // A shorter line covers what is left of the longer one before it with spaces.
         const std::size_t width = line.size();
         if (width < progressLineWidth_) {
