@@ -10,6 +10,7 @@
 #include <memory>
 #include <stop_token>
 
+#include "app/session_reports.h"
 #include "platform/stop_signals.h"
 #include "protocol/family.h"
 #include "qt/main_window.h"
@@ -108,8 +109,20 @@ int RunDesktop(int argc, char** argv) {
         return Fail(error);
     }
 
+    // Without a log file, the window keeps the session's reports for its menu to save.
+    if (options.reportLog.empty()) {
+        system->KeepReportsInMemory();
+    }
+    SessionReports reports(system->log(), system->memory(), options.reportLog);
+
     QApplication application(argc, argv);
     MainWindow window(system->interfaces(), system->hid(), system->clock(), system->locks());
+    window.SetSessionReports(reports);
+    if (std::unique_ptr<DeviceArrivals> arrivals = system->WatchArrivals(error)) {
+        window.FollowArrivals(std::move(arrivals));
+    } else {
+        std::fprintf(stderr, "torvane: %s; the list changes on Scan only\n", error.c_str());
+    }
     // On the system's devices, an empty status line says what keeps them from being used.
     if (!system->family()) {
         window.SetAccessHint(

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <cstdint>
 #include <type_traits>
 
 #include "qt/about_box.h"
@@ -21,6 +22,8 @@ namespace torvane::qt {
 namespace {
 
 constexpr char kProgramName[] = "Torvane";
+// How long the watcher waits for word at a time, so that it sees the window go.
+constexpr std::uint32_t kWatchMs = 200;
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -38,7 +41,9 @@ QLabel* NewLabel(const char* text, Qt::Alignment alignment, QWidget* parent) {
 // The Windows template, 275 x 93 dialog units; the widgets are made in its order, the tab order.
 MainWindow::MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock,
                        DeviceLocks& locks)
-    : engine_(*this, interfaces, hid, clock, locks), chooser_([this] { return OpenFileDialog(); }) {
+    : engine_(*this, interfaces, hid, clock, locks),
+      chooser_([this] { return OpenFileDialog(); }),
+      logChooser_([this] { return SaveFileDialog(); }) {
     setWindowTitle(QString::fromLatin1(kProgramName));
     setWindowIcon(QIcon(QStringLiteral(":/torvane.ico")));
     // A caption and a close box, no minimise or maximise box.
@@ -91,7 +96,16 @@ MainWindow::MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock
 
     connect(devices_, &QComboBox::activated, this, [this] { engine_.OnCbnSelchangeDevices(); });
     connect(scan_, &QPushButton::clicked, this, [this] { engine_.OnBnClickedScan(); });
-    connect(update_, &QPushButton::clicked, this, [this] { engine_.OnBnClickedUpdate(); });
+    connect(update_, &QPushButton::clicked, this, [this] {
+        inUpdateClick_ = true;
+        engine_.OnBnClickedUpdate();
+        inUpdateClick_ = false;
+        ShowCause();
+        if (changeWaits_) {
+            changeWaits_ = false;
+            OnDevicesChanged();
+        }
+    });
 }
 
 void MainWindow::OnInitDialog() {
@@ -100,6 +114,59 @@ void MainWindow::OnInitDialog() {
 
 void MainWindow::ShowAbout() {
     AboutBox(this).exec();
+}
+
+void MainWindow::SetSessionReports(SessionReports& reports) {
+    reports_ = &reports;
+    engine_.sessionReports = &reports;
+    auto* save = new QAction(Text(reports.EntryText()), this);
+    save->setObjectName(QStringLiteral("saveLog"));
+    addAction(save);
+    connect(save, &QAction::triggered, this, [this] { SaveReportLog(); });
+}
+
+void MainWindow::SaveReportLog() {
+    // Memory only, no device: the file is written here, even while an update runs.
+    std::string path;
+    if (reports_->Saves()) {
+        const std::optional<std::string> chosen = logChooser_();
+        if (!chosen) {
+            return;
+        }
+        path = *chosen;
+    }
+    // With a log file, Save says where it goes.
+    std::string error;
+    if (!reports_->Save(path, error)) {
+        ShowMessage(error);
+    }
+}
+
+void MainWindow::ShowCause() {
+    if (reports_ != nullptr) {
+        pathStatus_->setToolTip(Text(reports_->LastCause()));
+    }
+}
+
+void MainWindow::FollowArrivals(std::unique_ptr<DeviceArrivals> arrivals) {
+    // Never alone: the worker and this thread move a simulated family's virtual clock, so on
+    // virtual time a plug is seen once their work has brought the clock to it.
+    watcher_ = std::jthread([this, arrivals = std::move(arrivals)](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            if (arrivals->Wait(kWatchMs, false)) {
+                QMetaObject::invokeMethod(
+                    this, [this] { OnDevicesChanged(); }, Qt::QueuedConnection);
+            }
+        }
+    });
+}
+
+void MainWindow::OnDevicesChanged() {
+    if (inUpdateClick_) {
+        changeWaits_ = true;
+        return;
+    }
+    engine_.OnDevicesChanged();
 }
 
 void MainWindow::done(int result) {
@@ -198,8 +265,20 @@ std::optional<std::string> MainWindow::OpenFileDialog() {
     return QFile::encodeName(path).toStdString();
 }
 
+std::optional<std::string> MainWindow::SaveFileDialog() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, QString(), QStringLiteral("torvane-report.log"));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return QFile::encodeName(path).toStdString();
+}
+
 void MainWindow::SendUpdateNotify(UpdateNotice notice) {
-    OnUiThread([&] { engine_.OnUpdateNotify(notice); });
+    OnUiThread([&] {
+        engine_.OnUpdateNotify(notice);
+        ShowCause();
+    });
 }
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption) {
