@@ -237,13 +237,17 @@ std::optional<std::string> MainDialog::SaveFileDialog() {
 }
 
 void MainDialog::OnSaveReportLog() {
-    if (!reports_->Saves()) {
-        ShowMessage(reports_->EntryText());
-        return;
+    std::string path;
+    if (reports_->Saves()) {
+        const std::optional<std::string> chosen = logChooser_();
+        if (!chosen) {
+            return;
+        }
+        path = *chosen;
     }
-    const std::optional<std::string> path = logChooser_();
+    // With a log file, Save says where it goes.
     std::string error;
-    if (path && !reports_->Save(*path, error)) {
+    if (!reports_->Save(path, error)) {
         ShowMessage(error);
     }
 }
