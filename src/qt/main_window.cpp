@@ -94,18 +94,24 @@ MainWindow::MainWindow(DeviceInterfaces& interfaces, HidClass& hid, Clock& clock
     setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
 
-    connect(devices_, &QComboBox::activated, this, [this] { engine_.OnCbnSelchangeDevices(); });
-    connect(scan_, &QPushButton::clicked, this, [this] { engine_.OnBnClickedScan(); });
+    connect(devices_, &QComboBox::activated, this,
+            [this] { InHandler([this] { engine_.OnCbnSelchangeDevices(); }); });
+    connect(scan_, &QPushButton::clicked, this,
+            [this] { InHandler([this] { engine_.OnBnClickedScan(); }); });
     connect(update_, &QPushButton::clicked, this, [this] {
-        inUpdateClick_ = true;
-        engine_.OnBnClickedUpdate();
-        inUpdateClick_ = false;
+        InHandler([this] { engine_.OnBnClickedUpdate(); });
         ShowCause();
-        if (changeWaits_) {
-            changeWaits_ = false;
-            OnDevicesChanged();
-        }
     });
+}
+
+template <typename Handler>
+void MainWindow::InHandler(Handler handler) {
+    ++handlerDepth_;
+    handler();
+    if (--handlerDepth_ == 0 && changeWaits_) {
+        changeWaits_ = false;
+        OnDevicesChanged();
+    }
 }
 
 void MainWindow::OnInitDialog() {
@@ -162,11 +168,11 @@ void MainWindow::FollowArrivals(std::unique_ptr<DeviceArrivals> arrivals) {
 }
 
 void MainWindow::OnDevicesChanged() {
-    if (inUpdateClick_) {
+    if (handlerDepth_ > 0) {
         changeWaits_ = true;
         return;
     }
-    engine_.OnDevicesChanged();
+    InHandler([this] { engine_.OnDevicesChanged(); });
 }
 
 void MainWindow::done(int result) {

@@ -87,6 +87,9 @@ private:
     void ShowCause();
     // Word from the watcher, on the user interface thread.
     void OnDevicesChanged();
+    // Runs an engine handler; word of a plug that comes meanwhile is followed once it returns.
+    template <typename Handler>
+    void InHandler(Handler handler);
 
     QComboBox* devices_;
     QLabel* version_;
@@ -100,11 +103,11 @@ private:
     // The hint for the current scan, worked out once per scan.
     std::optional<std::optional<std::string>> scanHint_;
     SessionReports* reports_ = nullptr;
-    // The Update click's handler runs; its file dialog and message boxes take the window's
-    // events meanwhile.
-    bool inUpdateClick_ = false;
-    // Word of a plug that came meanwhile: the handler must find the list and the selection as
-    // it left them; the word is followed once it returns.
+    // Handlers of the engine running on the user interface thread, one inside another when a
+    // dialog or message box of one runs the event loop (the Update click's file dialog, a
+    // message from an open). Word of a plug waits until the outermost returns: a handler must
+    // find the list and the selection as it left them, not a table that a rescan replaced.
+    int handlerDepth_ = 0;
     bool changeWaits_ = false;
     // Waits for the word of arrivals; stopped and joined first when the window goes.
     std::jthread watcher_;
