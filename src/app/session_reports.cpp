@@ -59,4 +59,22 @@ bool SessionReports::Save(const std::string& path, std::string& error) const {
     return true;
 }
 
+std::optional<std::string> SessionReports::SaveAsChosen(
+    const std::function<std::optional<std::string>()>& choose) const {
+    std::string path;
+    if (Saves()) {
+        const std::optional<std::string> chosen = choose();
+        if (!chosen) {
+            return std::nullopt;
+        }
+        path = *chosen;
+    }
+    // With a log file, Save says where it goes.
+    std::string error;
+    if (!Save(path, error)) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 }  // namespace torvane

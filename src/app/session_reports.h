@@ -4,7 +4,9 @@
 // update begins and ends; the window saves the log from its menu.
 #pragma once
 
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "protocol/report_log.h"
@@ -38,6 +40,11 @@ public:
     bool Saves() const { return memory_ != nullptr; }
     // Writes the log kept in memory to path; false and why not.
     bool Save(const std::string& path, std::string& error) const;
+    // The menu entry chosen: with the log kept in memory, asks choose for the file (nullopt:
+    // cancelled) and saves it there. The message for the user, if any: why it was not saved,
+    // or where the log file is.
+    std::optional<std::string> SaveAsChosen(
+        const std::function<std::optional<std::string>()>& choose) const;
 
 private:
     ReportLog* log_;

@@ -133,18 +133,8 @@ void MainWindow::SetSessionReports(SessionReports& reports) {
 
 void MainWindow::SaveReportLog() {
     // Memory only, no device: the file is written here, even while an update runs.
-    std::string path;
-    if (reports_->Saves()) {
-        const std::optional<std::string> chosen = logChooser_();
-        if (!chosen) {
-            return;
-        }
-        path = *chosen;
-    }
-    // With a log file, Save says where it goes.
-    std::string error;
-    if (!reports_->Save(path, error)) {
-        ShowMessage(error);
+    if (const std::optional<std::string> message = reports_->SaveAsChosen(logChooser_)) {
+        ShowMessage(*message);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cwchar>
 #include <utility>
 #include <vector>
@@ -219,36 +220,13 @@ std::optional<std::string> MainDialog::ChooseFirmwareFile() {
 }
 
 std::optional<std::string> MainDialog::SaveFileDialog() {
-    std::vector<char> path(32768, '\0');
-    constexpr char kDefaultName[] = "torvane-report.log";
-    std::copy(std::begin(kDefaultName), std::end(kDefaultName), path.begin());
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd();
-    dialog.lpstrFilter = "Report log (*.log)\0*.log\0All files\0*.*\0";
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = static_cast<DWORD>(path.size());
-    dialog.lpstrDefExt = "log";
-    dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_PATHMUSTEXIST;
-    if (!::GetSaveFileNameA(&dialog)) {
-        return std::nullopt;
-    }
-    return std::string(path.data());
+    return FileDialog(true, "Report log (*.log)\0*.log\0All files\0*.*\0", "log",
+                      "torvane-report.log");
 }
 
 void MainDialog::OnSaveReportLog() {
-    std::string path;
-    if (reports_->Saves()) {
-        const std::optional<std::string> chosen = logChooser_();
-        if (!chosen) {
-            return;
-        }
-        path = *chosen;
-    }
-    // With a log file, Save says where it goes.
-    std::string error;
-    if (!reports_->Save(path, error)) {
-        ShowMessage(error);
+    if (const std::optional<std::string> message = reports_->SaveAsChosen(logChooser_)) {
+        ShowMessage(*message);
     }
 }
 
@@ -312,16 +290,22 @@ std::string MainDialog::StatusTip() {
 }
 
 std::optional<std::string> MainDialog::OpenFileDialog() {
+    return FileDialog(false, "Firmware file(*.hex)\0*.hex\0", "hex", "");
+}
+
+std::optional<std::string> MainDialog::FileDialog(bool save, const char* filter,
+                                                  const char* extension, const char* name) {
     std::vector<char> path(32768, '\0');
+    std::copy_n(name, std::min(std::strlen(name), path.size() - 1), path.begin());
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = hwnd();
-    dialog.lpstrFilter = "Firmware file(*.hex)\0*.hex\0";
+    dialog.lpstrFilter = filter;
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
-    dialog.lpstrDefExt = "hex";
+    dialog.lpstrDefExt = extension;
     dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
-    if (!::GetOpenFileNameA(&dialog)) {
+    if (save ? !::GetSaveFileNameA(&dialog) : !::GetOpenFileNameA(&dialog)) {
         return std::nullopt;
     }
     return std::string(path.data());

@@ -54,6 +54,9 @@ private:
     bool OnPaint();
     std::optional<std::string> OpenFileDialog();
     std::optional<std::string> SaveFileDialog();
+    // The system's file dialog: its path, which starts as name; nullopt when cancelled.
+    std::optional<std::string> FileDialog(bool save, const char* filter, const char* extension,
+                                          const char* name);
     void AddStatusTip();
     // Shows the cause of the last update that did not pass as the status line's tooltip.
     void RefreshStatusTip();
