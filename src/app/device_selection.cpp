@@ -21,6 +21,10 @@ void CTorvaneDlg::ScanDevices() {
 }
 
 void CTorvaneDlg::SelectDevice() {
+    SelectDevice(view_);
+}
+
+void CTorvaneDlg::SelectDevice(MessageSink& messages) {
     if (view_.DeviceCount() <= 0) {
         view_.ShowTexts(pathStatusText, versionText);
         return;
@@ -47,9 +51,9 @@ void CTorvaneDlg::SelectDevice() {
         return;
     }
     std::unique_ptr<CUsbDevice> device =
-        OpenListedDevice(entry, interfaces_, hid_, view_, view_.MainWindow(), session);
+        OpenListedDevice(entry, interfaces_, hid_, messages, view_.MainWindow(), session);
     if (!device) {
-        view_.ShowMessage(texts::kHandleFailed);
+        messages.ShowMessage(texts::kHandleFailed);
         return;
     }
     const FirmwareReading reading = ReadFirmwareVersion(session);

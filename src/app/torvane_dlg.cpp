@@ -74,7 +74,13 @@ void CTorvaneDlg::OnDevicesChanged() {
         }
     }
     view_.Select(keep);
-    SelectDevice();
+    // A device that does not open now is most likely leaving the bus (its node goes before its
+    // USB device): no message box for it, which would wait for a click the user never meant to
+    // give; the word of its leaving rescans.
+    struct Unshown final : MessageSink {
+        void ShowMessage(const std::string&, const std::string&) override {}
+    } unshown;
+    SelectDevice(unshown);
     view_.ShowTexts(pathStatusText, versionText);
 }
 

@@ -55,6 +55,8 @@ public:
     // Device discovery: the scan into the list, and the read of the selected entry.
     void ScanDevices();
     void SelectDevice();
+    // The same, with the texts of a failed open going to messages.
+    void SelectDevice(MessageSink& messages);
 
     // The update worker: the selected entry's update job, with the file in pathStatusText.
     void UpdateWorker();

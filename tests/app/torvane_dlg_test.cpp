@@ -275,6 +275,16 @@ TEST_F(TorvaneDlgTest, APlugOrAPullKeepsTheSelectionOnItsDevice) {
     EXPECT_EQ(view.shownVersion, "3.1.0");
 }
 
+// A device that the scan still lists but that does not open as the list follows the plug is
+// leaving: no message box waits for a click.
+TEST_F(TorvaneDlgTest, AFollowedPlugShowsNoMessageForADeviceThatDoesNotOpen) {
+    Start("qmx-c");
+    view.onOpen = [this] { device(0).Unplug(); };
+    dialog->OnDevicesChanged();
+    EXPECT_EQ(view.entries, std::vector<std::string>{"QMX-C"});
+    EXPECT_EQ(view.messages, std::vector<std::string>{});
+}
+
 // What a window keeps in memory of a failed update: from the read of the device it updated to
 // its closing read, with the cause; it replays to the same end.
 TEST_F(TorvaneDlgTest, TheSessionsLogOfAFailedUpdateReplaysToTheSameFailure) {
