@@ -48,12 +48,7 @@ void DeviceBoard::Status(std::size_t row, const std::string& text, int progressP
     }
     shown.status = text;
     shown.percent = progressPercent;
-    if (progressPercent >= 0) {
-        shown.secondsLeft = shown.timeLeft.Add(progressPercent, clock_.TickCount());
-    } else {
-        shown.timeLeft.Reset();
-        shown.secondsLeft.reset();
-    }
+    shown.secondsLeft = shown.timeLeft.Add(progressPercent, clock_.TickCount());
     if (feed_ != nullptr) {
         feed_->Publish(
             Tagged(row, {{"event", "status"},
@@ -64,11 +59,7 @@ void DeviceBoard::Status(std::size_t row, const std::string& text, int progressP
     if (json_) {
         out_ << Event(row, {{"event", "status"}, {"text", text}}) << '\n';
         if (progressPercent >= 0) {
-            nlohmann::json progress{{"event", "progress"}, {"percent", progressPercent}};
-            if (shown.secondsLeft) {
-                progress["secondsLeft"] = *shown.secondsLeft;
-            }
-            out_ << Event(row, std::move(progress)) << '\n';
+            out_ << Event(row, ProgressEvent(progressPercent, shown.secondsLeft)) << '\n';
         }
     } else if (live_) {
         Redraw();

@@ -22,6 +22,15 @@ inline nlohmann::json JsonVersion(const std::optional<FirmwareVersion>& version)
 }
 
 // A serial number, or null for a device without one.
+// A run's progress event: its percentage, and the seconds left once known.
+inline nlohmann::json ProgressEvent(int percent, std::optional<int> secondsLeft) {
+    nlohmann::json event{{"event", "progress"}, {"percent", percent}};
+    if (secondsLeft) {
+        event["secondsLeft"] = *secondsLeft;
+    }
+    return event;
+}
+
 inline nlohmann::json JsonSerial(const std::string& serial) {
     return serial.empty() ? nlohmann::json() : nlohmann::json(serial);
 }

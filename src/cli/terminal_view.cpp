@@ -1,7 +1,6 @@
 #include "cli/terminal_view.h"
 
 #include <algorithm>
-
 #include <cstdio>
 
 #include "cli/json_text.h"
@@ -51,20 +50,11 @@ void TerminalView::ShowTexts(const std::string& pathStatusText, const std::strin
     }
     shownStatus_ = pathStatusText;
     const int percent = ProgressOf(pathStatusText);
-    std::optional<int> secondsLeft;
-    if (percent >= 0) {
-        secondsLeft = timeLeft_.Add(percent, clock_.TickCount());
-    } else {
-        timeLeft_.Reset();
-    }
+    const std::optional<int> secondsLeft = timeLeft_.Add(percent, clock_.TickCount());
     if (json_) {
         out_ << JsonText(nlohmann::json{{"event", "status"}, {"text", pathStatusText}}) << '\n';
         if (percent >= 0) {
-            nlohmann::json progress{{"event", "progress"}, {"percent", percent}};
-            if (secondsLeft) {
-                progress["secondsLeft"] = *secondsLeft;
-            }
-            out_ << JsonText(progress) << '\n';
+            out_ << JsonText(ProgressEvent(percent, secondsLeft)) << '\n';
         }
     } else if (progressBar_ && percent >= 0) {
         const std::string left = secondsLeft ? "  " + TimeLeftText(*secondsLeft) : std::string();

@@ -24,6 +24,9 @@ std::optional<int> TimeLeft::Add(int percent, std::uint32_t now) {
     if (!samples_.empty() && percent < samples_.back().percent) {
         samples_.clear();
     }
+    if (percent < 0) {
+        return std::nullopt;
+    }
     if (samples_.empty() || percent > samples_.back().percent) {
         samples_.push_back({percent, now});
     }

@@ -13,10 +13,9 @@ namespace torvane::cli {
 class TimeLeft {
 public:
     // A progress value of the run at now (clock milliseconds); returns the seconds left once the
-    // rate is steady, else nothing. A percentage lower than the last one starts a new run.
+    // rate is steady, else nothing. A percentage lower than the last one starts a new run; one
+    // below 0 (a status other than the run's progress) ends the run.
     std::optional<int> Add(int percent, std::uint32_t now);
-    // The run is over (a status other than its progress came): the next value starts a new one.
-    void Reset() { samples_.clear(); }
 
 private:
     struct Sample {

@@ -59,11 +59,15 @@ void ReportMemory::Trim() {
         return;
     }
     while (!lines_.empty() && (bytes_ > maxBytes_ || !IsDeviceLine(lines_.front()))) {
-        bytes_ -= lines_.front().size();
-        lines_.pop_front();
-        if (lastDevice_) {
-            lastDevice_ = *lastDevice_ > 0 ? std::optional(*lastDevice_ - 1) : std::nullopt;
-        }
+        PopFront();
+    }
+}
+
+void ReportMemory::PopFront() {
+    bytes_ -= lines_.front().size();
+    lines_.pop_front();
+    if (lastDevice_) {
+        lastDevice_ = *lastDevice_ > 0 ? std::optional(*lastDevice_ - 1) : std::nullopt;
     }
 }
 
@@ -72,11 +76,7 @@ void ReportMemory::BeginUpdate() {
     // Without a device opened before, nothing before the update is kept.
     const std::size_t keepFrom = lastDevice_.value_or(lines_.size());
     for (std::size_t i = 0; i < keepFrom; ++i) {
-        bytes_ -= lines_.front().size();
-        lines_.pop_front();
-    }
-    if (lastDevice_) {
-        lastDevice_ = 0;
+        PopFront();
     }
     recording_ = true;
 }

@@ -50,6 +50,8 @@ private:
     void Append(const char* text, std::size_t count);
     // Drops the oldest lines while over maxBytes_, then up to the next DEVICE line.
     void Trim();
+    // Drops the oldest line; the last DEVICE line's index follows.
+    void PopFront();
 
     const std::size_t maxBytes_;
     mutable std::mutex mutex_;  // guards everything below

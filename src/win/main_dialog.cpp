@@ -230,6 +230,14 @@ void MainDialog::OnSaveReportLog() {
     }
 }
 
+TTTOOLINFOW MainDialog::StatusTool() {
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
+    return tool;
+}
+
 // A tooltip control for the status line, its text the cause of the last update that did not
 // pass; none while there is no cause.
 void MainDialog::AddStatusTip() {
@@ -240,11 +248,8 @@ void MainDialog::AddStatusTip() {
     if (statusTip_ == nullptr) {
         return;
     }
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
+    TTTOOLINFOW tool = StatusTool();
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = hwnd();
-    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
     tool.lpszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(statusTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     // A long cause wraps at this width rather than running off the screen.
@@ -261,10 +266,7 @@ void MainDialog::RefreshStatusTip() {
     }
     shownTip_ = cause;
     const std::wstring text = Wide(cause, CP_UTF8);
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.hwnd = hwnd();
-    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
+    TTTOOLINFOW tool = StatusTool();
     tool.lpszText = const_cast<wchar_t*>(text.c_str());
     ::SendMessageW(statusTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
@@ -274,10 +276,7 @@ std::string MainDialog::StatusTip() {
         return {};
     }
     std::vector<wchar_t> text(1024, L'\0');
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.hwnd = hwnd();
-    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(hwnd(), IDC_PATH_STATUS));
+    TTTOOLINFOW tool = StatusTool();
     tool.lpszText = text.data();
     ::SendMessageW(statusTip_, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&tool));
     text.back() = L'\0';

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <atomic>
 #include <functional>
 
@@ -57,6 +59,8 @@ private:
     // The system's file dialog: its path, which starts as name; nullopt when cancelled.
     std::optional<std::string> FileDialog(bool save, const char* filter, const char* extension,
                                           const char* name);
+    // The tooltip control's tool that is the status line.
+    TTTOOLINFOW StatusTool();
     void AddStatusTip();
     // Shows the cause of the last update that did not pass as the status line's tooltip.
     void RefreshStatusTip();

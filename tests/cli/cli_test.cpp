@@ -263,7 +263,7 @@ TEST(TimeLeft, ANewRunStartsOver) {
     EXPECT_EQ(Feed(left, 1, 50, 100, now), 5);
     EXPECT_EQ(left.Add(1, now), std::nullopt);
     EXPECT_EQ(Feed(left, 2, 50, 100, now), 5);
-    left.Reset();
+    EXPECT_EQ(left.Add(-1, now), std::nullopt);  // a status between runs
     EXPECT_EQ(left.Add(60, now + 100), std::nullopt);
 }
 
